@@ -1,0 +1,84 @@
+#pragma once
+// The one way the program reads a web page: open an address, read its body
+// line by line (carriage returns dropped, the line feed ends a line), close.
+// Streamed: a line is handed out as soon as it has arrived, and a reader
+// closed early never fetches the rest of the page.
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+namespace melo::net {
+
+// Opening or reading a page failed; what() is the network layer's own text.
+class InternetError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The reader's stop token was triggered; the transfer has been aborted.
+class TransferStopped : public InternetError {
+ public:
+  TransferStopped() : InternetError("transfer stopped") {}
+};
+
+// A hostile or broken server must not exhaust memory: one line and one page
+// text are capped; past the cap the read ends with an InternetError.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{32} << 20;
+inline constexpr std::size_t kMaxPageBytes = std::size_t{32} << 20;
+
+struct ReaderTimeouts {
+  // A dead server must never hang a worker for ever.
+  std::chrono::milliseconds connect{30'000};
+  std::chrono::milliseconds stall{60'000};  // no byte received for this long
+};
+
+// The user agent every request carries: the program's name. Set once at
+// start, before any reader exists.
+void SetUserAgent(std::string_view agent);
+
+class PageReader {
+ public:
+  explicit PageReader(std::stop_token stop = {}, ReaderTimeouts timeouts = {});
+  ~PageReader();
+  PageReader(const PageReader&) = delete;
+  PageReader& operator=(const PageReader&) = delete;
+
+  // Sends a plain GET (redirects followed, HTTP status not examined) and
+  // returns once the reply has started. Throws InternetError (with curl's
+  // message) for an address without scheme, a scheme other than http and
+  // https, an unresolved host, a refused connection, a time-out; nothing is
+  // left open then. `address` is kept as given; the bytes that may not stand
+  // in a request line are percent-encoded for the request only.
+  void Open(const std::string& address);
+
+  // The next line in `line`: true, or false at end of data. Throws
+  // InternetError when the transfer fails, a line passes kMaxLineBytes, or
+  // TransferStopped when the stop token fires.
+  bool ReadLine(std::string& line);
+
+  // The whole rest of the page, lines joined with nothing in between. The
+  // first line read starts the text or is dropped. Throws like ReadLine, and
+  // InternetError past kMaxPageBytes.
+  std::string ReadToEnd(bool keepFirstLine);
+
+  // Ends the transfer and gives its connection back to the shared cache.
+  // Safe to call more than once; the destructor calls it.
+  void Close() noexcept;
+
+ private:
+  struct Transfer;
+  std::unique_ptr<Transfer> transfer_;
+  std::stop_token stop_;
+  ReaderTimeouts timeouts_;
+};
+
+// `address` with every byte above 0x7F, space, control byte and the other
+// bytes curl refuses in a URL percent-encoded; every other byte unchanged.
+std::string EncodeRequestAddress(std::string_view address);
+
+}  // namespace melo::net

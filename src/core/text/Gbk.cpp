@@ -1,0 +1,80 @@
+#include "core/text/Gbk.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace melo::text {
+namespace {
+
+// One iconv descriptor for one conversion call; iconv_t is not thread-safe,
+// so none is shared.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
+    }
+  }
+  ~Converter() { iconv_close(cd_); }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // Converts `in`; at an invalid or unconvertible sequence it writes
+  // `replacement`, skips `skip(in)` bytes and goes on.
+  template <typename Skip>
+  std::string Run(std::string_view in, std::string_view replacement, Skip skip) {
+    std::string out;
+    out.reserve(in.size() * 3 / 2 + 16);
+    char buffer[4096];
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    while (srcLeft > 0) {
+      char* dst = buffer;
+      size_t dstLeft = sizeof buffer;
+      const size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+      out.append(buffer, static_cast<size_t>(dst - buffer));
+      if (rc != static_cast<size_t>(-1)) continue;
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL (a sequence cut off at the end).
+      out.append(replacement);
+      const size_t n = std::min(srcLeft, skip(std::string_view(src, srcLeft)));
+      src += n;
+      srcLeft -= n;
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+size_t Utf8SequenceLength(std::string_view s) {
+  const auto b = static_cast<unsigned char>(s[0]);
+  size_t n = b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+  // Only skip the continuation bytes that are really there.
+  size_t i = 1;
+  while (i < n && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+  return i;
+}
+
+size_t GbkSequenceLength(std::string_view s) {
+  return (s.size() >= 2 && static_cast<unsigned char>(s[0]) >= 0x81) ? 2 : 1;
+}
+
+}  // namespace
+
+std::string GbkToUtf8(std::string_view gbk) {
+  // GB18030 decodes everything GBK does, plus the euro sign and friends.
+  Converter c("UTF-8", "GB18030");
+  return c.Run(gbk, "\xEF\xBF\xBD", GbkSequenceLength);
+}
+
+std::string Utf8ToGbk(std::string_view utf8) {
+  Converter c("GBK", "UTF-8");
+  return c.Run(utf8, "?", Utf8SequenceLength);
+}
+
+}  // namespace melo::text

@@ -1,0 +1,39 @@
+#pragma once
+// The bundled site: an HTTP server on loopback that serves GBK pages in the
+// shapes the program reads (song, list, singer, search and update pages),
+// plus the MP3 audio those pages point to. It is the demo the programs start
+// without --site, the fixture of the tests and the target of the benchmarks.
+
+#include <memory>
+#include <string>
+
+namespace melo::bundled {
+
+struct BundledSiteOptions {
+  int port = 0;             // 0: an ephemeral port
+  int latencyMs = 0;        // delay before each answer (benchmarks)
+  std::string pagesDir;     // serve recorded pages from here, path to file
+  bool verbose = false;     // log each request on stderr
+  std::string latestVersion = "v1.6";  // what the update page announces
+};
+
+class BundledSite {
+ public:
+  // Binds 127.0.0.1 and starts serving; throws std::runtime_error when the
+  // port cannot be bound.
+  explicit BundledSite(BundledSiteOptions options = {});
+  ~BundledSite();  // stops the server and joins its thread
+  BundledSite(const BundledSite&) = delete;
+  BundledSite& operator=(const BundledSite&) = delete;
+
+  int Port() const;
+  // "localhost:PORT": the site host the program is given (SiteBase and
+  // SiteBaseWww both resolve to loopback).
+  std::string Host() const;
+
+ private:
+  struct Server;
+  std::unique_ptr<Server> server_;
+};
+
+}  // namespace melo::bundled
