@@ -1,7 +1,10 @@
 #pragma once
 // The subcommands of `melodrift`. Each registers itself on the CLI11 app;
-// its callback stores the exit code in `context.exitCode`.
+// its callback runs after the whole command line has been parsed, calls
+// `context.EnsureSite()` before its first page read and stores its exit code
+// in `context.exitCode`.
 
+#include <functional>
 #include <string>
 
 namespace CLI {
@@ -13,6 +16,8 @@ namespace melo::cli {
 struct CliContext {
   bool json = false;  // one JSON object per line instead of TSV
   int exitCode = 0;
+  // Sets the site host from --site, or starts the bundled site; idempotent.
+  std::function<void()> EnsureSite = [] {};
 };
 
 void RegisterParseCommand(CLI::App& app, CliContext& context);
