@@ -31,9 +31,9 @@ enum class ParseExit {
   kNoPathEnd,         // no "preview" (or "SkyT") after "cache"
   kMediaPathTooLong,  // media path above 100 bytes
   kNoListenLog,
-  kNoServerStart,       // no "http://" after the media path
-  kServerPartTooLong,   // server part above 30 bytes
-  kLinkTooShort,        // download link below 25 bytes
+  kNoServerStart,      // no "http://" after the media path
+  kServerPartTooLong,  // server part above 30 bytes
+  kLinkTooShort,       // download link below 25 bytes
 };
 
 struct ParseResult {
@@ -62,6 +62,9 @@ void PublishCurrentSong(const ParseResult& result);
 
 // The process-wide last parsed song, as a consistent copy.
 Song CurrentSong();
+
+// An open or read failure: the parse reports "网络连接失败!".
+bool IsNetworkFailure(ParseExit exit);
 
 // The whole parse as the single-link add, the crawls and the search use it:
 // read, publish, and "网络连接失败!" to `reporter` when the address could not

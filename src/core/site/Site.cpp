@@ -30,10 +30,16 @@ std::string SiteHost() {
   return Host();
 }
 
-std::string SiteBase() { return "http://" + SiteHost() + "/"; }
+std::string SiteBase() {
+  return "http://" + SiteHost() + "/";
+}
 
-std::string SiteBaseWww() { return "http://www." + SiteHost() + "/"; }
+std::string SiteBaseWww() {
+  return "http://www." + SiteHost() + "/";
+}
 
-std::string StartSongAddress() { return SiteBase() + "song/2244436/"; }
+std::string StartSongAddress() {
+  return SiteBase() + "song/2244436/";
+}
 
 }  // namespace melo::site

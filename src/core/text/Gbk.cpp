@@ -35,8 +35,10 @@ class Converter {
       size_t dstLeft = sizeof buffer;
       const size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
       out.append(buffer, static_cast<size_t>(dst - buffer));
-      if (rc != static_cast<size_t>(-1)) continue;
-      if (errno == E2BIG) continue;
+      if (rc != static_cast<size_t>(-1))
+        continue;
+      if (errno == E2BIG)
+        continue;
       // EILSEQ or EINVAL (a sequence cut off at the end).
       out.append(replacement);
       const size_t n = std::min(srcLeft, skip(std::string_view(src, srcLeft)));
@@ -56,7 +58,8 @@ size_t Utf8SequenceLength(std::string_view s) {
   size_t n = b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
   // Only skip the continuation bytes that are really there.
   size_t i = 1;
-  while (i < n && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+  while (i < n && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80)
+    ++i;
   return i;
 }
 

@@ -16,6 +16,8 @@ std::string Utf8ToGbk(std::string_view utf8);
 // A program literal written in UTF-8 in the source, as the GBK bytes the
 // program compares and writes. Converted once per call site by the caller
 // keeping the result (see StatusTexts.h).
-inline std::string Gbk(std::string_view utf8) { return Utf8ToGbk(utf8); }
+inline std::string Gbk(std::string_view utf8) {
+  return Utf8ToGbk(utf8);
+}
 
 }  // namespace melo::text

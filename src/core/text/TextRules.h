@@ -13,7 +13,9 @@ using Pos = std::int64_t;
 inline constexpr Pos kNotFound = -1;
 
 // A byte that starts a two-byte GBK character (it takes the byte after it).
-constexpr bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+constexpr bool IsLeadByte(unsigned char b) {
+  return b >= 0x81 && b <= 0xFE;
+}
 
 // Position of the first match of `marker` at or after `start`, stepping
 // through `text` character by character from `start`, so a marker never
@@ -40,6 +42,8 @@ inline bool Contains(std::string_view text, std::string_view marker) {
   return Find(text, marker) != kNotFound;
 }
 
-inline Pos Size(std::string_view text) { return static_cast<Pos>(text.size()); }
+inline Pos Size(std::string_view text) {
+  return static_cast<Pos>(text.size());
+}
 
 }  // namespace melo::text

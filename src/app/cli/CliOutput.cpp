@@ -1,0 +1,159 @@
+#include "app/cli/CliOutput.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "core/scrape/StatusTexts.h"
+#include "core/text/Gbk.h"
+#include "core/text/TextRules.h"
+
+namespace melo::cli {
+namespace {
+
+using text::GbkToUtf8;
+
+std::string TsvField(const std::string& gbk) {
+  std::string out;
+  for (char c : GbkToUtf8(gbk)) {
+    switch (c) {
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+bool IsFailureStatus(const std::string& text) {
+  using namespace scrape::texts;
+  const auto endsWith = [&](const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return text == kNetworkFailed || endsWith(kParseFailed);
+}
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  g_interrupted = 1;
+}
+
+}  // namespace
+
+std::string SongLine(const scrape::SongRecord& song, bool json) {
+  if (json) {
+    nlohmann::ordered_json j = {{"singer", GbkToUtf8(song.singer)},
+                                {"title", GbkToUtf8(song.title)},
+                                {"downloadLink", GbkToUtf8(song.downloadLink)},
+                                {"singerLink", GbkToUtf8(song.singerLink)},
+                                {"songLink", GbkToUtf8(song.songLink)}};
+    return j.dump();
+  }
+  return TsvField(song.singer) + '\t' + TsvField(song.title) + '\t' + TsvField(song.downloadLink) +
+         '\t' + TsvField(song.singerLink) + '\t' + TsvField(song.songLink);
+}
+
+std::string SingerLine(const scrape::SingerRecord& singer, bool json) {
+  if (json) {
+    nlohmann::ordered_json j = {{"singer", GbkToUtf8(singer.singer)},
+                                {"singerLink", GbkToUtf8(singer.singerLink)}};
+    return j.dump();
+  }
+  return TsvField(singer.singer) + '\t' + TsvField(singer.singerLink);
+}
+
+ConsoleReporter::ConsoleReporter(std::ostream& out, std::ostream& err, bool json, bool showProgress)
+    : out_(out), err_(err), json_(json), showProgress_(showProgress) {}
+
+ConsoleReporter::~ConsoleReporter() {
+  ClearProgress();
+}
+
+void ConsoleReporter::Status(const std::string& text) {
+  if (IsFailureStatus(text))
+    ++failures_;
+  ClearProgress();
+  err_ << GbkToUtf8(text) << '\n' << std::flush;
+  DrawProgress();
+}
+
+void ConsoleReporter::SongRow(const scrape::SongRecord& record) {
+  ++rows_;
+  out_ << SongLine(record, json_) << '\n' << std::flush;
+}
+
+void ConsoleReporter::SingerRow(const scrape::SingerRecord& record) {
+  ++rows_;
+  out_ << SingerLine(record, json_) << '\n' << std::flush;
+}
+
+void ConsoleReporter::Progress(int done, int found) {
+  done_ = done;
+  found_ = found;
+  DrawProgress();
+}
+
+void ConsoleReporter::ClearProgress() {
+  if (!progressShown_)
+    return;
+  err_ << "\r\033[K" << std::flush;
+  progressShown_ = false;
+}
+
+void ConsoleReporter::DrawProgress() {
+  if (!showProgress_ || found_ == 0)
+    return;
+  err_ << "\r\033[K" << done_ << '/' << found_ << std::flush;
+  progressShown_ = true;
+}
+
+InterruptStop::InterruptStop() {
+  g_interrupted = 0;
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  watcher_ = std::jthread([this](std::stop_token done) {
+    while (!done.stop_requested()) {
+      if (g_interrupted) {
+        source_.request_stop();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+}
+
+InterruptStop::~InterruptStop() {
+  watcher_.request_stop();
+  watcher_.join();
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+int RunOnConsole(bool json, const std::function<void(scrape::RunReporter&, std::stop_token)>& run) {
+  InterruptStop interrupt;
+  ConsoleReporter reporter(std::cout, std::cerr, json, StderrIsTerminal());
+  run(reporter, interrupt.Token());
+  if (interrupt.Interrupted())
+    return kInterruptedExit;
+  return reporter.SawFailure() ? 1 : 0;
+}
+
+bool StderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+}  // namespace melo::cli

@@ -1,0 +1,58 @@
+// melodrift: the command line over the same core as the window.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+
+#include "app/SiteSetup.h"
+#include "app/cli/Commands.h"
+#include "core/net/PageReader.h"
+
+namespace {
+
+constexpr int kUsageExit = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace melo;
+  net::SetUserAgent("melodrift");
+
+  CLI::App app{"melodrift: turns the site's song pages into songs"};
+  app.set_version_flag("--version", "v1.5");
+  app.require_subcommand(1);
+
+  std::string siteHost;
+  bool demo = false;
+  auto* siteOption = app.add_option("--site", siteHost, "Read this site (HOST[:PORT])");
+  app.add_flag("--demo", demo, "Read the bundled site (the default)")->excludes(siteOption);
+
+  cli::CliContext context;
+  app.add_flag("--json", context.json, "One JSON object per line instead of TSV");
+
+  std::unique_ptr<bundled::BundledSite> bundledSite;
+  bool siteSetUp = false;
+  context.EnsureSite = [&] {
+    if (siteSetUp)
+      return;
+    bundledSite = app::SetUpSite(siteHost);
+    siteSetUp = true;
+  };
+
+  cli::RegisterParseCommand(app, context);
+  cli::RegisterCrawlCommand(app, context);
+  cli::RegisterSearchCommand(app, context);
+  cli::RegisterCheckUpdateCommand(app, context);
+  cli::RegisterPlayCommand(app, context);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kUsageExit;
+  } catch (const std::exception& e) {
+    std::cerr << "melodrift: " << e.what() << '\n';
+    return 1;
+  }
+  return context.exitCode;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// What the crawl and the search runners share.
+
+// Fetches and parses a list of song pages, up to `jobs` at a time, and hands
+// the results to the caller one by one in list order, on the caller's
+// thread: whatever `jobs` is, the caller sees exactly what one fetch after
+// another would give.
+
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/scrape/SongPageParser.h"
+
+namespace melo::scrape {
+
+using ParsedSongHandler =
+    std::function<void(std::size_t index, const std::string& address, const ParseResult& result)>;
+
+// Returns false when `stop` fired before every result was handed out; no
+// result is handed out after that.
+bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std::stop_token stop,
+                       const ParsedSongHandler& handle);
+
+// What a crawl and a search do with each result: publish it as the current
+// song and report "网络连接失败!" where the page could not be read.
+void PublishParse(const ParseResult& result, RunReporter& reporter);
+
+// Reads the whole page of a run. nullopt when the run must end: stopped
+// (nothing reported) or failed ("网络连接失败!", then Finished()).
+std::optional<std::string> ReadRunPage(const std::string& address, bool keepFirstLine,
+                                       RunReporter& reporter, std::stop_token stop);
+
+}  // namespace melo::scrape
