@@ -1,0 +1,97 @@
+#include "core/net/PageReader.h"
+
+#include <cstring>
+#include <utility>
+
+#include "core/net/RequestAddress.h"
+#include "core/net/Transfer.h"
+
+namespace melo::net {
+namespace {
+
+// Appends the bytes of `input` up to the first line feed to `line`, every
+// carriage return dropped. Returns how many bytes were used, the line feed
+// included; `ended` tells whether it was among them.
+std::size_t TakeLineBytes(std::string_view input, std::string& line, bool& ended) {
+  const std::size_t feed = input.find('\n');
+  ended = feed != std::string_view::npos;
+  std::string_view bytes = input.substr(0, feed);
+  for (std::size_t cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r')) {
+    line.append(bytes.substr(0, cr));
+    bytes.remove_prefix(cr + 1);
+  }
+  line.append(bytes);
+  return ended ? feed + 1 : input.size();
+}
+
+[[noreturn]] void ThrowTooLong(const char* what, std::size_t cap) {
+  throw InternetError(std::string(what) + " longer than " + std::to_string(cap >> 20) + " MiB");
+}
+
+}  // namespace
+
+PageReader::PageReader(std::stop_token stop, ReaderTimeouts timeouts)
+    : stop_(std::move(stop)), timeouts_(timeouts) {}
+
+PageReader::~PageReader() {
+  Close();
+}
+
+void PageReader::Open(const std::string& address) {
+  Close();
+  const std::string requestAddress = EncodeRequestAddress(address);
+  CheckRequestAddress(requestAddress);
+  auto transfer = std::make_unique<Transfer>(requestAddress, timeouts_, stop_);
+  transfer->AwaitReplyStart();
+  transfer_ = std::move(transfer);
+}
+
+bool PageReader::ReadLine(std::string& line) {
+  line.clear();
+  if (!transfer_)
+    return false;
+  try {
+    bool tookAny = false;
+    for (;;) {
+      if (stop_.stop_requested())
+        throw TransferStopped();
+      if (!transfer_->AwaitBody()) {
+        // The body is complete: hand the connection back for the next page now.
+        Close();
+        return tookAny;
+      }
+      bool ended = false;
+      transfer_->Consume(TakeLineBytes(transfer_->Pending(), line, ended));
+      tookAny = true;
+      if (line.size() > kMaxLineBytes)
+        ThrowTooLong("Line", kMaxLineBytes);
+      if (ended)
+        return true;
+    }
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+std::string PageReader::ReadToEnd(bool keepFirstLine) {
+  std::string text;
+  std::string line;
+  ReadLine(line);
+  if (keepFirstLine)
+    text = std::move(line);
+  while (ReadLine(line)) {
+    if (text.size() + line.size() > kMaxPageBytes) {
+      Close();
+      ThrowTooLong("Page", kMaxPageBytes);
+    }
+    text += line;
+  }
+  return text;
+}
+
+void PageReader::Close() noexcept {
+  transfer_.reset();
+}
+
+}  // namespace melo::net

@@ -1,0 +1,178 @@
+#include "core/net/Transfer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace melo::net {
+namespace {
+
+constexpr long kMaxRedirects = 20;
+// The curl tool's own read size: fewer, larger socket reads on big pages.
+constexpr long kReceiveBufferBytes = 100 * 1024;
+// Stop requests wake the poll at once; the slice only bounds how late the
+// stall check can run.
+constexpr std::chrono::milliseconds kPollSlice{100};
+// A typed address must never make the program read local files or talk
+// to anything but a web server, not even through a redirect.
+constexpr const char* kAllowedProtocols = "http,https";
+
+template <typename Value>
+void SetOption(CURL* easy, CURLoption option, Value value) {
+  const CURLcode rc = curl_easy_setopt(easy, option, value);
+  if (rc != CURLE_OK)
+    throw InternetError(curl_easy_strerror(rc));
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+}  // namespace
+
+PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts timeouts,
+                               std::stop_token stop)
+    : timeouts_(timeouts),
+      stop_(std::move(stop)),
+      multi_(curl_multi_init()),
+      easy_(curl_easy_init()),
+      lastByte_(Clock::now()) {
+  if (!multi_ || !easy_)
+    throw InternetError(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+  CURL* easy = easy_.get();
+  SetOption(easy, CURLOPT_ERRORBUFFER, errorText_);
+  SetOption(easy, CURLOPT_URL, requestAddress.c_str());
+  SetOption(easy, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+  SetOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+  SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  SetOption(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  SetOption(easy, CURLOPT_USERAGENT, CurrentUserAgent().c_str());
+  SetOption(easy, CURLOPT_SHARE, SharedConnectionCache());
+  SetOption(easy, CURLOPT_NOSIGNAL, 1L);
+  SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count()));
+  SetOption(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  // A proxy's CONNECT reply must not pass for the page's own headers.
+  SetOption(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  SetOption(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+  SetOption(easy, CURLOPT_WRITEDATA, this);
+  SetOption(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+  SetOption(easy, CURLOPT_HEADERDATA, this);
+
+  const CURLMcode rc = curl_multi_add_handle(multi_.get(), easy);
+  if (rc != CURLM_OK)
+    throw InternetError(curl_multi_strerror(rc));
+  attached_ = true;
+  wakeOnStop_.emplace(stop_, WakeOnStop{multi_.get()});
+}
+
+PageReader::Transfer::~Transfer() {
+  // The wake-up must be gone before the multi handle it points at.
+  wakeOnStop_.reset();
+  if (attached_)
+    curl_multi_remove_handle(multi_.get(), easy_.get());
+}
+
+void PageReader::Transfer::AwaitReplyStart() {
+  PumpUntil([this] { return replyStarted_; });
+  if (!replyStarted_ && result_ != CURLE_OK)
+    ThrowFailure();
+}
+
+bool PageReader::Transfer::AwaitBody() {
+  if (Pending().empty())
+    PumpUntil([this] { return !Pending().empty(); });
+  if (!Pending().empty())
+    return true;
+  if (result_ != CURLE_OK)
+    ThrowFailure();
+  return false;
+}
+
+std::string_view PageReader::Transfer::Pending() const {
+  return std::string_view(pending_).substr(consumed_);
+}
+
+void PageReader::Transfer::Consume(std::size_t count) {
+  consumed_ += count;
+  if (consumed_ >= pending_.size()) {
+    pending_.clear();
+    consumed_ = 0;
+  }
+}
+
+template <typename Ready>
+void PageReader::Transfer::PumpUntil(Ready ready) {
+  const Clock::time_point waitStart = Clock::now();
+  for (;;) {
+    if (stop_.stop_requested())
+      throw TransferStopped();
+    int running = 0;
+    const CURLMcode rc = curl_multi_perform(multi_.get(), &running);
+    if (rc != CURLM_OK)
+      throw InternetError(curl_multi_strerror(rc));
+    CollectResult();
+    if (finished_ || ready())
+      return;
+
+    // Time spent by the caller between reads is not a stall of the server.
+    const auto quiet = Clock::now() - std::max(lastByte_, waitStart);
+    if (quiet >= timeouts_.stall) {
+      throw InternetError(std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
+                          ": no data received for " + std::to_string(timeouts_.stall.count()) +
+                          " ms");
+    }
+    const auto slice = std::min<Clock::duration>(kPollSlice, timeouts_.stall - quiet);
+    const auto sliceMs = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
+    curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(sliceMs), nullptr);
+  }
+}
+
+void PageReader::Transfer::CollectResult() {
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+    if (message->msg != CURLMSG_DONE)
+      continue;
+    finished_ = true;
+    result_ = message->data.result;
+  }
+}
+
+void PageReader::Transfer::ThrowFailure() const {
+  throw InternetError(errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(result_));
+}
+
+std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size_t count,
+                                         void* self) {
+  auto& transfer = *static_cast<Transfer*>(self);
+  transfer.pending_.append(data, size * count);
+  transfer.lastByte_ = Clock::now();
+  transfer.replyStarted_ = true;
+  return size * count;
+}
+
+std::size_t PageReader::Transfer::OnHeader(char* data, std::size_t size, std::size_t count,
+                                           void* self) {
+  auto& transfer = *static_cast<Transfer*>(self);
+  transfer.lastByte_ = Clock::now();
+  transfer.NoteHeaderLine(std::string_view(data, size * count));
+  return size * count;
+}
+
+// The reply has started with the end of a final header block: not an
+// interim 1xx, and not a redirect that curl is about to follow.
+void PageReader::Transfer::NoteHeaderLine(std::string_view header) {
+  if (StartsWithNoCase(header, "HTTP/")) {
+    redirectAnnounced_ = false;
+  } else if (StartsWithNoCase(header, "Location:")) {
+    redirectAnnounced_ = true;
+  } else if (header == "\r\n" || header == "\n") {
+    long status = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    const bool followed = redirectAnnounced_ && status >= 300 && status < 400;
+    if (status >= 200 && !followed)
+      replyStarted_ = true;
+  }
+}
+
+}  // namespace melo::net

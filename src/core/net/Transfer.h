@@ -1,0 +1,67 @@
+#pragma once
+// One GET in flight, pumped by its reader's own thread. Bytes are only pulled
+// from the socket while the reader waits for more, so a page that is not read
+// stays with the server (TCP flow control) instead of piling up here.
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "core/net/CurlHandles.h"
+#include "core/net/PageReader.h"
+
+namespace melo::net {
+
+struct PageReader::Transfer {
+  Transfer(const std::string& requestAddress, ReaderTimeouts timeouts, std::stop_token stop);
+  ~Transfer();
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Returns once the final reply's headers are in (or its body, or its end).
+  void AwaitReplyStart();
+  // Returns false at the end of the body; otherwise Pending() is not empty.
+  bool AwaitBody();
+
+  std::string_view Pending() const;
+  void Consume(std::size_t count);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  struct WakeOnStop {
+    CURLM* multi;
+    void operator()() const noexcept { curl_multi_wakeup(multi); }
+  };
+
+  template <typename Ready>
+  void PumpUntil(Ready ready);
+  void PumpOnce(Clock::time_point& quietSince);
+  void CollectResult();
+  [[noreturn]] void ThrowFailure() const;
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+  void NoteHeaderLine(std::string_view header);
+
+  ReaderTimeouts timeouts_;
+  std::stop_token stop_;
+  MultiHandle multi_;
+  EasyHandle easy_;
+  bool attached_ = false;
+  std::optional<std::stop_callback<WakeOnStop>> wakeOnStop_;
+
+  char errorText_[CURL_ERROR_SIZE] = {};
+  std::string pending_;
+  std::size_t consumed_ = 0;
+  Clock::time_point lastByte_;
+  bool replyStarted_ = false;
+  bool redirectAnnounced_ = false;
+  bool finished_ = false;
+  CURLcode result_ = CURLE_OK;
+};
+
+}  // namespace melo::net
