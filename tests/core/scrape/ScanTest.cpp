@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include "core/scrape/ListCrawl.h"
+#include "core/scrape/SiteSearch.h"
+#include "core/scrape/StatusTexts.h"
+#include "core/site/Site.h"
+
+namespace melo::scrape {
+namespace {
+
+using Ids = std::vector<std::string>;
+
+struct CrawlScanCase {
+  const char* name;
+  const CrawlPattern* pattern;
+  std::string page;
+  Ids ids;
+};
+
+class CrawlScanTest : public ::testing::TestWithParam<CrawlScanCase> {};
+
+TEST_P(CrawlScanTest, FindsTheAcceptedIds) {
+  const CrawlScanCase& c = GetParam();
+  EXPECT_EQ(ScanSongIds(c.page, *c.pattern), c.ids);
+}
+
+std::string Bytes(char c, size_t n) {
+  return std::string(n, c);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CrawlScanTest,
+    ::testing::Values(
+        CrawlScanCase{"no_entries", &kListPattern, "<html>nothing</html>", {}},
+        CrawlScanCase{"two_entries",
+                      &kListPattern,
+                      "a WL(\"1\",\"2244436\",\"T\") b WL(\"2\",\"1000001\",\"U\")",
+                      {"2244436", "1000001"}},
+        CrawlScanCase{
+            "id_14", &kListPattern, "WL(\"1\",\"" + Bytes('7', 14) + "\",\"", {Bytes('7', 14)}},
+        CrawlScanCase{"id_15", &kListPattern, "WL(\"1\",\"" + Bytes('7', 15) + "\",\"", {}},
+        CrawlScanCase{"head_7", &kListPattern, "WL(\"" + Bytes('a', 7) + "\",\"9\",\"", {"9"}},
+        CrawlScanCase{"head_8", &kListPattern, "WL(\"" + Bytes('a', 8) + "\",\"9\",\"", {}},
+        CrawlScanCase{"recommend_head_90",
+                      &kRecommendPattern,
+                      "MSL(\"" + Bytes('a', 90) + "\", \"9\", \"",
+                      {"9"}},
+        CrawlScanCase{"recommend_head_91",
+                      &kRecommendPattern,
+                      "MSL(\"" + Bytes('a', 91) + "\", \"9\", \"",
+                      {}},
+        CrawlScanCase{"empty_id", &kListPattern, "WL(\"1\",\"\",\"x\")", {""}},
+        CrawlScanCase{"no_second_separator_ends_scan",
+                      &kListPattern,
+                      "WL(\"1\",\"5\",\"\") WL(\"1\",\"123\") tail",
+                      {"5"}},
+        // The id runs to the next separator wherever it stands.
+        CrawlScanCase{"id_runs_into_next_entry",
+                      &kListPattern,
+                      "WL(\"1\",\"12\") WL(\"2\",\"456\",\"",
+                      {"12\") WL(\"2"}},
+        CrawlScanCase{"same_id_twice",
+                      &kListPattern,
+                      "WL(\"1\",\"5\",\"\") WL(\"1\",\"5\",\"\")",
+                      {"5", "5"}},
+        // A rejected candidate is passed over; the next entry still counts.
+        CrawlScanCase{"after_rejected",
+                      &kListPattern,
+                      "WL(\"navigation\",\"x\",\"y\") WL(\"1\",\"77\",\"z\")",
+                      {"77"}},
+        CrawlScanCase{
+            "list_set_ignores_recommend", &kListPattern, "MSL(\"Title\", \"5\", \"x\")", {}},
+        // The separator search starts at the marker itself.
+        CrawlScanCase{"separator_overlaps_marker", &kListPattern, "WL(\",\"42\",\"", {"42"}}),
+    [](const auto& info) { return info.param.name; });
+
+class SearchScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override { site::SetSiteHost("site.test"); }
+
+  // Pads the page so that its first link lands past the minimum offset.
+  static std::string Page(const std::string& body) { return std::string(120, ' ') + body; }
+};
+
+TEST_F(SearchScanTest, SongLinksFromTheSectionOnAndPastIt) {
+  const std::string page = Page("<a href=\"/song/1/\">before</a>" + texts::kSongSection +
+                                "<a href=\"/song/2/\">x</a><a href=\"/singer/9/\">s</a>" +
+                                texts::kSingerSection + "<a href=\"/song/3/\">late</a>");
+  EXPECT_EQ(ScanSongLinks(page), (Ids{"http://site.test//song/2/", "http://site.test//song/3/"}));
+}
+
+TEST_F(SearchScanTest, NoSectionNoLinks) {
+  EXPECT_TRUE(ScanSongLinks(Page("<a href=\"/song/2/\">x</a>")).empty());
+  EXPECT_TRUE(ScanSingers(Page("<a href=\"/singer/2/\"> x</a> </td>")).empty());
+}
+
+TEST_F(SearchScanTest, LinkBeforeOffset100EndsTheScan) {
+  // The href value starts 9 bytes after the marker: a marker at 90 puts it at
+  // 99, at 91 it is at 100.
+  const auto pageWithMarkerAt = [](size_t at) {
+    std::string head = texts::kSongSection;
+    head += std::string(at - head.size(), ' ');
+    return head + "<a href=\"/song/2/\">x</a>";
+  };
+  EXPECT_TRUE(ScanSongLinks(pageWithMarkerAt(90)).empty());
+  EXPECT_EQ(ScanSongLinks(pageWithMarkerAt(91)).size(), 1u);
+}
+
+struct SingerCase {
+  const char* name;
+  std::string rows;
+  std::vector<SingerRecord> singers;
+};
+
+class SingerScanTest : public SearchScanTest, public ::testing::WithParamInterface<SingerCase> {};
+
+TEST_P(SingerScanTest, CutsNamesAndLinks) {
+  EXPECT_EQ(ScanSingers(Page(texts::kSingerSection + GetParam().rows)), GetParam().singers);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SingerScanTest,
+    ::testing::Values(SingerCase{"one",
+                                 "<td><a href=\"/singer/42/\"> Name</a> </td>",
+                                 {{"Name", "http://site.test//singer/42/"}}},
+                      SingerCase{"name_kept_untrimmed",
+                                 "<a href=\"/singer/1/\">x <b>A </b></a> </td>",
+                                 {{" <b>A </b>", "http://site.test//singer/1/"}}},
+                      SingerCase{"empty_right_after",
+                                 "<a href=\"/singer/1/\"></a> </td>",
+                                 {{"", "http://site.test//singer/1/"}}},
+                      SingerCase{"empty_after_one_byte",
+                                 "<a href=\"/singer/1/\"> </a> </td>",
+                                 {{"", "http://site.test//singer/1/"}}},
+                      SingerCase{
+                          "missing_name_end_stops",
+                          "<a href=\"/singer/1/\"> A</a> </td><a href=\"/singer/2/\"> B</a></td>",
+                          {{"A", "http://site.test//singer/1/"}}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SearchAddressTest, KeywordGoesInUnchanged) {
+  site::SetSiteHost("site.test");
+  EXPECT_EQ(SearchAddress("a b&c\xB8\xE8"),
+            "http://site.test/search.php?type=&keyword=a b&c\xB8\xE8");
+  EXPECT_EQ(SearchAddress(""), "http://site.test/search.php?type=&keyword=");
+}
+
+TEST(CrawlAddressTest, SongAddressHasTwoSlashes) {
+  site::SetSiteHost("site.test");
+  EXPECT_EQ(SongAddressOfId("2244436"), "http://www.site.test/song/2244436//");
+  EXPECT_EQ(SongAddressOfId(""), "http://www.site.test/song///");
+  EXPECT_EQ(ListPageAddress(ListPage::kChart), "http://site.test/music/chart");
+  EXPECT_EQ(ListPageAddress(ListPage::kListening), "http://site.test/music/lsn/");
+  EXPECT_EQ(ListPageAddress(ListPage::kRecommended), "http://site.test/music/");
+  EXPECT_EQ(&PatternFor(ListPage::kRecommended), &kRecommendPattern);
+}
+
+}  // namespace
+}  // namespace melo::scrape

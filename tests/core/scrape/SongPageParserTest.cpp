@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include "core/scrape/SongPageParser.h"
+#include "core/text/Gbk.h"
+
+namespace melo::scrape {
+namespace {
+
+constexpr std::string_view kBase = "http://www.site.test/";
+
+std::string Gbk(std::string_view utf8) {
+  return text::Utf8ToGbk(utf8);
+}
+
+// A page text and media line in the site's shape, with each piece
+// replaceable by a case.
+struct Page {
+  std::string heading = Gbk("<h1>Song A 歌手 Singer B</h1>");
+  std::string anchor = "<a href='/singer/42/' target='_blank'>";
+  std::string media = "x('cache/p/q/preview_1', 'http://srv/','ListenLog')";
+
+  std::string Text() const { return "<html>" + heading + anchor + media; }
+  ParseResult Extract() const { return ExtractSong(Text(), media, kBase); }
+};
+
+Page WithMedia(std::string media) {
+  Page p;
+  p.media = std::move(media);
+  return p;
+}
+
+Page WithSingerPath(std::string_view path) {
+  Page p;
+  p.anchor = "href='/" + std::string(path) + "' target=";
+  return p;
+}
+
+TEST(ExtractSongTest, WorkedExample) {
+  const ParseResult r = Page{}.Extract();
+  ASSERT_EQ(r.exit, ParseExit::kParsed);
+  EXPECT_EQ(r.song.title, "Song A");
+  EXPECT_EQ(r.song.singer, "Singer B");
+  EXPECT_EQ(r.song.singerLink, "http://www.site.test/singer/42/");
+  EXPECT_EQ(r.song.downloadLink, "\"http://srv/cache/p/q/Song A.mp3\"");
+  EXPECT_EQ(r.song.downloadLink.size(), 33u);
+}
+
+struct ExitCase {
+  const char* name;
+  Page page;
+  ParseExit exit;
+  std::string downloadLink;  // checked when parsed
+};
+
+class ExtractExitTest : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(ExtractExitTest, TakesTheExpectedExit) {
+  const ExitCase& c = GetParam();
+  const ParseResult r = c.page.Extract();
+  EXPECT_EQ(r.exit, c.exit);
+  if (c.exit == ParseExit::kParsed) {
+    EXPECT_EQ(r.song.downloadLink, c.downloadLink);
+  }
+}
+
+std::string Repeat(char c, size_t n) {
+  return std::string(n, c);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, ExtractExitTest,
+    ::testing::Values(
+        // "singer" + rest: 8 and 25 bytes pass, 7 and 26 fail.
+        ExitCase{"singer_path_8", WithSingerPath("singer/1"), ParseExit::kParsed,
+                 "\"http://srv/cache/p/q/Song A.mp3\""},
+        ExitCase{"singer_path_7", WithSingerPath("singer/"), ParseExit::kSingerPathLength, ""},
+        ExitCase{"singer_path_25", WithSingerPath("singer/" + Repeat('9', 18)), ParseExit::kParsed,
+                 "\"http://srv/cache/p/q/Song A.mp3\""},
+        ExitCase{"singer_path_26", WithSingerPath("singer/" + Repeat('9', 19)),
+                 ParseExit::kSingerPathLength, ""},
+        ExitCase{"no_singer_anchor",
+                 [] {
+                   Page p;
+                   p.anchor = "";
+                   return p;
+                 }(),
+                 ParseExit::kSingerPathLength, ""},
+        // The media path runs from "cache" up to "preview": 100 bytes pass.
+        ExitCase{"media_path_100",
+                 WithMedia("x('cache" + Repeat('m', 95) + "preview', 'http://srv/','ListenLog')"),
+                 ParseExit::kParsed, "\"http://srv/cache" + Repeat('m', 95) + "Song A.mp3\""},
+        ExitCase{"media_path_101",
+                 WithMedia("x('cache" + Repeat('m', 96) + "preview', 'http://srv/','ListenLog')"),
+                 ParseExit::kMediaPathTooLong, ""},
+        // The server part runs from "http://" to three bytes before "ListenLog".
+        ExitCase{"server_part_30",
+                 WithMedia("x('cache/preview_1', 'http://" + Repeat('s', 23) + "','ListenLog')"),
+                 ParseExit::kParsed, "\"http://" + Repeat('s', 23) + "cache/Song A.mp3\""},
+        ExitCase{"server_part_31",
+                 WithMedia("x('cache/preview_1', 'http://" + Repeat('s', 24) + "','ListenLog')"),
+                 ParseExit::kServerPartTooLong, ""},
+        ExitCase{"no_listenlog", WithMedia("x('cache/p/preview', 'http://srv/')"),
+                 ParseExit::kNoListenLog, ""},
+        ExitCase{"no_http", WithMedia("x('cache/p/preview', 'ftp://srv/','ListenLog')"),
+                 ParseExit::kNoServerStart, ""},
+        ExitCase{"no_preview", WithMedia("x('cache/p/SkyT', 'http://srv/','ListenLog')"),
+                 ParseExit::kNoPathEnd, ""},
+        // "preview" at byte 6 (line begins "cache/preview"): the path ends at "SkyT".
+        ExitCase{"preview_at_6_uses_skyt",
+                 WithMedia("cache/preview/x/SkyT1 'http://srv/','ListenLog'"), ParseExit::kParsed,
+                 "\"http://srv/cache/preview/x/Song A.mp3\""},
+        ExitCase{"preview_at_6_without_skyt",
+                 WithMedia("cache/preview/x/ 'http://srv/','ListenLog'"), ParseExit::kNoPathEnd,
+                 ""},
+        ExitCase{"skyt_before_preview_elsewhere",
+                 WithMedia("x('cache/SkyT/preview', 'http://srv/','ListenLog')"),
+                 ParseExit::kParsed, "\"http://srv/cache/SkyT/Song A.mp3\""},
+        // "ListenLog" before "http://": empty server part, still long enough.
+        ExitCase{"listenlog_before_http",
+                 WithMedia("x('cache/long/path/preview','ListenLog' 'http://srv/'"),
+                 ParseExit::kParsed, "\"cache/long/path/Song A.mp3\""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ExtractSongTest, LinkOf24BytesFailsAnd25Passes) {
+  Page p;
+  p.heading = Gbk("<h1>T 歌手 S</h1>");
+  // Quote, "http://s/" (9), the media path, "T", ".mp3", quote.
+  p.media = "x('cache/ab/preview', 'http://s/','ListenLog')";
+  EXPECT_EQ(p.Extract().exit, ParseExit::kParsed);
+  EXPECT_EQ(p.Extract().song.downloadLink, "\"http://s/cache/ab/T.mp3\"");
+  p.media = "x('cache/a/preview', 'http://s/','ListenLog')";
+  EXPECT_EQ(p.Extract().exit, ParseExit::kLinkTooShort);
+}
+
+struct HeadingCase {
+  const char* name;
+  std::string heading;
+  std::string title;
+  std::string singer;
+};
+
+class HeadingTest : public ::testing::TestWithParam<HeadingCase> {};
+
+TEST_P(HeadingTest, CutsTitleAndSinger) {
+  Page p;
+  p.heading = GetParam().heading;
+  const ParseResult r = p.Extract();
+  EXPECT_EQ(r.song.title, GetParam().title);
+  EXPECT_EQ(r.song.singer, GetParam().singer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeadingTest,
+    ::testing::Values(HeadingCase{"trimmed", Gbk("<h1> \tMy  Song\t 歌手 \t Some One </h1>"),
+                                  "My  Song", "Some One"},
+                      // The page text starts "<html>": without "<h1>" the title starts at byte 3.
+                      HeadingCase{"no_h1", Gbk("Song 歌手 Singer</h1>"), "ml>Song", "Singer"},
+                      // Without the label the singer runs from byte 3 to the heading end.
+                      HeadingCase{"no_label", "<h1>Song Singer</h1>", "", "ml><h1>Song Singer"},
+                      HeadingCase{"no_heading_end", Gbk("<h1>Song 歌手 Singer"), "Song", ""},
+                      HeadingCase{"double_byte_space_kept", Gbk("<h1>　Song　 歌手 Singer</h1>"),
+                                  Gbk("　Song　"), "Singer"},
+                      // C4 B8 is one character: the label bytes starting at its B8 are no
+                      // label; the real one after it is.
+                      HeadingCase{"label_inside_characters",
+                                  "<h1>\xC4\xB8\xE8\xCA\xD6 x " + Gbk("歌手 ") + "S</h1>",
+                                  "\xC4\xB8\xE8\xCA\xD6 x", "S"}),
+    [](const auto& info) { return info.param.name; });
+
+struct PublishCase {
+  ParseExit exit;
+  bool singerAndTitle;
+  bool singerLink;
+  bool downloadLink;
+};
+
+class PublishTest : public ::testing::TestWithParam<PublishCase> {};
+
+TEST_P(PublishTest, ReplacesWhatTheExitReached) {
+  const PublishCase& c = GetParam();
+  PublishCurrentSong({ParseExit::kParsed, {"s0", "t0", "d0", "l0"}});
+  PublishCurrentSong({c.exit, {"s1", "t1", "d1", "l1"}});
+  const Song now = CurrentSong();
+  EXPECT_EQ(now.singer, c.singerAndTitle ? "s1" : "s0");
+  EXPECT_EQ(now.title, c.singerAndTitle ? "t1" : "t0");
+  EXPECT_EQ(now.singerLink, c.singerLink ? "l1" : "l0");
+  EXPECT_EQ(now.downloadLink, c.downloadLink ? "d1" : "d0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exits, PublishTest,
+    ::testing::Values(PublishCase{ParseExit::kOpenFailed, false, false, false},
+                      PublishCase{ParseExit::kNoMediaLine, false, false, false},
+                      PublishCase{ParseExit::kStopped, false, false, false},
+                      PublishCase{ParseExit::kSingerPathLength, true, false, false},
+                      PublishCase{ParseExit::kNoPathEnd, true, true, false},
+                      PublishCase{ParseExit::kLinkTooShort, true, true, false},
+                      PublishCase{ParseExit::kParsed, true, true, true}));
+
+}  // namespace
+}  // namespace melo::scrape

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "core/text/Gbk.h"
+#include "core/text/TextRules.h"
+
+namespace melo::text {
+namespace {
+
+struct FindCase {
+  const char* name;
+  std::string text;
+  std::string marker;
+  Pos start;
+  Pos expected;
+};
+
+class FindTest : public ::testing::TestWithParam<FindCase> {};
+
+TEST_P(FindTest, FindsOnlyFromCharacterStarts) {
+  const FindCase& c = GetParam();
+  EXPECT_EQ(Find(c.text, c.marker, c.start), c.expected);
+}
+
+// 歌 is B8 E8 and 手 is CA D6 in GBK.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FindTest,
+    ::testing::Values(FindCase{"plain", "abcabc", "bc", 0, 1},
+                      FindCase{"from_start", "abcabc", "bc", 2, 4},
+                      FindCase{"missing", "abc", "x", 0, -1},
+                      FindCase{"start_at_end", "abc", "", 3, 3},
+                      FindCase{"start_beyond_end", "abc", "", 4, -1},
+                      FindCase{"negative_start", "abc", "a", -1, -1},
+                      FindCase{"case_sensitive", "Cache cache", "cache", 0, 6},
+                      FindCase{"second_byte_skipped",
+                               "\xB0"
+                               "AA",
+                               "A", 0, 2},
+                      FindCase{"only_second_byte",
+                               "\xB0"
+                               "A",
+                               "A", 0, -1},
+                      FindCase{"even_lead_run",
+                               "\xB0\xB0"
+                               "A",
+                               "A", 0, 2},
+                      FindCase{"odd_lead_run",
+                               "\xB0\xB0\xB0"
+                               "A",
+                               "A", 0, -1},
+                      FindCase{"stepping_from_start",
+                               "\xB0"
+                               "AA",
+                               "A", 1, 1},
+                      FindCase{"trail_below_0x81_ends_run",
+                               "\xB0\x41\xB0\xB0"
+                               "A",
+                               "A", 0, 4},
+                      FindCase{"ff_is_single_byte",
+                               "\xFF"
+                               "A",
+                               "A", 0, 1},
+                      FindCase{"80_is_single_byte",
+                               "\x80"
+                               "A",
+                               "A", 0, 1},
+                      FindCase{"lead_byte_last", "ab\xB0", "\xB0", 0, 2},
+                      FindCase{"marker_may_end_inside_char", "a\xB0\x41", "a\xB0", 0, 0},
+                      FindCase{"label_straddling_characters", "\xC4\xB8\xE8\xCA\xD6 ",
+                               "\xB8\xE8\xCA\xD6 ", 0, -1},
+                      FindCase{"label_after_straddle", "\xC4\xB8\xE8\xCA\xD6 \xB8\xE8\xCA\xD6 ",
+                               "\xB8\xE8\xCA\xD6 ", 0, 6},
+                      FindCase{"long_lead_run", std::string(1000, '\xB0') + "A", "A", 0, 1000}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(FindTest, LeadByteTakesAnyFollowingByte) {
+  // A lead byte followed by a line feed still forms one character.
+  EXPECT_EQ(Find("\x81\n\n", "\n"), 2);
+}
+
+// The plain definition: step character by character from the start and
+// compare at each character start.
+Pos SteppingFind(const std::string& text, const std::string& marker, Pos start) {
+  if (start < 0 || start > Size(text))
+    return -1;
+  for (Pos p = start; p <= Size(text); ++p) {
+    if (text.compare(static_cast<size_t>(p), marker.size(), marker) == 0)
+      return p;
+    if (p < Size(text) - 1 && IsLeadByte(static_cast<unsigned char>(text[p])))
+      ++p;
+  }
+  return -1;
+}
+
+TEST(FindTest, AgreesWithCharacterStepping) {
+  // Few distinct bytes, so lead runs, trail bytes and matches are common.
+  const char alphabet[] = {'A', '\xB0', '\x7B', '\xE8', '\n'};
+  std::srand(7);
+  const auto randomText = [&](int maxLength) {
+    std::string s(static_cast<size_t>(std::rand() % (maxLength + 1)), 'A');
+    for (char& c : s)
+      c = alphabet[std::rand() % 5];
+    return s;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::string text = randomText(24);
+    const std::string marker = randomText(3);
+    const Pos start = std::rand() % 6;
+    ASSERT_EQ(Find(text, marker, start), SteppingFind(text, marker, start))
+        << "case " << i << " start " << start;
+  }
+}
+
+struct SubstringCase {
+  Pos start;
+  Pos count;
+  const char* expected;
+};
+
+class SubstringTest : public ::testing::TestWithParam<SubstringCase> {};
+
+TEST_P(SubstringTest, ClampsLikeTheReadersExpect) {
+  const SubstringCase& c = GetParam();
+  EXPECT_EQ(Substring("hello", c.start, c.count), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SubstringTest,
+                         ::testing::Values(SubstringCase{1, 3, "ell"}, SubstringCase{-1, 2, "he"},
+                                           SubstringCase{1, -5, ""}, SubstringCase{3, 99, "lo"},
+                                           SubstringCase{5, 1, ""}, SubstringCase{6, 1, ""},
+                                           SubstringCase{0, 0, ""}, SubstringCase{-7, -7, ""}));
+
+TEST(TextRulesTest, MissingMarkerEntersTheSumAsMinusOne) {
+  // A page without "<h1>" makes the title start at byte 3.
+  const std::string page = "abcdef";
+  EXPECT_EQ(Substring(page, Find(page, "<h1>") + 4, 2), "de");
+}
+
+TEST(TextRulesTest, InsertClampsItsPosition) {
+  EXPECT_EQ(Insert("abc", -3, "x"), "xabc");
+  EXPECT_EQ(Insert("abc", 1, "x"), "axbc");
+  EXPECT_EQ(Insert("abc", 10, "x"), "abcx");
+}
+
+TEST(TextRulesTest, TrimTakesOnlySingleByteWhiteSpace) {
+  EXPECT_EQ(Trim(" \t\r\n\v\fab c \t"), "ab c");
+  EXPECT_EQ(Trim("\xA1\xA1x\xA1\xA1"), "\xA1\xA1x\xA1\xA1");  // a two-byte space stays
+  EXPECT_EQ(Trim("   "), "");
+}
+
+TEST(TextRulesTest, RemoveAllScansFromTheLeft) {
+  EXPECT_EQ(RemoveAll("a?x=1&amp;y=2&amp;amp;z", "amp;"), "a?x=1&y=2&z");
+  EXPECT_EQ(RemoveAll("noentity", "amp;"), "noentity");
+}
+
+TEST(GbkTest, ConvertsBothWays) {
+  const std::string gbk = "\xB8\xE8\xCA\xD6 Song";
+  EXPECT_EQ(Utf8ToGbk("歌手 Song"), gbk);
+  EXPECT_EQ(GbkToUtf8(gbk), "歌手 Song");
+}
+
+TEST(GbkTest, NeverFailsOnBadInput) {
+  EXPECT_EQ(GbkToUtf8("a\xB0"), "a\xEF\xBF\xBD");     // a lead byte cut off at the end
+  EXPECT_EQ(Utf8ToGbk("x\xF0\x9F\x8E\xB5y"), "x?y");  // no GBK for an emoji
+  EXPECT_EQ(Utf8ToGbk("x\xC3y"), "x?y");              // broken UTF-8
+}
+
+}  // namespace
+}  // namespace melo::text
