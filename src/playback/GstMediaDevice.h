@@ -1,0 +1,21 @@
+#pragma once
+// The media device over GStreamer's playbin. No GStreamer header here: the
+// window and the command line only see the MediaDevice interface.
+
+#include <chrono>
+#include <memory>
+#include <stop_token>
+
+#include "playback/MediaDevice.h"
+
+namespace melo::playback {
+
+// How long an open may wait for the stream to be ready.
+inline constexpr std::chrono::seconds kOpenTimeout{20};
+
+// Audio goes to the system's default output, or to the GStreamer bin that
+// MELODRIFT_AUDIO_SINK describes (e.g. "fakesink sync=true" for tests on a
+// machine without a sound device). `stop` cuts a waiting open short.
+std::unique_ptr<MediaDevice> MakeGstMediaDevice(std::stop_token stop = {});
+
+}  // namespace melo::playback

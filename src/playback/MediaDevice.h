@@ -1,0 +1,42 @@
+#pragma once
+// The media device a playback worker drives: exactly the operations it
+// needs, so the worker and its tests do not depend on the engine behind it.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+namespace melo::playback {
+
+enum class OpenResult { kOpened = 0, kFailed, kTimedOut, kStopped };
+
+enum class MediaMode { kPlaying, kStopped };
+
+class MediaDevice {
+ public:
+  virtual ~MediaDevice() = default;
+
+  // `address` is a URI: the bytes a URI cannot hold are already
+  // percent-encoded. Returns once the stream is ready to play or has failed.
+  virtual OpenResult Open(const std::string& address) = 0;
+  virtual void Seek(std::int64_t targetMs) = 0;
+  // Plays from the current position to the end; returns at once.
+  virtual void Play() = 0;
+  // Empty when the device cannot tell (yet).
+  virtual std::optional<std::int64_t> LengthMs() = 0;
+  virtual std::optional<std::int64_t> PositionMs() = 0;
+  // kStopped once the stream has reached its end or failed.
+  virtual MediaMode Mode() = 0;
+  // Both return when done.
+  virtual void Stop() = 0;
+  virtual void Close() = 0;
+};
+
+// Makes the device of one worker. The worker's stop token lets a device cut
+// a long open short when the worker is told to stop.
+using MediaDeviceFactory = std::function<std::unique_ptr<MediaDevice>(std::stop_token)>;
+
+}  // namespace melo::playback

@@ -1,0 +1,187 @@
+#include "playback/PlaybackController.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "playback/PlaybackAddress.h"
+#include "playback/PlaybackTexts.h"
+#include "playback/PlaybackTimes.h"
+
+namespace melo::playback {
+
+// What decides, on the window's thread, whether a worker's report may still
+// reach the controls: only the current worker's may, and none once the
+// controller has gone.
+struct PlaybackController::Gate {
+  explicit Gate(PlaybackView& controls) : controls(controls) {}
+  PlaybackView& controls;
+  std::uint64_t currentTicket = 0;  // 0: no worker is current
+};
+
+// A worker's view: every call becomes a task on the window's thread that is
+// dropped unless the worker is still the current one when it runs.
+class PlaybackController::GatedView final : public PlaybackView {
+ public:
+  GatedView(WindowThread& window, std::weak_ptr<Gate> gate, std::uint64_t ticket)
+      : window_(window), gate_(std::move(gate)), ticket_(ticket) {}
+
+  void ShowState(std::string_view text) override {
+    Forward([t = std::string(text)](PlaybackView& v) { v.ShowState(t); });
+  }
+  void ShowTotal(std::string_view text) override {
+    Forward([t = std::string(text)](PlaybackView& v) { v.ShowTotal(t); });
+  }
+  void ShowElapsed(std::string_view text) override {
+    Forward([t = std::string(text)](PlaybackView& v) { v.ShowElapsed(t); });
+  }
+  void SetSlider(int value) override {
+    Forward([value](PlaybackView& v) { v.SetSlider(value); });
+  }
+  void EnableStop(bool enabled) override {
+    Forward([enabled](PlaybackView& v) { v.EnableStop(enabled); });
+  }
+  void EnableSlider(bool enabled) override {
+    Forward([enabled](PlaybackView& v) { v.EnableSlider(enabled); });
+  }
+
+ private:
+  template <typename Apply>
+  void Forward(Apply apply) {
+    window_.Post([gate = gate_, ticket = ticket_, apply = std::move(apply)] {
+      const auto live = gate.lock();
+      if (live && live->currentTicket == ticket) {
+        apply(live->controls);
+      }
+    });
+  }
+
+  WindowThread& window_;
+  const std::weak_ptr<Gate> gate_;
+  const std::uint64_t ticket_;
+};
+
+PlaybackController::PlaybackController(SongList& songs, PlaybackView& controls,
+                                       WindowThread& window, MediaDeviceFactory makeDevice)
+    : songs_(songs),
+      controls_(controls),
+      window_(window),
+      makeDevice_(std::move(makeDevice)),
+      gate_(std::make_shared<Gate>(controls)) {}
+
+PlaybackController::~PlaybackController() {
+  gate_.reset();
+  if (worker_) {
+    worker_->RequestStop();
+  }
+  for (const auto& old : retired_) {
+    old->RequestStop();
+  }
+  worker_.reset();
+  retired_.clear();
+}
+
+void PlaybackController::OnPlaySelected(int selectionMark) {
+  if (closed_) {
+    return;
+  }
+  for (int attempt = 0; attempt < kPlayAttempts; ++attempt) {
+    controls_.SetSlider(0);
+    words_.seekTargetMs = 0;
+    words_.seekPending = false;
+    OnStopPlayback();
+    if (!IsRow(selectionMark)) {
+      return;
+    }
+    playIndex_ = selectionMark;
+    playAddress_ = UnquoteLink(songs_.DownloadLink(selectionMark));
+    StartWorker();
+    // Waiting for the open's outcome rather than the whole second keeps the
+    // window responsive once the song has opened.
+    if (worker_->WaitForOpenOutcome(kPlayWait) != OpenOutcome::kFailed) {
+      return;
+    }
+  }
+  // Every attempt failed at once: say so instead of trying for ever.
+  OnStopPlayback();
+}
+
+void PlaybackController::OnStopPlayback() {
+  StopWorker(kStopWait);
+  ShowStopped();
+}
+
+void PlaybackController::OnPreviousSong() {
+  Step(-1);
+}
+
+void PlaybackController::OnNextSong() {
+  Step(+1);
+}
+
+void PlaybackController::OnSliderScroll(SliderEvent event, int sliderValue) {
+  words_.seekDragging = true;
+  if (event == SliderEvent::kEndTrack) {
+    words_.seekDragging = false;
+    words_.seekTargetMs = SeekTarget(words_.lengthMs, sliderValue);
+    words_.seekPending = true;
+  }
+}
+
+void PlaybackController::OnCloseWindow() {
+  closed_ = true;
+  OnStopPlayback();
+}
+
+bool PlaybackController::IsRow(int row) const {
+  return row >= 0 && row < songs_.RowCount();
+}
+
+void PlaybackController::StopWorker(std::chrono::milliseconds wait) {
+  gate_->currentTicket = 0;
+  std::erase_if(retired_, [](const auto& old) { return old->Ending() != WorkerEnding::kRunning; });
+  if (!worker_) {
+    return;
+  }
+  worker_->RequestStop();
+  if (!worker_->WaitForEnd(wait)) {
+    retired_.push_back(std::move(worker_));
+  }
+  worker_.reset();
+}
+
+void PlaybackController::ShowStopped() {
+  controls_.EnableStop(false);
+  controls_.ShowState(texts::kStopped);
+  controls_.EnableSlider(false);
+}
+
+void PlaybackController::StartWorker() {
+  gate_->currentTicket = ++lastTicket_;
+  worker_ = std::make_unique<PlaybackWorker>(
+      playAddress_, words_, std::make_unique<GatedView>(window_, gate_, gate_->currentTicket),
+      makeDevice_);
+}
+
+// Previous and next: the neighbouring row, or the same song again at either
+// end of the list. An index that no longer names a row (rows deleted while
+// the song played) plays nothing.
+void PlaybackController::Step(int delta) {
+  StopWorker(kStepWait);
+  if (closed_) {
+    return;
+  }
+  if (!IsRow(playIndex_)) {
+    ShowStopped();
+    return;
+  }
+  const int neighbour = playIndex_ + delta;
+  if (IsRow(neighbour)) {
+    playAddress_ = UnquoteLink(songs_.DownloadLink(neighbour));
+    playIndex_ = neighbour;
+  }
+  ShowStopped();
+  StartWorker();
+}
+
+}  // namespace melo::playback

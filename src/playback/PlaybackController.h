@@ -1,0 +1,97 @@
+#pragma once
+// The window's playback handlers without the window: play the selected
+// row, stop, previous, next, the slider and closing. Runs on the window's
+// thread; the window supplies its controls, its song list and a way to run
+// a task on its thread later.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "playback/MediaDevice.h"
+#include "playback/PlaybackView.h"
+#include "playback/PlaybackWorker.h"
+
+namespace melo::playback {
+
+// The song list as playback reads it.
+class SongList {
+ public:
+  virtual ~SongList() = default;
+  virtual int RowCount() const = 0;
+  // Column 2 as stored: the MP3 address wrapped in double quotes (GBK).
+  virtual std::string DownloadLink(int row) const = 0;
+};
+
+// Runs tasks on the window's thread, in the order posted, after the poster
+// has returned. Callable from any thread. Tasks still waiting when the
+// window goes are dropped.
+class WindowThread {
+ public:
+  virtual ~WindowThread() = default;
+  virtual void Post(std::function<void()> task) = 0;
+};
+
+enum class SliderEvent { kMoving, kEndTrack };
+
+class PlaybackController {
+ public:
+  inline static constexpr std::chrono::milliseconds kPlayWait{1000};
+  inline static constexpr std::chrono::milliseconds kStopWait{2000};
+  inline static constexpr std::chrono::milliseconds kStepWait{1000};
+  // An address that fails at once is tried this often by one play command.
+  inline static constexpr int kPlayAttempts = 3;
+
+  // `controls` are the window's own widgets, changed only on its thread.
+  // All four must outlive the controller.
+  PlaybackController(SongList& songs, PlaybackView& controls, WindowThread& window,
+                     MediaDeviceFactory makeDevice);
+  // Stops every worker and waits for it; nothing of theirs reaches the
+  // controls afterwards.
+  ~PlaybackController();
+  PlaybackController(const PlaybackController&) = delete;
+  PlaybackController& operator=(const PlaybackController&) = delete;
+
+  void OnPlaySelected(int selectionMark);
+  void OnStopPlayback();
+  void OnPreviousSong();
+  void OnNextSong();
+  void OnSliderScroll(SliderEvent event, int sliderValue);
+  // After it no worker reaches the controls and nothing starts again.
+  void OnCloseWindow();
+
+  int PlayIndex() const { return playIndex_; }
+  const std::string& PlayAddress() const { return playAddress_; }
+  std::int64_t SeekTargetMs() const { return words_.seekTargetMs; }
+
+ private:
+  struct Gate;
+  class GatedView;
+
+  bool IsRow(int row) const;
+  void StopWorker(std::chrono::milliseconds wait);
+  void ShowStopped();
+  void StartWorker();
+  void Step(int delta);
+
+  SongList& songs_;
+  PlaybackView& controls_;
+  WindowThread& window_;
+  const MediaDeviceFactory makeDevice_;
+
+  PlaybackWords words_;
+  int playIndex_ = 0;
+  std::string playAddress_;
+  bool closed_ = false;
+
+  std::shared_ptr<Gate> gate_;
+  std::uint64_t lastTicket_ = 0;
+  std::unique_ptr<PlaybackWorker> worker_;
+  // Told to stop, but not yet ended when the wait expired.
+  std::vector<std::unique_ptr<PlaybackWorker>> retired_;
+};
+
+}  // namespace melo::playback

@@ -1,0 +1,23 @@
+#pragma once
+// What the window shows of playback: the state text, the two time texts,
+// the position slider and the stop button. A worker reports through it; the
+// window, the command line and the tests each implement it. Texts are UTF-8.
+
+#include <string_view>
+
+namespace melo::playback {
+
+class PlaybackView {
+ public:
+  virtual ~PlaybackView() = default;
+
+  virtual void ShowState(std::string_view text) = 0;
+  virtual void ShowTotal(std::string_view text) = 0;
+  virtual void ShowElapsed(std::string_view text) = 0;
+  // In thousandths of the song's length.
+  virtual void SetSlider(int value) = 0;
+  virtual void EnableStop(bool enabled) = 0;
+  virtual void EnableSlider(bool enabled) = 0;
+};
+
+}  // namespace melo::playback
