@@ -1,0 +1,132 @@
+#include "site/BundledSite.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+#include "site/Catalogue.h"
+#include "site/RecordedPages.h"
+#include "site/Router.h"
+
+namespace melo::bundled {
+namespace {
+
+// Every keep-alive connection holds a worker for as long as it stays open,
+// so there are enough for a crawl, a search and a playing song at once.
+constexpr size_t kWorkerThreads = 32;
+constexpr size_t kRequestsPerConnection = 1000;
+constexpr time_t kKeepAliveSeconds = 5;
+constexpr std::string_view kLoopback = "127.0.0.1";
+
+std::string_view QueryOf(std::string_view target) {
+  const auto mark = target.find('?');
+  return mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+}
+
+void Send(const Answer& answer, httplib::Response& res) {
+  // A 200 keeps the library's "unset" status, so that it turns a Range
+  // request into a 206 with the requested bytes.
+  if (answer.status != 200)
+    res.status = answer.status;
+  res.set_content(answer.body, answer.contentType.c_str());
+}
+
+void LogRequest(const httplib::Request& req, const httplib::Response& res) {
+  std::fprintf(stderr, "melodrift-site: %s %s -> %d (%zu bytes)\n", req.method.c_str(),
+               req.target.c_str(), res.status, res.body.size());
+}
+
+int Bind(httplib::Server& http, int port) {
+  if (port == 0)
+    return http.bind_to_any_port(std::string(kLoopback));
+  return http.bind_to_port(std::string(kLoopback), port) ? port : -1;
+}
+
+}  // namespace
+
+struct BundledSite::Server {
+  explicit Server(BundledSiteOptions opts) : options(std::move(opts)) {}
+
+  void Configure() {
+    // httplib takes ownership of the queue it is handed.
+    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    http.set_keep_alive_max_count(kRequestsPerConnection);
+    http.set_keep_alive_timeout(kKeepAliveSeconds);
+    if (options.latencyMs > 0) {
+      http.set_pre_routing_handler([ms = options.latencyMs](const auto&, auto&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return httplib::Server::HandlerResponse::Unhandled;
+      });
+    }
+    if (options.verbose)
+      http.set_logger(LogRequest);
+    http.Get(R"([\s\S]*)", [this](const httplib::Request& req, httplib::Response& res) {
+      Send(Respond(req), res);
+    });
+  }
+
+  melo::bundled::Answer Respond(const httplib::Request& req) const {
+    if (!options.pagesDir.empty()) {
+      if (auto recorded = FindRecordedPage(options.pagesDir, req.path))
+        return *recorded;
+    }
+    return Route(*site, req.path, QueryOf(req.target));
+  }
+
+  void Start() {
+    port = Bind(http, options.port);
+    if (port <= 0) {
+      throw std::runtime_error("bundled site: cannot listen on " + std::string(kLoopback) + ":" +
+                               std::to_string(options.port));
+    }
+    site = std::make_unique<SiteContext>(SiteContext{.host = "localhost:" + std::to_string(port),
+                                                     .catalogue = DemoCatalogue(),
+                                                     .chartSize = options.chartSize,
+                                                     .latestVersion = options.latestVersion});
+    listener = std::jthread([this] {
+      http.listen_after_bind();
+      listenEnded = true;
+    });
+    // stop() before the loop runs would be lost and the join would hang.
+    while (!http.is_running() && !listenEnded) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  void Stop() {
+    http.stop();
+    if (listener.joinable())
+      listener.join();
+  }
+
+  BundledSiteOptions options;
+  httplib::Server http;
+  int port = -1;
+  std::unique_ptr<SiteContext> site;
+  std::atomic<bool> listenEnded{false};
+  std::jthread listener;
+};
+
+BundledSite::BundledSite(BundledSiteOptions options)
+    : server_(std::make_unique<Server>(std::move(options))) {
+  server_->Configure();
+  server_->Start();
+}
+
+BundledSite::~BundledSite() {
+  server_->Stop();
+}
+
+int BundledSite::Port() const {
+  return server_->port;
+}
+
+std::string BundledSite::Host() const {
+  return "localhost:" + std::to_string(server_->port);
+}
+
+}  // namespace melo::bundled
