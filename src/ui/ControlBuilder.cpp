@@ -1,0 +1,118 @@
+#include "ui/ControlBuilder.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QWidget>
+
+#include "ui/LinkLabel.h"
+#include "ui/RecordListView.h"
+
+// The resources live in this static library; naming their initialiser keeps
+// the linker from dropping them.
+static void EnsureUiResources() {
+  static const bool once = [] {
+    Q_INIT_RESOURCE(ui);
+    return true;
+  }();
+  (void)once;
+}
+
+namespace melo::ui {
+namespace {
+
+QPushButton* MakeButton(QWidget& dialog, const ControlTemplate& control, const QString& text) {
+  auto* button = new QPushButton(text, &dialog);
+  button->setFlat(true);
+  if ((control.flags & kDefault) != 0) {
+    button->setDefault(true);
+  }
+  return button;
+}
+
+QLabel* MakeLabel(QWidget& dialog, const ControlTemplate& control, const QString& text) {
+  auto* label = new QLabel(text, &dialog);
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment((control.kind == ControlKind::kLabelRight ? Qt::AlignRight : Qt::AlignLeft) |
+                      Qt::AlignVCenter);
+  if ((control.flags & kSunken) != 0) {
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  }
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget& dialog, const ControlTemplate& control, const QString& text) {
+  auto* edit = new QLineEdit(text, &dialog);
+  if (control.kind == ControlKind::kStatusEdit) {
+    edit->setFrame(false);
+    edit->setReadOnly(true);
+  }
+  return edit;
+}
+
+QWidget* MakeControl(QWidget& dialog, const ControlTemplate& control, const QString& text) {
+  switch (control.kind) {
+    case ControlKind::kPushButton:
+      return MakeButton(dialog, control, text);
+    case ControlKind::kLabel:
+    case ControlKind::kLabelRight:
+      return MakeLabel(dialog, control, text);
+    case ControlKind::kLink:
+      return new LinkLabel(text, &dialog);
+    case ControlKind::kEdit:
+    case ControlKind::kStatusEdit:
+      return MakeEdit(dialog, control, text);
+    case ControlKind::kListView:
+      return new RecordListView(control.columns, (control.flags & kMultiSelect) != 0, &dialog);
+    case ControlKind::kTrackbar: {
+      auto* slider = new QSlider(Qt::Horizontal, &dialog);
+      slider->setTickPosition(QSlider::NoTicks);
+      return slider;
+    }
+    case ControlKind::kGroupBox:
+      return new QGroupBox(text, &dialog);
+    case ControlKind::kRadio:
+      return new QRadioButton(text, &dialog);
+    case ControlKind::kIcon: {
+      auto* label = new QLabel(&dialog);
+      const QRect place = PixelRect(control);
+      label->setPixmap(ProgramIcon().pixmap(place.size()));
+      return label;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+QString FillTemplateText(const char* utf8, const TemplateFields& fields) {
+  QString text = QString::fromUtf8(utf8);
+  for (const auto& [name, value] : fields) {
+    text.replace(QLatin1Char('{') + name + QLatin1Char('}'), value);
+  }
+  return text;
+}
+
+void BuildControls(QWidget& dialog, const DialogTemplate& dialogTemplate,
+                   const TemplateFields& fields) {
+  dialog.setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+  for (const ControlTemplate& control : dialogTemplate.controls) {
+    QWidget* widget = MakeControl(dialog, control, FillTemplateText(control.text, fields));
+    if (control.id != kNoId) {
+      widget->setObjectName(QString::number(control.id));
+    }
+    widget->setGeometry(PixelRect(control));
+    widget->setVisible((control.flags & kHidden) == 0);
+  }
+}
+
+QIcon ProgramIcon() {
+  EnsureUiResources();
+  return QIcon(QStringLiteral(":/icons/melodriftdown.png"));
+}
+
+}  // namespace melo::ui

@@ -1,0 +1,43 @@
+#include "ui/DownloaderApp.h"
+
+#include <QFile>
+#include <QFont>
+
+#include "ui/ControlBuilder.h"
+#include "ui/MainDialog.h"
+
+namespace melo::ui {
+namespace {
+
+constexpr int kTemplateFontPoints = 9;
+
+QString SkinData() {
+  QFile skin(QStringLiteral(":/skin/melodriftdown.qss"));
+  if (!skin.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  return QString::fromUtf8(skin.readAll());
+}
+
+}  // namespace
+
+void ApplyProgramLook(QApplication& app) {
+  QFont font(QStringLiteral("Noto Sans CJK SC"), kTemplateFontPoints);
+  font.setStyleHint(QFont::SansSerif);
+  app.setFont(font);
+  app.setWindowIcon(ProgramIcon());
+  app.setStyleSheet(SkinData());
+}
+
+CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("melodriftdown"));
+  ApplyProgramLook(*this);
+}
+
+int CDownloaderApp::RunMainDialog() {
+  CMainDialog dialog;
+  dialog.exec();
+  return 0;
+}
+
+}  // namespace melo::ui

@@ -1,0 +1,24 @@
+#pragma once
+// The application object: the program's font and skin, and the main window
+// run until it closes.
+
+#include <QApplication>
+
+namespace melo::ui {
+
+class CDownloaderApp : public QApplication {
+  Q_OBJECT
+
+ public:
+  CDownloaderApp(int& argc, char** argv);
+
+  // Shows the main window and returns once it has closed.
+  int RunMainDialog();
+};
+
+// The 9-point CJK font the dialog templates are laid out for, and the skin
+// (a style sheet from the program's resources). Without the skin the plain
+// platform look shows and nothing else changes.
+void ApplyProgramLook(QApplication& app);
+
+}  // namespace melo::ui

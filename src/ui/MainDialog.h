@@ -1,0 +1,121 @@
+#pragma once
+// The main window: URL box, status line, song list, the search panel on its
+// right and the playback controls at its foot. Every handler runs on the
+// window's thread; workers reach the window only through WindowReporter.
+
+#include <QDialog>
+#include <QString>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/scrape/ListCrawl.h"
+#include "core/scrape/SiteSearch.h"
+#include "core/scrape/SongRecord.h"
+#include "ui/RunBoard.h"
+
+class QContextMenuEvent;
+class QTimer;
+
+namespace melo::ui {
+
+class RecordListView;
+
+class CMainDialog : public QDialog, public RunEventSink {
+  Q_OBJECT
+
+ public:
+  explicit CMainDialog(QWidget* parent = nullptr);
+  ~CMainDialog() override;
+
+  // The control with the template id `id` (objectName "1003" and so on), or
+  // null. The playback panel and the tests reach the controls this way.
+  template <class Widget = QWidget>
+  Widget* Control(int id) const {
+    return findChild<Widget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+  }
+
+  RecordListView& SongList() const { return *songList_; }
+  RecordListView& SingerList() const { return *singerList_; }
+
+  // Replaces the status line (1003) as a whole; `gbk` is shown decoded.
+  void SetStatus(const std::string& gbk);
+  // Appends one row with all five texts at once.
+  void AppendSongRow(const scrape::SongRecord& record);
+  void AppendSingerRow(const scrape::SingerRecord& record);
+
+  // Window commands, by the ids of the menus and buttons that route to them.
+  void OnCommand(int commandId);
+
+  // The runs' events, on the window's thread (see RunBoard).
+  void ApplyRunEvent(RunId runId, const RunEvent& event) override;
+  void OnRunThreadEnded(RunId runId) override;
+
+  // Crawls the user can still stop (started, neither stopped nor finished).
+  int StoppableCrawlCount() const;
+
+ protected:
+  void done(int result) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  // Set-up, in MainDialog.cpp.
+  void BuildWindow();
+  void ConnectControls();
+  void RefreshRowCount();
+  void SetClientWidth(int width);
+
+  // Row commands and menus, in MainDialogCommands.cpp.
+  void OnOK();
+  void ShowSongMenu(const QPoint& pos);
+  void ShowSingerMenu(const QPoint& pos);
+  void ShowListPageMenu();
+  void ShowAboutBox();
+  void OnDownloadSong();
+  void OnOpenSongLink();
+  void OnDeleteSong();
+  void OnClearSongList();
+  void OnClearSingerList();
+  void OnToggleSearchPanel();
+
+  // Crawls and search, in MainDialogRuns.cpp.
+  void OnCrawlChart();
+  void OnCrawlListening();
+  void OnCrawlRecommended();
+  void StartListCrawl(scrape::ListPage page);
+  void OnCrawlMarkedSinger();      // song list row menu
+  void OnCrawlSingerListSinger();  // singer list menu
+  void StartCrawl(const std::string& address, const scrape::CrawlPattern& pattern);
+  void OnStopCrawl();
+  void OnSearchButton();
+  void RefreshStopButton();
+  void EndAllRuns();
+
+  // Playback hooks, all in MainDialogPlayback.cpp.
+  void SetUpPlayback();
+  void OnPlaySelected();            // menu 32783
+  void OnStopPlayback();            // button 1014
+  void OnPreviousSong();            // button 1019
+  void OnNextSong();                // button 1020
+  void OnSliderScroll(int action);  // slider 1011, any user action
+  void OnSliderReleased();          // slider 1011
+  void StopPlaybackForClose();      // the stop step of closing
+
+  RecordListView* songList_ = nullptr;
+  RecordListView* singerList_ = nullptr;
+  QTimer* countTicker_ = nullptr;
+  RunBoard runs_{*this, *this};
+  std::optional<RunId> addLinkRun_;
+  std::optional<RunId> searchRun_;
+  // Mirrors the radio buttons so a search reads its mode without waiting on
+  // the window's thread (which may be joining that very search).
+  std::atomic<scrape::SearchMode> searchMode_{scrape::SearchMode::kSong};
+  bool closing_ = false;
+
+  std::unique_ptr<class PlaybackPanel> playback_;
+};
+
+}  // namespace melo::ui

@@ -1,0 +1,135 @@
+// The main window's commands: routing, the single-link add, the row menus
+// and the row commands.
+
+#include <QCursor>
+#include <QLineEdit>
+#include <QPushButton>
+#include <array>
+
+#include "core/scrape/AddLink.h"
+#include "core/text/Gbk.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainDialog.h"
+#include "ui/Menus.h"
+#include "ui/RecordListView.h"
+#include "ui/ShellOpen.h"
+
+namespace melo::ui {
+namespace {
+
+// Song list columns the row commands read.
+constexpr int kDownloadLinkColumn = 2;
+constexpr int kSongLinkColumn = 4;
+
+struct CommandRoute {
+  int id;
+  void (CMainDialog::*handler)();
+};
+
+}  // namespace
+
+void CMainDialog::OnCommand(int commandId) {
+  static constexpr std::array<CommandRoute, 21> kRoutes{{
+      {1, &CMainDialog::OnOK},
+      {1004, &CMainDialog::ShowAboutBox},
+      {1007, &CMainDialog::OnClearSongList},
+      {1010, &CMainDialog::OnStopCrawl},
+      {1014, &CMainDialog::OnStopPlayback},
+      {1017, &CMainDialog::ShowListPageMenu},
+      {1019, &CMainDialog::OnPreviousSong},
+      {1020, &CMainDialog::OnNextSong},
+      {1021, &CMainDialog::OnSearchButton},
+      {kAboutCommand, &CMainDialog::ShowAboutBox},
+      {kDownloadSongCommand, &CMainDialog::OnDownloadSong},
+      {kPlaySongCommand, &CMainDialog::OnPlaySelected},
+      {kCrawlRowSingerCommand, &CMainDialog::OnCrawlMarkedSinger},
+      {kOpenSongLinkCommand, &CMainDialog::OnOpenSongLink},
+      {kDeleteSongCommand, &CMainDialog::OnDeleteSong},
+      {kChartCommand, &CMainDialog::OnCrawlChart},
+      {kListeningCommand, &CMainDialog::OnCrawlListening},
+      {kRecommendedCommand, &CMainDialog::OnCrawlRecommended},
+      {kSearchPanelCommand, &CMainDialog::OnToggleSearchPanel},
+      {kCrawlListedSingerCommand, &CMainDialog::OnCrawlSingerListSinger},
+      {kClearSingerListCommand, &CMainDialog::OnClearSingerList},
+  }};
+  for (const CommandRoute& route : kRoutes) {
+    if (route.id == commandId) {
+      (this->*route.handler)();
+      return;
+    }
+  }
+}
+
+void CMainDialog::OnOK() {
+  if (addLinkRun_) {
+    return;
+  }
+  auto* ok = Control<QPushButton>(1);
+  ok->setEnabled(false);
+  const std::string address = text::Utf8ToGbk(Control<QLineEdit>(1000)->text().toStdString());
+  const RunId id = runs_.Start(RunKind::kAddLink,
+                               [address](scrape::RunReporter& reporter, std::stop_token stop) {
+                                 scrape::RunAddLink(address, reporter, stop);
+                               });
+  if (id != 0) {
+    addLinkRun_ = id;
+  }
+}
+
+void CMainDialog::ShowSongMenu(const QPoint& /*pos*/) {
+  // The commands act on the marked row, wherever the click landed.
+  if (songList_->SelectionMark() == -1) {
+    return;
+  }
+  ShowMenu(*this, SongMenu(), QCursor::pos(), [this](int id) { OnCommand(id); });
+}
+
+void CMainDialog::ShowSingerMenu(const QPoint& /*pos*/) {
+  if (singerList_->SelectionMark() == -1) {
+    return;
+  }
+  ShowMenu(*this, SingerMenu(), QCursor::pos(), [this](int id) { OnCommand(id); });
+}
+
+void CMainDialog::ShowListPageMenu() {
+  ShowMenu(*this, ListPageMenu(), QCursor::pos(), [this](int id) { OnCommand(id); });
+}
+
+void CMainDialog::ShowAboutBox() {
+  auto* about = new CAboutDialog(this);
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  about->setWindowModality(Qt::ApplicationModal);
+  about->show();
+}
+
+void CMainDialog::OnDownloadSong() {
+  const int row = songList_->SelectionMark();
+  if (row != -1) {
+    OpenWithShell(songList_->Text(row, kDownloadLinkColumn));
+  }
+}
+
+void CMainDialog::OnOpenSongLink() {
+  const int row = songList_->SelectionMark();
+  if (row != -1) {
+    OpenWithShell(songList_->Text(row, kSongLinkColumn));
+  }
+}
+
+void CMainDialog::OnDeleteSong() {
+  songList_->DeleteRow(songList_->SelectionMark());
+}
+
+void CMainDialog::OnClearSongList() {
+  songList_->DeleteAllRows();
+}
+
+void CMainDialog::OnClearSingerList() {
+  singerList_->DeleteAllRows();
+}
+
+void CMainDialog::OnToggleSearchPanel() {
+  SetClientWidth(width() == kWideClientWidth ? kNarrowClientWidth : kWideClientWidth);
+}
+
+}  // namespace melo::ui

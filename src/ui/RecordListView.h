@@ -1,0 +1,44 @@
+#pragma once
+// A report-style list whose rows hold the page's own bytes (GBK) per column
+// and show them decoded, so nothing is lost on the way back out. Columns of
+// width 0 are hidden but hold their texts like any other.
+
+#include <QPersistentModelIndex>
+#include <QTreeWidget>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "ui/DialogTemplates.h"
+
+namespace melo::ui {
+
+class RecordListView : public QTreeWidget {
+  Q_OBJECT
+
+ public:
+  RecordListView(std::span<const ColumnTemplate> columns, bool multiSelect, QWidget* parent);
+
+  // Appends one row with every column's text set at once; returns its index.
+  int AppendRow(const std::vector<std::string>& gbkTexts);
+  int RowCount() const { return topLevelItemCount(); }
+  // The stored bytes of column `column` of row `row`; "" outside the list.
+  std::string Text(int row, int column) const;
+
+  // The index of the row the user last selected, -1 when there is none
+  // (also once that row has been deleted).
+  int SelectionMark() const;
+  void SetSelectionMark(int row);  // selects the row as a click would
+
+  // Deleting a row that is not there does nothing.
+  void DeleteRow(int row);
+  void DeleteAllRows();
+
+ private:
+  void RememberMark(const QItemSelection& selected);
+
+  std::vector<bool> centred_;
+  QPersistentModelIndex mark_;
+};
+
+}  // namespace melo::ui
