@@ -27,7 +27,19 @@ std::string_view QueryOf(std::string_view target) {
   return mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
 }
 
-void Send(const Answer& answer, httplib::Response& res) {
+// A range that starts at or past the end: the library would answer 416 with
+// a malformed Content-Range, so it is answered here.
+bool StartsPastEnd(const httplib::Request& req, const Answer& answer) {
+  return req.ranges.size() == 1 && req.ranges[0].first >= 0 &&
+         static_cast<size_t>(req.ranges[0].first) >= answer.body.size();
+}
+
+void Send(const httplib::Request& req, const Answer& answer, httplib::Response& res) {
+  if (answer.status == 200 && StartsPastEnd(req, answer)) {
+    res.status = 416;
+    res.set_header("Content-Range", "bytes */" + std::to_string(answer.body.size()));
+    return;
+  }
   // A 200 keeps the library's "unset" status, so that it turns a Range
   // request into a 206 with the requested bytes.
   if (answer.status != 200)
@@ -54,6 +66,12 @@ struct BundledSite::Server {
   void Configure() {
     // httplib takes ownership of the queue it is handed.
     http.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    // The library's default adds SO_REUSEPORT, which would let a second site
+    // share a port in use and split the requests between the two.
+    http.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     http.set_keep_alive_max_count(kRequestsPerConnection);
     http.set_keep_alive_timeout(kKeepAliveSeconds);
     if (options.latencyMs > 0) {
@@ -65,13 +83,13 @@ struct BundledSite::Server {
     if (options.verbose)
       http.set_logger(LogRequest);
     http.Get(R"([\s\S]*)", [this](const httplib::Request& req, httplib::Response& res) {
-      Send(Respond(req), res);
+      Send(req, Respond(req), res);
     });
   }
 
   melo::bundled::Answer Respond(const httplib::Request& req) const {
     if (!options.pagesDir.empty()) {
-      if (auto recorded = FindRecordedPage(options.pagesDir, req.path))
+      if (auto recorded = FindRecordedPage(options.pagesDir, req.path, site->host))
         return *recorded;
     }
     return Route(*site, req.path, QueryOf(req.target));

@@ -22,9 +22,18 @@ std::string_view ContentTypeOf(const std::filesystem::path& file) {
   return kHtmlType;
 }
 
+std::string WithHost(std::string page, std::string_view host) {
+  for (auto at = page.find(kHostPlaceholder); at != std::string::npos;
+       at = page.find(kHostPlaceholder, at + host.size())) {
+    page.replace(at, kHostPlaceholder.size(), host);
+  }
+  return page;
+}
+
 }  // namespace
 
-std::optional<Answer> FindRecordedPage(const std::filesystem::path& dir, std::string_view path) {
+std::optional<Answer> FindRecordedPage(const std::filesystem::path& dir, std::string_view path,
+                                       std::string_view host) {
   auto relative = CollapseSlashes(path);
   if (ClimbsOut(relative))
     return std::nullopt;
@@ -37,8 +46,11 @@ std::optional<Answer> FindRecordedPage(const std::filesystem::path& dir, std::st
   std::ifstream in(file, std::ios::binary);
   if (!in)
     return std::nullopt;
-  return Answer{.contentType = std::string(ContentTypeOf(file)),
-                .body = std::string(std::istreambuf_iterator<char>(in), {})};
+  std::string body(std::istreambuf_iterator<char>(in), {});
+  const auto type = ContentTypeOf(file);
+  if (type == kHtmlType)
+    body = WithHost(std::move(body), host);
+  return Answer{.contentType = std::string(type), .body = std::move(body)};
 }
 
 }  // namespace melo::bundled
