@@ -66,6 +66,7 @@ class PlaybackController {
   int PlayIndex() const { return playIndex_; }
   const std::string& PlayAddress() const { return playAddress_; }
   std::int64_t SeekTargetMs() const { return words_.seekTargetMs; }
+  std::int64_t LengthMs() const { return words_.lengthMs; }
 
  private:
   struct Gate;
