@@ -56,6 +56,8 @@ class CMainDialog : public QDialog, public RunEventSink {
 
   // Crawls the user can still stop (started, neither stopped nor finished).
   int StoppableCrawlCount() const;
+  // Worker threads not yet joined, stopped ones included.
+  std::size_t RunThreadCount() const { return runs_.ThreadCount(); }
 
  protected:
   void done(int result) override;

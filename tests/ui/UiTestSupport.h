@@ -1,0 +1,149 @@
+#pragma once
+// Shared pieces of the window tests: the bundled site, a recorder for what
+// the desktop is asked to open, and a watcher that answers message boxes.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/site/Site.h"
+#include "core/text/Gbk.h"
+#include "site/BundledSite.h"
+#include "ui/MainDialog.h"
+#include "ui/RecordListView.h"
+
+namespace melo::ui::testing {
+
+// Waits, processing events, until `done` holds; false if it never did
+// within a generous bound (the bound guards a hang, it times nothing).
+inline bool WaitUntil(const std::function<bool()>& done) {
+  return QTest::qWaitFor(done, 20'000);
+}
+
+// Lets queued window events run.
+inline void Settle() {
+  for (int i = 0; i < 5; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents();
+  }
+}
+
+inline QString Q(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+inline std::string Gbk(const char* utf8) {
+  return text::Utf8ToGbk(utf8);
+}
+
+// Catches every http and https address handed to the desktop.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  UrlRecorder() {
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+  }
+  ~UrlRecorder() override {
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  }
+
+  std::vector<QByteArray> opened;
+
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url.toEncoded()); }
+};
+
+struct SeenBox {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon;
+};
+
+// Records each message box that comes up and closes it with `answer`.
+class MessageBoxWatcher : public QObject {
+ public:
+  explicit MessageBoxWatcher(QMessageBox::StandardButton answer) : answer_(answer) {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] { Look(); });
+    timer_.start();
+  }
+
+  std::vector<SeenBox> seen;
+
+ private:
+  void Look() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box == nullptr || !box->isVisible() || handled_.contains(box)) {
+        continue;
+      }
+      handled_.append(box);
+      seen.push_back({box->windowTitle(), box->text(), box->icon()});
+      if (QAbstractButton* button = box->button(answer_)) {
+        button->click();
+      } else {
+        box->reject();
+      }
+    }
+  }
+
+  QMessageBox::StandardButton answer_;
+  QTimer timer_;
+  QList<QMessageBox*> handled_;
+};
+
+// The bundled site on loopback, named as the program's site.
+class SiteFixture : public ::testing::Test {
+ protected:
+  explicit SiteFixture(bundled::BundledSiteOptions options = {})
+      : site_(std::make_unique<bundled::BundledSite>(std::move(options))) {
+    site::SetSiteHost(site_->Host());
+  }
+
+  std::string Base() const { return site::SiteBase(); }
+
+  std::unique_ptr<bundled::BundledSite> site_;
+};
+
+// A fresh main window on the bundled site.
+class DialogFixture : public SiteFixture {
+ protected:
+  explicit DialogFixture(bundled::BundledSiteOptions options = {})
+      : SiteFixture(std::move(options)), dialog_(std::make_unique<CMainDialog>()) {
+    dialog_->show();
+  }
+  ~DialogFixture() override { dialog_.reset(); }
+
+  template <class W = QWidget>
+  W* Control(int id) const {
+    return dialog_->Control<W>(id);
+  }
+  QString Status() const { return Control<QLineEdit>(1003)->text(); }
+  RecordListView& Songs() const { return dialog_->SongList(); }
+  RecordListView& Singers() const { return dialog_->SingerList(); }
+
+  void Click(int id) { Control<QPushButton>(id)->click(); }
+  // Every run started so far has ended and been joined.
+  bool WaitForRuns() {
+    const bool ended = WaitUntil([this] { return dialog_->RunThreadCount() == 0; });
+    Settle();
+    return ended;
+  }
+
+  std::unique_ptr<CMainDialog> dialog_;
+};
+
+}  // namespace melo::ui::testing
