@@ -19,7 +19,8 @@ namespace {
 // so there are enough for a crawl, a search and a playing song at once.
 constexpr size_t kWorkerThreads = 32;
 constexpr size_t kRequestsPerConnection = 1000;
-constexpr time_t kKeepAliveSeconds = 5;
+// Short, because stopping the server waits for idle connections to time out.
+constexpr time_t kKeepAliveSeconds = 2;
 constexpr std::string_view kLoopback = "127.0.0.1";
 
 std::string_view QueryOf(std::string_view target) {
@@ -74,6 +75,7 @@ struct BundledSite::Server {
     });
     http.set_keep_alive_max_count(kRequestsPerConnection);
     http.set_keep_alive_timeout(kKeepAliveSeconds);
+    http.set_read_timeout(kKeepAliveSeconds);
     if (options.latencyMs > 0) {
       http.set_pre_routing_handler([ms = options.latencyMs](const auto&, auto&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));

@@ -13,6 +13,12 @@ void WriteHead(PageWriter& page, std::string_view title) {
       .Line("</head>");
 }
 
+void WriteOpening(PageWriter& page, std::string_view title) {
+  page.Line(kDoctype);
+  WriteHead(page, title);
+  page.Line("<body>");
+}
+
 void WriteNavigation(PageWriter& page) {
   page.Line("<div id=\"header\">")
       .Line("  <a href=\"/\" class=\"logo\">" + std::string(kSiteName) + "</a>")

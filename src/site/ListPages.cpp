@@ -69,8 +69,8 @@ std::string RecommendEntry(const CatalogueSong& song) {
   return "MSL(\"" + JsText(text) + "\", \"" + song.id + "\", \"编辑推荐\");";
 }
 
-void WriteListBody(PageWriter& page, std::string_view heading) {
-  page.Line("<body>");
+void WriteListTop(PageWriter& page, std::string_view title, std::string_view heading) {
+  parts::WriteOpening(page, title);
   parts::WriteNavigation(page);
   page.Line("<script type=\"text/javascript\">" + std::string(kNavigationDecoy) + "</script>")
       .Line("<div class=\"list\">")
@@ -92,8 +92,7 @@ std::string ChartPage(const SiteContext& site) {
   page.Line("<script type=\"text/javascript\">" +
             (songs.empty() ? std::string() : ListEntry(1, *songs[0])) +
             "</script><!-- chart 2010-11-08 -->");
-  parts::WriteHead(page, "一周排行");
-  WriteListBody(page, "一周排行");
+  WriteListTop(page, "一周排行", "一周排行");
   page.Line("  <script type=\"text/javascript\">");
   std::string line = "  ";
   for (size_t i = 1; i < songs.size(); ++i) {
@@ -113,9 +112,7 @@ std::string ChartPage(const SiteContext& site) {
 std::string ListeningPage(const SiteContext& site) {
   const auto songs = Cycle(site.catalogue, kListeningSize, 11, 3);
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, "大家在听");
-  WriteListBody(page, "大家在听");
+  WriteListTop(page, "大家在听", "大家在听");
   page.Line("  <ul>");
   for (size_t i = 0; i < songs.size(); ++i) {
     page.Line("    <li><script type=\"text/javascript\">" +
@@ -132,9 +129,7 @@ std::string ListeningPage(const SiteContext& site) {
 std::string RecommendPage(const SiteContext& site) {
   const auto songs = Cycle(site.catalogue, kRecommendSize, 13, 7);
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, "大家推荐");
-  WriteListBody(page, "大家推荐");
+  WriteListTop(page, "大家推荐", "大家推荐");
   page.Line("  <script type=\"text/javascript\">");
   // A first argument over 90 bytes and an over-long id: both rejected.
   page.Line(
@@ -155,10 +150,8 @@ std::string RecommendPage(const SiteContext& site) {
 std::string SingerPage(const SiteContext& site, const CatalogueSinger& singer) {
   const auto songs = site.catalogue.SongsOf(singer.id);
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, singer.name + "的歌曲");
-  WriteListBody(page,
-                HtmlEscape(singer.name) + "的全部歌曲（" + std::to_string(songs.size()) + "首）");
+  WriteListTop(page, singer.name + "的歌曲",
+               HtmlEscape(singer.name) + "的全部歌曲（" + std::to_string(songs.size()) + "首）");
   page.Line("  <script type=\"text/javascript\">");
   for (size_t i = 0; i < songs.size(); ++i) {
     page.Line("  " + ListEntry(static_cast<int>(i + 1), *songs[i]));

@@ -46,6 +46,8 @@ inline constexpr std::string_view kDoctype =
 inline constexpr std::string_view kSiteName = "旋律漂流音乐网";
 // From <html> to </head>.
 void WriteHead(PageWriter& page, std::string_view title);
+// Doctype, head and the opening <body>: the start of every page but the chart.
+void WriteOpening(PageWriter& page, std::string_view title);
 // The header bar with the list links and the search box.
 void WriteNavigation(PageWriter& page);
 // Links to the site's own pages but never to a song: the search scan runs on

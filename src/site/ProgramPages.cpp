@@ -16,9 +16,8 @@ std::string_view Bare(std::string_view version) {
 
 std::string IndexPage(const SiteContext& site) {
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, "首页");
-  page.Line("<body>");
+  parts::WriteOpening(page, "首页");
+
   parts::WriteNavigation(page);
   page.Line("<div id=\"welcome\">")
       .Line("  <h2>今日推荐</h2>")
@@ -32,10 +31,8 @@ std::string IndexPage(const SiteContext& site) {
 
 std::string ProgramHomePage(const SiteContext& site) {
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, "MeloDriftDown");
-  page.Line("<body>")
-      .Line("<div id=\"program\">")
+  parts::WriteOpening(page, "MeloDriftDown");
+  page.Line("<div id=\"program\">")
       .Line("  <h2>MeloDriftDown</h2>")
       .Line("  <p>MeloDriftDown 解析 http://" + site.host +
             " 里的歌曲下载地址：输入歌曲页地址，或抓取排行榜、歌手页和搜索结果，"
@@ -58,12 +55,10 @@ std::string DownloadAddress(const SiteContext& site) {
 
 std::string UpdatePage(const SiteContext& site) {
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, "MeloDriftDown 更新");
+  parts::WriteOpening(page, "MeloDriftDown 更新");
   // Nothing between the version marker and the download link may be a link:
   // the check takes the first "<a href=" after the marker.
-  page.Line("<body>")
-      .Line("<div id=\"update\">")
+  page.Line("<div id=\"update\">")
       .Line("  <p>MeloDriftDown Version:&nbsp;&nbsp;&nbsp; " + site.latestVersion + "</p>")
       .Line("  <p>更新说明：修正了若干解析问题，改进了试听。</p>")
       .Line("  <p>下载：<a href=\"" + DownloadAddress(site) + "\">MeloDriftDown</a></p>")

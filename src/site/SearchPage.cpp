@@ -81,9 +81,8 @@ std::string SearchPage(const SiteContext& site, std::string_view keywordGbk) {
   const auto keyword = text::GbkToUtf8(keywordGbk);
   const bool noKeyword = keywordGbk.empty();
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, noKeyword ? std::string("搜索") : "“" + keyword + "”的搜索结果");
-  page.Line("<body>");
+  parts::WriteOpening(page, noKeyword ? std::string("搜索") : "“" + keyword + "”的搜索结果");
+
   parts::WriteNavigation(page);
   WriteSearchBox(page, keyword);
   page.Line("<div class=\"result\">")

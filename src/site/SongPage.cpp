@@ -115,9 +115,8 @@ void WriteComments(PageWriter& page, const CatalogueSong& song) {
 
 std::string SongPage(const SiteContext& site, const CatalogueSong& song) {
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, song.title + " - " + song.singer);
-  page.Line("<body>");
+  parts::WriteOpening(page, song.title + " - " + song.singer);
+
   parts::WriteNavigation(page);
   WriteSongHeading(page, song);
   WriteMediaScript(page, site, song);
@@ -130,9 +129,8 @@ std::string SongPage(const SiteContext& site, const CatalogueSong& song) {
 
 std::string NotFoundPage() {
   PageWriter page;
-  page.Line(parts::kDoctype);
-  parts::WriteHead(page, "404 页面不存在");
-  page.Line("<body>");
+  parts::WriteOpening(page, "404 页面不存在");
+
   parts::WriteNavigation(page);
   page.Line("<div id=\"error\">")
       .Line("  <h2>404 Not Found</h2>")
