@@ -19,8 +19,9 @@ namespace {
 // so there are enough for a crawl, a search and a playing song at once.
 constexpr size_t kWorkerThreads = 32;
 constexpr size_t kRequestsPerConnection = 1000;
-// Short, because stopping the server waits for idle connections to time out.
-constexpr time_t kKeepAliveSeconds = 2;
+// Short, because stopping the server waits for idle connections to time out,
+// and the window must be gone within two seconds of its close box.
+constexpr time_t kKeepAliveSeconds = 1;
 constexpr std::string_view kLoopback = "127.0.0.1";
 
 std::string_view QueryOf(std::string_view target) {

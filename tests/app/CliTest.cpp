@@ -1,0 +1,148 @@
+// `melodrift` as a user runs it: exit codes, what goes to stdout and stderr.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "site/BundledSite.h"
+#include "site/Catalogue.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct CliRun {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs melodrift with `args` (already shell-quoted where needed).
+CliRun Melodrift(const std::string& args) {
+  const std::string errPath = ::testing::TempDir() + "cli_stderr.txt";
+  const std::string command = std::string(MELODRIFT_BIN) + " " + args + " 2>" + errPath;
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile(errPath)};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { site_ = std::make_unique<melo::bundled::BundledSite>(); }
+  static void TearDownTestSuite() { site_.reset(); }
+
+  static std::string Site() { return "--site " + site_->Host() + " "; }
+  static std::string SongUrl(const std::string& id) {
+    return "http://" + site_->Host() + "/song/" + id + "/";
+  }
+  static const melo::bundled::CatalogueSong& StartSong() {
+    return *melo::bundled::DemoCatalogue().FindSong("2244436");
+  }
+
+  static std::unique_ptr<melo::bundled::BundledSite> site_;
+};
+
+std::unique_ptr<melo::bundled::BundledSite> CliTest::site_;
+
+TEST_F(CliTest, ParsePrintsOneRowAndTheSuccessText) {
+  const CliRun run = Melodrift(Site() + "parse " + SongUrl("2244436"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "解析成功:" + StartSong().title + "\n");
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_THAT(lines[0], StartsWith(StartSong().singer + "\t" + StartSong().title + "\t\"http://"));
+  EXPECT_THAT(lines[0], ::testing::EndsWith("\t" + SongUrl("2244436")));
+}
+
+TEST_F(CliTest, ParseOfAnUnreachableAddress) {
+  const CliRun run = Melodrift(Site() + "parse http://127.0.0.1:9/song/1/");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "网络连接失败!\nhttp://127.0.0.1:9/song/1/解析失败\n");
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(CliTest, ParseWithoutSiteUsesTheBundledSite) {
+  // The bundled site listens on a port of its own choosing; the start page's
+  // address only makes sense there, so parse what crawl lists.
+  const CliRun run = Melodrift("--json crawl chart --jobs 2");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto first = nlohmann::json::parse(Lines(run.out).at(0));
+  EXPECT_THAT(first["songLink"].get<std::string>(), HasSubstr("://www.localhost:"));
+}
+
+TEST_F(CliTest, JsonRowsHaveExactlyTheFiveKeys) {
+  const CliRun run = Melodrift(Site() + "--json parse " + SongUrl("2244436"));
+  ASSERT_EQ(run.exitCode, 0);
+  const auto row = nlohmann::json::parse(run.out);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : row.items()) keys.push_back(key);
+  EXPECT_THAT(keys, ::testing::UnorderedElementsAre("singer", "title", "downloadLink",
+                                                    "singerLink", "songLink"));
+  EXPECT_EQ(row["title"], StartSong().title);
+}
+
+TEST_F(CliTest, MixedAddressesExitOne) {
+  const CliRun run = Melodrift(Site() + "parse " + SongUrl("2244436") + " " + SongUrl("9999999"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(Lines(run.out).size(), 1u);
+  EXPECT_THAT(run.err, HasSubstr(SongUrl("9999999") + "解析失败"));
+}
+
+TEST_F(CliTest, CrawlChartEndsWithDone) {
+  const CliRun run = Melodrift(Site() + "crawl chart");
+  EXPECT_EQ(run.exitCode, 0);
+  const auto status = Lines(run.err);
+  ASSERT_FALSE(status.empty());
+  EXPECT_EQ(status.back(), "解析完毕");
+  EXPECT_EQ(Lines(run.out).size(), status.size() - 1);
+}
+
+TEST_F(CliTest, SearchBySinger) {
+  const CliRun run = Melodrift(Site() + "--json search singer '" + StartSong().singer + "'");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "获取完毕\n");
+  const auto lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty());
+  const auto row = nlohmann::json::parse(lines[0]);
+  EXPECT_EQ(row.size(), 2u);
+  EXPECT_TRUE(row.contains("singerLink"));
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+  for (const char* args : {"", "frobnicate", "parse", "crawl", "search song", "--site a --demo parse x",
+                           "crawl chart --jobs 0"}) {
+    EXPECT_EQ(Melodrift(args).exitCode, 2) << args;
+  }
+}
+
+TEST_F(CliTest, VersionAndHelp) {
+  EXPECT_EQ(Melodrift("--version").out, "v1.5\n");
+  const CliRun help = Melodrift("--help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_THAT(help.out, HasSubstr("parse"));
+}
+
+}  // namespace
