@@ -1,6 +1,7 @@
 #include "core/net/PageReader.h"
 
-#include <cstring>
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "core/net/RequestAddress.h"
@@ -48,8 +49,30 @@ void PageReader::Open(const std::string& address) {
 
 bool PageReader::ReadLine(std::string& line) {
   line.clear();
+  return AppendLine(line, std::numeric_limits<std::size_t>::max());
+}
+
+std::string PageReader::ReadToEnd(bool keepFirstLine) {
+  std::string text;
+  if (transfer_)
+    text.reserve(std::min(transfer_->AnnouncedBodyBytes(), kMaxPageBytes));
+  if (keepFirstLine) {
+    AppendLine(text, kMaxPageBytes);
+  } else {
+    std::string dropped;
+    ReadLine(dropped);
+  }
+  // Lines go straight into the page text: a page of many short lines would
+  // otherwise be copied twice.
+  while (AppendLine(text, kMaxPageBytes)) {
+  }
+  return text;
+}
+
+bool PageReader::AppendLine(std::string& out, std::size_t pageCap) {
   if (!transfer_)
     return false;
+  const std::size_t lineStart = out.size();
   try {
     bool tookAny = false;
     for (;;) {
@@ -61,10 +84,12 @@ bool PageReader::ReadLine(std::string& line) {
         return tookAny;
       }
       bool ended = false;
-      transfer_->Consume(TakeLineBytes(transfer_->Pending(), line, ended));
+      transfer_->Consume(TakeLineBytes(transfer_->Pending(), out, ended));
       tookAny = true;
-      if (line.size() > kMaxLineBytes)
+      if (out.size() - lineStart > kMaxLineBytes)
         ThrowTooLong("Line", kMaxLineBytes);
+      if (out.size() > pageCap)
+        ThrowTooLong("Page", kMaxPageBytes);
       if (ended)
         return true;
     }
@@ -72,22 +97,6 @@ bool PageReader::ReadLine(std::string& line) {
     Close();
     throw;
   }
-}
-
-std::string PageReader::ReadToEnd(bool keepFirstLine) {
-  std::string text;
-  std::string line;
-  ReadLine(line);
-  if (keepFirstLine)
-    text = std::move(line);
-  while (ReadLine(line)) {
-    if (text.size() + line.size() > kMaxPageBytes) {
-      Close();
-      ThrowTooLong("Page", kMaxPageBytes);
-    }
-    text += line;
-  }
-  return text;
 }
 
 void PageReader::Close() noexcept {

@@ -72,6 +72,10 @@ class PageReader {
 
  private:
   struct Transfer;
+  // The line rule, appending the line to `out`; past `pageCap` bytes of `out`
+  // the read ends as a page that is too long.
+  bool AppendLine(std::string& out, std::size_t pageCap);
+
   std::unique_ptr<Transfer> transfer_;
   std::stop_token stop_;
   ReaderTimeouts timeouts_;

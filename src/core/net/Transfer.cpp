@@ -89,6 +89,12 @@ bool PageReader::Transfer::AwaitBody() {
   return false;
 }
 
+std::size_t PageReader::Transfer::AnnouncedBodyBytes() const {
+  curl_off_t bytes = -1;
+  curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &bytes);
+  return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
+}
+
 std::string_view PageReader::Transfer::Pending() const {
   return std::string_view(pending_).substr(consumed_);
 }

@@ -26,6 +26,8 @@ struct PageReader::Transfer {
   // Returns false at the end of the body; otherwise Pending() is not empty.
   bool AwaitBody();
 
+  // The body size the server announced, 0 when it did not.
+  std::size_t AnnouncedBodyBytes() const;
   std::string_view Pending() const;
   void Consume(std::size_t count);
 
