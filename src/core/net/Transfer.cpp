@@ -50,6 +50,8 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
   SetOption(easy, CURLOPT_USERAGENT, CurrentUserAgent().c_str());
   SetOption(easy, CURLOPT_SHARE, SharedConnectionCache());
   SetOption(easy, CURLOPT_NOSIGNAL, 1L);
+  // A stop during a slow name lookup must not wait for the lookup thread.
+  SetOption(easy, CURLOPT_QUICK_EXIT, 1L);
   SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count()));
   SetOption(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   // A proxy's CONNECT reply must not pass for the page's own headers.

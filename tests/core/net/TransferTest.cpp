@@ -88,6 +88,16 @@ TEST(Transfer, SilentServerTimesOut) {
   }
 }
 
+TEST(Transfer, TruncatedBodyIsAFailureNotAPage) {
+  const RawServer server([](int socket, std::stop_token) {
+    testing::ReadRequest(socket);
+    testing::SendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten\n");
+  });
+  PageReader reader;
+  reader.Open(server.Address());
+  EXPECT_THROW(reader.ReadToEnd(true), InternetError);
+}
+
 // The song page parser stops at the media line; the rest of a page must stay
 // with the server rather than be downloaded into a reader nobody reads.
 TEST(Transfer, EarlyCloseLeavesTheRestUnsent) {
