@@ -91,9 +91,16 @@ class GstMediaDevice final : public MediaDevice {
   }
 
   std::optional<std::int64_t> PositionMs() override {
+    if (!playbin_) {
+      return std::nullopt;
+    }
+    // At the end the position query may fail; the end is where the song stands.
+    DrainBus();
+    if (reachedEnd_) {
+      return LengthMs();
+    }
     gint64 position = 0;
-    if (!playbin_ || !gst_element_query_position(playbin_.get(), GST_FORMAT_TIME, &position) ||
-        position < 0) {
+    if (!gst_element_query_position(playbin_.get(), GST_FORMAT_TIME, &position) || position < 0) {
       return std::nullopt;
     }
     return position / GST_MSECOND;

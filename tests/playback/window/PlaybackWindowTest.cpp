@@ -1,0 +1,157 @@
+// The main window's playback controls, playing the bundled site's MP3s.
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <memory>
+
+#include "core/site/Site.h"
+#include "core/text/Gbk.h"
+#include "playback/PlaybackTimes.h"
+#include "playback/SiteSongs.h"
+#include "ui/MainDialog.h"
+#include "ui/Menus.h"
+#include "ui/RecordListView.h"
+
+namespace melo::ui {
+namespace {
+
+using playback::testing::Mp3Link;
+
+// Processes events until `done` holds; the bound only guards a hang.
+bool WaitUntil(const std::function<bool()>& done) {
+  return QTest::qWaitFor(done, 20'000);
+}
+
+QString Q(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+
+class PlaybackWindowTest : public ::testing::Test {
+ protected:
+  PlaybackWindowTest() {
+    site::SetSiteHost(site_.Host());
+    dialog_ = std::make_unique<CMainDialog>();
+    dialog_->show();
+    // Row 0 short, row 1 long: the total time tells which one plays.
+    for (const auto* song :
+         {&playback::testing::ShortestSong(), &playback::testing::LongestSong()}) {
+      dialog_->AppendSongRow({text::Utf8ToGbk(song->singer), text::Utf8ToGbk(song->title),
+                              Mp3Link(site_, *song), "", ""});
+    }
+  }
+
+  template <class W = QWidget>
+  W* Control(int id) const {
+    return dialog_->Control<W>(id);
+  }
+  QString State() const { return Control<QLabel>(1015)->text(); }
+  QString Total() const { return Control<QLabel>(1012)->text(); }
+  QString Elapsed() const { return Control<QLabel>(1013)->text(); }
+  QSlider* Slider() const { return Control<QSlider>(1011); }
+  bool StopEnabled() const { return Control<QPushButton>(1014)->isEnabled(); }
+
+  void Play(int row) {
+    dialog_->SongList().SetSelectionMark(row);
+    dialog_->OnCommand(kPlaySongCommand);
+  }
+  static QString TotalOf(const bundled::CatalogueSong& song) {
+    return QString::fromStdString(playback::TotalText(song.lengthMs));
+  }
+  bool WaitForElapsed(const char* text) {
+    return WaitUntil([&] { return Elapsed() == Q(text); });
+  }
+
+  bundled::BundledSite site_;
+  std::unique_ptr<CMainDialog> dialog_;
+};
+
+TEST_F(PlaybackWindowTest, PlayCommandPlaysTheMarkedRow) {
+  Play(1);
+  ASSERT_TRUE(WaitForElapsed("0:01"));
+  EXPECT_EQ(State(), Q("播放中"));
+  EXPECT_EQ(Total(), TotalOf(playback::testing::LongestSong()));
+  EXPECT_TRUE(StopEnabled());
+  EXPECT_TRUE(Slider()->isEnabled());
+  EXPECT_TRUE(WaitUntil([&] { return Slider()->value() > 60; }));  // past one second of 15
+}
+
+TEST_F(PlaybackWindowTest, DraggedThumbStaysAndItsReleaseSeeks) {
+  Play(1);
+  ASSERT_TRUE(WaitForElapsed("0:01"));
+  Slider()->setSliderDown(true);
+  Slider()->setSliderPosition(600);
+  ASSERT_TRUE(WaitForElapsed("0:03"));
+  EXPECT_EQ(Slider()->value(), 600);
+
+  Slider()->setSliderDown(false);
+  ASSERT_TRUE(WaitForElapsed("0:09"));  // 600 thousandths of 15 s
+  EXPECT_EQ(State(), Q("播放中"));
+  EXPECT_TRUE(WaitUntil([&] { return Slider()->value() > 600; }));
+}
+
+TEST_F(PlaybackWindowTest, KeyToTheEndSeeksThereAndTheSongEndsByItself) {
+  Play(1);
+  ASSERT_TRUE(WaitForElapsed("0:01"));
+  QTest::keyClick(Slider(), Qt::Key_End);
+  ASSERT_TRUE(WaitUntil([&] { return Elapsed().startsWith(Q("0:15")); }))
+      << Elapsed().toStdString() << " " << Slider()->value();
+  QTest::qWait(500);  // the worker has ended; nothing changes any more
+  EXPECT_EQ(State(), Q("播放中"));
+  EXPECT_TRUE(StopEnabled());
+  EXPECT_TRUE(Slider()->isEnabled());
+
+  Control<QPushButton>(1014)->click();
+  EXPECT_EQ(State(), Q("已停止"));
+  EXPECT_FALSE(StopEnabled());
+  EXPECT_FALSE(Slider()->isEnabled());
+}
+
+TEST_F(PlaybackWindowTest, NextAndPreviousWalkTheListAndStopAtItsEnds) {
+  const auto& shortSong = playback::testing::ShortestSong();
+  const auto& longSong = playback::testing::LongestSong();
+  Play(1);
+  const struct {
+    int button;
+    const bundled::CatalogueSong* song;
+  } steps[] = {{1020, &longSong}, {1019, &shortSong}, {1019, &shortSong}, {1020, &longSong}};
+  for (const auto& step : steps) {
+    Control<QLabel>(1012)->clear();
+    Control<QPushButton>(step.button)->click();
+    ASSERT_TRUE(WaitUntil([&] { return State() == Q("播放中") && !Total().isEmpty(); }));
+    EXPECT_EQ(Total(), TotalOf(*step.song)) << step.button;
+  }
+}
+
+TEST_F(PlaybackWindowTest, StopButtonStopsForGood) {
+  Play(1);
+  ASSERT_TRUE(WaitForElapsed("0:01"));
+  Control<QPushButton>(1014)->click();
+  EXPECT_EQ(State(), Q("已停止"));
+  QTest::qWait(300);  // late reports of the stopped worker would land here
+  EXPECT_EQ(State(), Q("已停止"));
+  EXPECT_EQ(Elapsed(), Q("0:01"));
+  EXPECT_FALSE(StopEnabled());
+}
+
+TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
+  for (const bool escape : {false, true}) {
+    Play(1);
+    ASSERT_TRUE(WaitForElapsed("0:01"));
+    escape ? QTest::keyClick(dialog_.get(), Qt::Key_Escape) : static_cast<void>(dialog_->close());
+    EXPECT_FALSE(dialog_->isVisible()) << escape;
+    EXPECT_EQ(State(), Q("已停止")) << escape;
+    dialog_.reset();  // pending reports of the worker must not reach a widget
+    QTest::qWait(200);
+    dialog_ = std::make_unique<CMainDialog>();
+    dialog_->AppendSongRow({"", "", Mp3Link(site_, playback::testing::LongestSong()), "", ""});
+    dialog_->AppendSongRow({"", "", Mp3Link(site_, playback::testing::LongestSong()), "", ""});
+    dialog_->show();
+  }
+}
+
+}  // namespace
+}  // namespace melo::ui
