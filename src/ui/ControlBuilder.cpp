@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QWidget>
+#include <algorithm>
 
 #include "ui/LinkLabel.h"
 #include "ui/RecordListView.h"
@@ -24,6 +25,8 @@ static void EnsureUiResources() {
 
 namespace melo::ui {
 namespace {
+
+constexpr int kEdgeMargin = 6;
 
 QPushButton* MakeButton(QWidget& dialog, const ControlTemplate& control, const QString& text) {
   auto* button = new QPushButton(text, &dialog);
@@ -87,6 +90,33 @@ QWidget* MakeControl(QWidget& dialog, const ControlTemplate& control, const QStr
   return nullptr;
 }
 
+bool IsText(ControlKind kind) {
+  return kind == ControlKind::kLabel || kind == ControlKind::kLabelRight ||
+         kind == ControlKind::kRadio;
+}
+
+// The templates' texts were measured for a font whose lines are 12 pixels
+// high; the CJK font here needs more. Texts keep their place and grow around
+// their middle (and, left-aligned, to the right, up to the dialog's edge)
+// rather than being cut off.
+QRect FittedRect(const QWidget& widget, const ControlTemplate& control,
+                 const DialogTemplate& dialogTemplate) {
+  QRect place = PixelRect(control);
+  if (!IsText(control.kind) || (control.flags & kSunken) != 0) {
+    return place;
+  }
+  const QSize wanted = widget.sizeHint();
+  if (wanted.height() > place.height()) {
+    place.adjust(0, -(wanted.height() - place.height()) / 2, 0, 0);
+    place.setHeight(wanted.height());
+  }
+  if (control.kind == ControlKind::kLabel && wanted.width() > place.width()) {
+    const int room = DialogUnitsToPixels(dialogTemplate.width) - place.left() - kEdgeMargin;
+    place.setWidth(std::min(wanted.width(), std::max(room, place.width())));
+  }
+  return place;
+}
+
 }  // namespace
 
 QString FillTemplateText(const char* utf8, const TemplateFields& fields) {
@@ -105,7 +135,7 @@ void BuildControls(QWidget& dialog, const DialogTemplate& dialogTemplate,
     if (control.id != kNoId) {
       widget->setObjectName(QString::number(control.id));
     }
-    widget->setGeometry(PixelRect(control));
+    widget->setGeometry(FittedRect(*widget, control, dialogTemplate));
     widget->setVisible((control.flags & kHidden) == 0);
   }
 }

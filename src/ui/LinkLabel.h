@@ -16,6 +16,7 @@ class LinkLabel : public QLabel {
   void activated();
 
  protected:
+  void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 };

@@ -28,7 +28,9 @@ RecordListView::RecordListView(std::span<const ColumnTemplate> columns, bool mul
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(multiSelect ? QAbstractItemView::ExtendedSelection
                                : QAbstractItemView::SingleSelection);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // The columns fill the list but for the vertical scroll bar's width; a
+  // horizontal bar would only uncover the last few pixels of a title.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   QStringList headings;
   for (const ColumnTemplate& column : columns) {

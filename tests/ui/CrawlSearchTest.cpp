@@ -1,0 +1,298 @@
+// The window side of the crawls and the search: launchers, the stop button,
+// the search button, the singer list and its menu, the search panel.
+
+#include <QMenu>
+#include <QRadioButton>
+
+#include "UiTestSupport.h"
+#include "site/Catalogue.h"
+#include "ui/Menus.h"
+
+namespace melo::ui::testing {
+namespace {
+
+bundled::BundledSiteOptions WithLatency(int ms) {
+  bundled::BundledSiteOptions options;
+  options.latencyMs = ms;
+  return options;
+}
+
+// The song id in a song page address ("…/song/2244436//").
+std::string SongIdOf(const std::string& songLink) {
+  const std::size_t at = songLink.rfind("song/");
+  if (at == std::string::npos) {
+    return {};
+  }
+  const std::size_t start = at + 5;
+  return songLink.substr(start, songLink.find('/', start) - start);
+}
+
+// Every row is one song of the catalogue, whole: its texts all belong to
+// the song its address names, whichever worker appended it.
+void ExpectRowsWhole(const RecordListView& songs) {
+  for (int r = 0; r < songs.RowCount(); ++r) {
+    SCOPED_TRACE(r);
+    const bundled::CatalogueSong* song =
+        bundled::DemoCatalogue().FindSong(SongIdOf(songs.Text(r, 4)));
+    ASSERT_NE(song, nullptr) << songs.Text(r, 4);
+    EXPECT_EQ(text::GbkToUtf8(songs.Text(r, 0)), song->singer);
+    EXPECT_EQ(text::GbkToUtf8(songs.Text(r, 1)), song->title);
+    EXPECT_NE(songs.Text(r, 2).find("/cache/"), std::string::npos);
+    EXPECT_NE(songs.Text(r, 3).find("singer/" + song->singerId + "/"), std::string::npos);
+  }
+}
+
+class CrawlTest : public DialogFixture {
+ protected:
+  explicit CrawlTest(bundled::BundledSiteOptions options = {})
+      : DialogFixture(std::move(options)) {}
+
+  void ChooseFromListPageMenu(int command) {
+    Click(1017);
+    auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("136"));
+    ASSERT_NE(menu, nullptr);
+    menu->findChild<QAction*>(QString::number(command))->trigger();
+  }
+  bool StopEnabled() const { return Control<QPushButton>(1010)->isEnabled(); }
+};
+
+TEST_F(CrawlTest, ListPageMenuHasItsFourItems) {
+  Click(1017);
+  auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("136"));
+  ASSERT_NE(menu, nullptr);
+  QStringList texts;
+  for (QAction* action : menu->actions()) {
+    texts << action->text();
+  }
+  EXPECT_EQ(texts, QStringList({Q("一周排行"), Q("大家在听"), Q("大家推荐"), Q("搜索")}));
+  menu->close();
+}
+
+TEST_F(CrawlTest, ChartCrawlListsItsSongsThenSaysDone) {
+  ChooseFromListPageMenu(kChartCommand);
+  EXPECT_TRUE(StopEnabled());
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Songs().RowCount(), 20);
+  EXPECT_EQ(Status(), Q("解析完毕"));
+  EXPECT_FALSE(StopEnabled());
+  ExpectRowsWhole(Songs());
+  EXPECT_EQ(Songs().Text(0, 4),
+            site::SiteBaseWww() + "song/" + SongIdOf(Songs().Text(0, 4)) + "//");
+}
+
+TEST_F(CrawlTest, RecommendedCrawlThenAListCrawlUsesTheListPatternAgain) {
+  ChooseFromListPageMenu(kRecommendedCommand);
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Songs().RowCount(), 12);
+  ChooseFromListPageMenu(kListeningCommand);
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Songs().RowCount(), 12 + 15);
+  EXPECT_EQ(Status(), Q("解析完毕"));
+  ExpectRowsWhole(Songs());
+}
+
+TEST_F(CrawlTest, RowMenuCrawlsTheRowsSingerBelowTheRows) {
+  Click(1);
+  ASSERT_TRUE(WaitForRuns());
+  ASSERT_EQ(Songs().RowCount(), 1);
+  const std::string firstRowLink = Songs().Text(0, 4);
+  Songs().SetSelectionMark(0);
+  dialog_->OnCommand(kCrawlRowSingerCommand);
+  ASSERT_TRUE(WaitForRuns());
+  const auto& catalogue = bundled::DemoCatalogue();
+  const std::size_t singerSongs =
+      catalogue.SongsOf(catalogue.FindSong(SongIdOf(firstRowLink))->singerId).size();
+  EXPECT_EQ(Songs().RowCount(), static_cast<int>(1 + singerSongs));
+  EXPECT_EQ(Songs().Text(0, 4), firstRowLink);
+  ExpectRowsWhole(Songs());
+}
+
+TEST_F(CrawlTest, SingerListCrawlEmptiesTheSongListFirst) {
+  Click(1);
+  ASSERT_TRUE(WaitForRuns());
+  ASSERT_EQ(Songs().RowCount(), 1);
+  const std::string singerLink = Songs().Text(0, 3);
+  dialog_->AppendSingerRow({Gbk("林晚风"), singerLink});
+  Singers().SetSelectionMark(0);
+  dialog_->OnCommand(kCrawlListedSingerCommand);
+  EXPECT_EQ(Songs().RowCount(), 0);  // before any crawled row
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_GT(Songs().RowCount(), 0);
+  for (int r = 0; r < Songs().RowCount(); ++r) {
+    EXPECT_EQ(Songs().Text(r, 3), singerLink);
+  }
+  EXPECT_EQ(Singers().RowCount(), 1);
+}
+
+class SlowCrawlTest : public CrawlTest {
+ protected:
+  SlowCrawlTest() : CrawlTest(WithLatency(40)) {}
+};
+
+TEST_F(SlowCrawlTest, StopShowsAtOnceAndNothingFollows) {
+  ChooseFromListPageMenu(kChartCommand);
+  ASSERT_TRUE(WaitUntil([this] { return Songs().RowCount() >= 1; }));
+  Click(1010);
+  EXPECT_EQ(Status(), Q("已停止解析"));
+  EXPECT_FALSE(StopEnabled());
+  const int rowsAtStop = Songs().RowCount();
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Songs().RowCount(), rowsAtStop);
+  EXPECT_LT(rowsAtStop, 20);
+  EXPECT_EQ(Status(), Q("已停止解析"));
+}
+
+// The older crawl ending must not disable the button while a newer one
+// runs, and each press stops the newest crawl still running.
+TEST_F(SlowCrawlTest, TwoCrawlsAtOnceShareTheListAndTheStopButton) {
+  ChooseFromListPageMenu(kChartCommand);
+  ChooseFromListPageMenu(kListeningCommand);
+  EXPECT_EQ(dialog_->StoppableCrawlCount(), 2);
+  ASSERT_TRUE(WaitUntil([this] { return Songs().RowCount() >= 2; }));
+  Click(1010);  // stops the listening crawl
+  EXPECT_TRUE(StopEnabled());
+  EXPECT_EQ(dialog_->StoppableCrawlCount(), 1);
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_FALSE(StopEnabled());
+  EXPECT_EQ(Status(), Q("解析完毕"));  // the chart ran to its end
+  ExpectRowsWhole(Songs());
+  EXPECT_GE(Songs().RowCount(), 20);
+  EXPECT_LT(Songs().RowCount(), 20 + 15);
+}
+
+TEST_F(SlowCrawlTest, OneOfTwoCrawlsEndingKeepsTheButtonForTheOther) {
+  ChooseFromListPageMenu(kChartCommand);
+  ChooseFromListPageMenu(kRecommendedCommand);
+  ASSERT_TRUE(WaitUntil([this] { return dialog_->StoppableCrawlCount() == 1; }));
+  EXPECT_TRUE(StopEnabled());  // whichever ended, the other still runs
+  Click(1010);
+  EXPECT_FALSE(StopEnabled());
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Status(), Q("已停止解析"));
+}
+
+class HangingSiteTest : public CrawlTest {
+ protected:
+  HangingSiteTest() : CrawlTest(WithLatency(60'000)) {}
+};
+
+TEST_F(HangingSiteTest, ClosingEndsEveryWorkerEvenWhileAReadHangs) {
+  ChooseFromListPageMenu(kChartCommand);
+  Click(1021);
+  Click(1);
+  EXPECT_EQ(dialog_->RunThreadCount(), 3u);
+  dialog_->reject();  // Esc
+  EXPECT_FALSE(dialog_->isVisible());
+  EXPECT_EQ(dialog_->RunThreadCount(), 0u);
+  Settle();
+  EXPECT_EQ(Songs().RowCount(), 0);
+}
+
+class SearchTest : public CrawlTest {
+ protected:
+  explicit SearchTest(bundled::BundledSiteOptions options = {}) : CrawlTest(std::move(options)) {}
+
+  void Search(const char* keyword) {
+    Control<QLineEdit>(1018)->setText(Q(keyword));
+    Click(1021);
+  }
+  QString Caption() const { return Control<QPushButton>(1021)->text(); }
+};
+
+TEST_F(SearchTest, SongModeListsTheSongsFound) {
+  Search("林晚风");
+  EXPECT_EQ(Caption(), Q("停止搜索"));
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Caption(), Q("搜索"));
+  EXPECT_EQ(Status(), Q("获取完毕"));
+  EXPECT_GT(Songs().RowCount(), 0);
+  EXPECT_EQ(Singers().RowCount(), 0);
+  ExpectRowsWhole(Songs());
+  for (int r = 0; r < Songs().RowCount(); ++r) {
+    EXPECT_EQ(Songs().Text(r, 0), Gbk("林晚风"));
+  }
+}
+
+TEST_F(SearchTest, SingerModeListsSingersAndTwoSearchesAppend) {
+  Control<QRadioButton>(1023)->click();
+  Search("林晚风");
+  ASSERT_TRUE(WaitForRuns());
+  ASSERT_EQ(Singers().RowCount(), 1);
+  EXPECT_EQ(Singers().Text(0, 0), Gbk("林晚风"));
+  EXPECT_EQ(Singers().Text(0, 1), Base() + "/singer/42/");
+  EXPECT_EQ(Songs().RowCount(), 0);
+  Search("林晚风");
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Singers().RowCount(), 2);
+}
+
+TEST_F(SearchTest, SingerMenuNeedsAMarkAndItsClearEmptiesOnlyTheSingers) {
+  dialog_->AppendSingerRow({Gbk("林晚风"), Base() + "/singer/42/"});
+  dialog_->AppendSongRow({"a", "b", "\"http://h/c.mp3\"", "d", "e"});
+  emit Singers().customContextMenuRequested(QPoint(3, 3));
+  EXPECT_EQ(dialog_->findChild<QMenu*>(QStringLiteral("137")), nullptr);
+  Singers().SetSelectionMark(0);
+  emit Singers().customContextMenuRequested(QPoint(3, 3));
+  auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("137"));
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text(), Q("获取该歌手所有歌曲"));
+  EXPECT_EQ(menu->actions()[1]->text(), Q("清空列表"));
+  menu->actions()[1]->trigger();
+  EXPECT_EQ(Singers().RowCount(), 0);
+  EXPECT_EQ(Songs().RowCount(), 1);
+}
+
+TEST_F(SearchTest, KeywordWithoutMatchesFindsNothing) {
+  Search("zzz & 无此歌");
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Songs().RowCount(), 0);
+  EXPECT_EQ(Status(), Q("获取完毕"));
+  EXPECT_EQ(Caption(), Q("搜索"));
+}
+
+class SlowSearchTest : public SearchTest {
+ protected:
+  SlowSearchTest() : SearchTest(WithLatency(300)) {}
+};
+
+TEST_F(SlowSearchTest, StopShowsAtOnceAndNothingFollows) {
+  Search("林晚风");
+  Click(1021);
+  EXPECT_EQ(Caption(), Q("搜索"));
+  EXPECT_EQ(Status(), Q("已停止"));
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Songs().RowCount(), 0);
+  EXPECT_EQ(Status(), Q("已停止"));
+  EXPECT_EQ(Caption(), Q("搜索"));
+}
+
+TEST_F(SlowSearchTest, RadioSwitchedWhileThePageLoadsChangesTheMode) {
+  Search("林晚风");
+  Control<QRadioButton>(1023)->click();  // the result page is still on its way
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Singers().RowCount(), 1);
+  EXPECT_EQ(Songs().RowCount(), 0);
+}
+
+TEST_F(SlowSearchTest, SearchRunsBesideACrawl) {
+  Search("林晚风");
+  ChooseFromListPageMenu(kListeningCommand);
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_GT(Songs().RowCount(), 15);
+  ExpectRowsWhole(Songs());
+}
+
+TEST_F(CrawlTest, SearchPanelToggleSwitchesTheWidth) {
+  const int expected[] = {770, 520, 770};
+  for (const int width : expected) {
+    ChooseFromListPageMenu(kSearchPanelCommand);
+    EXPECT_EQ(dialog_->width(), width);
+    EXPECT_EQ(dialog_->height(), 510);
+  }
+  EXPECT_TRUE(Singers().isVisibleTo(dialog_.get()));
+  EXPECT_LE(Singers().geometry().right(), dialog_->width());
+}
+
+}  // namespace
+}  // namespace melo::ui::testing
