@@ -53,20 +53,6 @@ TEST_F(GstMediaDeviceTest, OpensASongAndTellsItsLength) {
   EXPECT_EQ(device->Mode(), MediaMode::kPlaying);
 }
 
-TEST_F(GstMediaDeviceTest, PlaysOnFromASeekTarget) {
-  const auto& song = testing::LongestSong();
-  const std::int64_t target = song.lengthMs / 2;
-  const auto device = MakeGstMediaDevice();
-  ASSERT_EQ(device->Open(DeviceAddressOf(song)), OpenResult::kOpened);
-  device->Seek(target);
-  device->Play();
-  ASSERT_TRUE(Eventually([&] { return device->PositionMs().value_or(0) >= target + 200; }));
-  EXPECT_LT(device->PositionMs().value_or(0), song.lengthMs);
-  device->Stop();
-  device->Close();
-  EXPECT_EQ(device->Mode(), MediaMode::kStopped);
-}
-
 TEST_F(GstMediaDeviceTest, ReportsStoppedAtTheEnd) {
   const auto device = MakeGstMediaDevice();
   ASSERT_EQ(device->Open(DeviceAddressOf(testing::ShortestSong())), OpenResult::kOpened);
