@@ -33,7 +33,7 @@ class RunnerTest : public ::testing::Test {
   }
   static void TearDownTestSuite() { site_.reset(); }
 
-  static const bundled::CatalogueSong& Song(std::string_view id) {
+  static const bundled::CatalogueSong& Entry(std::string_view id) {
     const bundled::CatalogueSong* song = bundled::DemoCatalogue().FindSong(id);
     EXPECT_NE(song, nullptr) << id;
     return *song;
@@ -45,7 +45,7 @@ class RunnerTest : public ::testing::Test {
 std::unique_ptr<bundled::BundledSite> RunnerTest::site_;
 
 TEST_F(RunnerTest, AddLinkListsTheSong) {
-  const auto& expected = Song("2244436");
+  const auto& expected = Entry("2244436");
   const std::string address = site::StartSongAddress();
   RecordingReporter reporter;
   RunAddLink(address, reporter);
@@ -125,7 +125,7 @@ TEST_F(RunnerTest, EveryListPageYieldsRows) {
 }
 
 TEST_F(RunnerTest, SingerCrawlListsTheSingersSongs) {
-  const auto& song = Song("2244436");
+  const auto& song = Entry("2244436");
   RecordingReporter reporter;
   RunListCrawl({site::SiteBaseWww() + "singer/" + song.singerId + "/", kListPattern, 2}, reporter);
   const auto rows = reporter.Songs();
@@ -158,7 +158,7 @@ TEST_F(RunnerTest, CrawlOfAnUnreachablePage) {
 }
 
 TEST_F(RunnerTest, SongSearchAppendsMatchingSongs) {
-  const auto& song = Song("2244436");
+  const auto& song = Entry("2244436");
   RecordingReporter reporter;
   int modeReads = 0;
   SearchRequest request{Utf8ToGbk(song.title), [&] {
@@ -177,7 +177,7 @@ TEST_F(RunnerTest, SongSearchAppendsMatchingSongs) {
 }
 
 TEST_F(RunnerTest, SingerSearchListsSingers) {
-  const auto& song = Song("2244436");
+  const auto& song = Entry("2244436");
   RecordingReporter reporter;
   RunSiteSearch({Utf8ToGbk(song.singer), [] { return SearchMode::kSinger; }}, reporter);
   const auto singers = reporter.Singers();
