@@ -23,9 +23,17 @@ using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
 using UrlHandle = std::unique_ptr<CURLU, UrlCleanup>;
 
-// The connection and name cache all readers share, so pages of one site
-// reuse open connections. Initialises curl for the process on first use.
-CURLSH* SharedConnectionCache();
+// The name cache all readers share. Initialises curl for the process on
+// first use.
+CURLSH* SharedNameCache();
+
+// A multi handle owned by the calling thread. Its connection cache outlives
+// the transfer, so the page reads one thread makes after each other reuse
+// their connections. libcurl cannot share one connection cache between
+// threads that transfer at the same time, hence one per thread.
+MultiHandle AcquireThreadMulti();
+// Gives the handle back to this thread's idle ones (no transfer attached).
+void ReleaseThreadMulti(MultiHandle multi);
 
 // The agent text SetUserAgent last stored.
 std::string CurrentUserAgent();

@@ -2,6 +2,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/net/CurlHandles.h"
 #include "core/net/PageReader.h"
@@ -10,7 +11,9 @@ namespace melo::net {
 namespace {
 
 // curl_global_init is not safe to race, and the share must outlive every
-// reader; one function-local static gives both, in that order.
+// reader; one function-local static gives both, in that order. Only names
+// are shared between threads: a shared connection cache is not safe for
+// transfers running at the same time (see AcquireThreadMulti).
 class CurlProcess {
  public:
   CurlProcess() {
@@ -19,7 +22,6 @@ class CurlProcess {
     curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlProcess::Lock);
     curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlProcess::Unlock);
     curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
     curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
   }
   ~CurlProcess() {
@@ -55,9 +57,38 @@ UserAgent& TheUserAgent() {
 
 }  // namespace
 
-CURLSH* SharedConnectionCache() {
+CURLSH* SharedNameCache() {
   static CurlProcess process;
   return process.share();
+}
+
+namespace {
+
+// More than one only when a thread nests page reads; kept small since each
+// holds open connections.
+constexpr std::size_t kIdleMultisPerThread = 2;
+
+std::vector<MultiHandle>& IdleMultis() {
+  thread_local std::vector<MultiHandle> idle;
+  return idle;
+}
+
+}  // namespace
+
+MultiHandle AcquireThreadMulti() {
+  SharedNameCache();  // curl is initialised before the first multi handle
+  std::vector<MultiHandle>& idle = IdleMultis();
+  if (idle.empty())
+    return MultiHandle(curl_multi_init());
+  MultiHandle multi = std::move(idle.back());
+  idle.pop_back();
+  return multi;
+}
+
+void ReleaseThreadMulti(MultiHandle multi) {
+  std::vector<MultiHandle>& idle = IdleMultis();
+  if (multi && idle.size() < kIdleMultisPerThread)
+    idle.push_back(std::move(multi));
 }
 
 void SetUserAgent(std::string_view agent) {

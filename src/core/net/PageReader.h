@@ -85,4 +85,16 @@ class PageReader {
 // bytes curl refuses in a URL percent-encoded; every other byte unchanged.
 std::string EncodeRequestAddress(std::string_view address);
 
+// What an address may hold when it leaves the program as a URI (to the
+// desktop, to the media device): EncodeRequestAddress's bytes, the
+// characters a URI may never hold (" < > \ ^ ` { | }) and a % that starts
+// no escape are percent-encoded.
+std::string EncodeUriAddress(std::string_view address);
+
+// An MP3 address as a URI. The address is server part, media path and the
+// song's title, plain text: a ?, # or % in it can only come from the title,
+// so they are encoded too instead of starting a query, a fragment or an
+// escape.
+std::string EncodeMediaAddress(std::string_view address);
+
 }  // namespace melo::net

@@ -15,27 +15,57 @@ bool NeedsEncoding(unsigned char byte) {
   return byte <= 0x20 || byte >= 0x7F;
 }
 
-}  // namespace
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
 
-std::string EncodeRequestAddress(std::string_view address) {
+// Characters RFC 3986 allows nowhere in a URI, and a % that is no escape.
+bool NeverInUri(std::string_view text, std::size_t i) {
+  const char c = text[i];
+  if (c == '%') {
+    return i + 2 >= text.size() || !IsHexDigit(text[i + 1]) || !IsHexDigit(text[i + 2]);
+  }
+  return std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos;
+}
+
+// Encodes the bytes NeedsEncoding names and those `alsoEncode(text, i)` picks.
+template <typename AlsoEncode>
+std::string PercentEncode(std::string_view address, AlsoEncode alsoEncode) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   encoded.reserve(address.size());
-  for (const char c : address) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (NeedsEncoding(byte)) {
+  for (std::size_t i = 0; i < address.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(address[i]);
+    if (NeedsEncoding(byte) || alsoEncode(address, i)) {
       encoded += '%';
       encoded += kHex[byte >> 4];
       encoded += kHex[byte & 0x0F];
     } else {
-      encoded += c;
+      encoded += address[i];
     }
   }
   return encoded;
 }
 
+}  // namespace
+
+std::string EncodeRequestAddress(std::string_view address) {
+  return PercentEncode(address, [](std::string_view, std::size_t) { return false; });
+}
+
+std::string EncodeUriAddress(std::string_view address) {
+  return PercentEncode(address, NeverInUri);
+}
+
+std::string EncodeMediaAddress(std::string_view address) {
+  return PercentEncode(address, [](std::string_view text, std::size_t i) {
+    // The title is plain text: even a % followed by two hex digits is its own.
+    return text[i] == '?' || text[i] == '#' || text[i] == '%' || NeverInUri(text, i);
+  });
+}
+
 void CheckRequestAddress(const std::string& requestAddress) {
-  SharedConnectionCache();  // curl_url needs curl initialised
+  SharedNameCache();  // curl_url needs curl initialised
   const UrlHandle url(curl_url());
   if (!url)
     throw InternetError("Out of memory");

@@ -35,7 +35,7 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
                                std::stop_token stop)
     : timeouts_(timeouts),
       stop_(std::move(stop)),
-      multi_(curl_multi_init()),
+      multi_(AcquireThreadMulti()),
       easy_(curl_easy_init()),
       lastByte_(Clock::now()) {
   if (!multi_ || !easy_)
@@ -48,7 +48,7 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
   SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
   SetOption(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
   SetOption(easy, CURLOPT_USERAGENT, CurrentUserAgent().c_str());
-  SetOption(easy, CURLOPT_SHARE, SharedConnectionCache());
+  SetOption(easy, CURLOPT_SHARE, SharedNameCache());
   SetOption(easy, CURLOPT_NOSIGNAL, 1L);
   // A stop during a slow name lookup must not wait for the lookup thread.
   SetOption(easy, CURLOPT_QUICK_EXIT, 1L);
@@ -71,8 +71,10 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
 PageReader::Transfer::~Transfer() {
   // The wake-up must be gone before the multi handle it points at.
   wakeOnStop_.reset();
-  if (attached_)
+  if (attached_) {
     curl_multi_remove_handle(multi_.get(), easy_.get());
+    ReleaseThreadMulti(std::move(multi_));
+  }
 }
 
 void PageReader::Transfer::AwaitReplyStart() {

@@ -67,6 +67,12 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
   // whichever comes first.
   std::stop_source poolStop;
   std::stop_callback forward(stop, [&] { poolStop.request_stop(); });
+  // Destroyed before the pool: on every way out, a throwing handler
+  // included, the pool is told to stop before it is joined.
+  struct StopOnExit {
+    std::stop_source& source;
+    ~StopOnExit() { source.request_stop(); }
+  };
   std::vector<std::jthread> pool;
   pool.reserve(workers);
   for (std::size_t w = 0; w < workers; ++w) {
@@ -76,6 +82,7 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
       }
     });
   }
+  const StopOnExit stopPool{poolStop};
 
   bool complete = true;
   for (std::size_t i = 0; i < addresses.size(); ++i) {
@@ -86,7 +93,6 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
     }
     handle(i, addresses[i], *result);
   }
-  poolStop.request_stop();
   return complete;
 }
 

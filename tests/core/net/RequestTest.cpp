@@ -32,6 +32,25 @@ TEST(EncodeRequestAddress, EncodesExactlyTheRefusedBytes) {
     EXPECT_EQ(EncodeRequestAddress(address), request) << address;
 }
 
+// Addresses leaving the program as URIs: a page keeps its query, escapes and
+// fragment; an MP3 address's title is plain text throughout.
+TEST(EncodeUriAddress, EncodesWhatAUriCannotHold) {
+  struct Case {
+    std::string address, page, media;
+  };
+  const Case cases[] = {
+      {"http://h/p?q=1&r=%41#f", "http://h/p?q=1&r=%41#f", "http://h/p%3Fq=1&r=%2541%23f"},
+      {"http://h/a{b}|c\\d^`\"<>.mp3", "http://h/a%7Bb%7D%7Cc%5Cd%5E%60%22%3C%3E.mp3",
+       "http://h/a%7Bb%7D%7Cc%5Cd%5E%60%22%3C%3E.mp3"},
+      {"http://h/100%.mp3", "http://h/100%25.mp3", "http://h/100%25.mp3"},
+      {"http://h/\xB8\xE8 x.mp3", "http://h/%B8%E8%20x.mp3", "http://h/%B8%E8%20x.mp3"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EncodeUriAddress(c.address), c.page) << c.address;
+    EXPECT_EQ(EncodeMediaAddress(c.address), c.media) << c.address;
+  }
+}
+
 // The proxy gets the whole address, encoded, in a plain GET that names the
 // program; the host itself is never looked up.
 TEST(Open, SendsAnEncodedPlainGetThroughTheProxyOfTheEnvironment) {
