@@ -15,7 +15,7 @@ std::string UnquoteLink(std::string_view link) {
 }
 
 std::string DeviceAddress(std::string_view address) {
-  return net::EncodeRequestAddress(address);
+  return net::EncodeMediaAddress(address);
 }
 
 }  // namespace melo::playback

@@ -105,7 +105,7 @@ void CMainDialog::ShowAboutBox() {
 void CMainDialog::OnDownloadSong() {
   const int row = songList_->SelectionMark();
   if (row != -1) {
-    OpenWithShell(songList_->Text(row, kDownloadLinkColumn));
+    OpenWithShell(songList_->Text(row, kDownloadLinkColumn), ShellAddress::kMedia);
   }
 }
 

@@ -18,8 +18,10 @@ std::string Unquoted(const std::string& address) {
 
 }  // namespace
 
-std::optional<QUrl> ShellUrlFor(const std::string& gbkAddress) {
-  const std::string encoded = net::EncodeRequestAddress(Unquoted(gbkAddress));
+std::optional<QUrl> ShellUrlFor(const std::string& gbkAddress, ShellAddress kind) {
+  const std::string address = Unquoted(gbkAddress);
+  const std::string encoded = kind == ShellAddress::kMedia ? net::EncodeMediaAddress(address)
+                                                           : net::EncodeUriAddress(address);
   const QUrl url = QUrl::fromEncoded(QByteArray::fromStdString(encoded), QUrl::StrictMode);
   const QString scheme = url.scheme().toLower();
   if (!url.isValid() || url.host().isEmpty() ||
@@ -29,8 +31,8 @@ std::optional<QUrl> ShellUrlFor(const std::string& gbkAddress) {
   return url;
 }
 
-void OpenWithShell(const std::string& gbkAddress) {
-  if (const std::optional<QUrl> url = ShellUrlFor(gbkAddress)) {
+void OpenWithShell(const std::string& gbkAddress, ShellAddress kind) {
+  if (const std::optional<QUrl> url = ShellUrlFor(gbkAddress, kind)) {
     QDesktopServices::openUrl(*url);
   }
 }
