@@ -34,6 +34,14 @@ gst::ElementPtr MakeAudioSink() {
   return error ? nullptr : std::move(sink);
 }
 
+bool IsWebAddress(const std::string& address) {
+  gchar* scheme = gst_uri_get_protocol(address.c_str());
+  const bool web = scheme != nullptr && (g_ascii_strcasecmp(scheme, "http") == 0 ||
+                                         g_ascii_strcasecmp(scheme, "https") == 0);
+  g_free(scheme);
+  return web;
+}
+
 class GstMediaDevice final : public MediaDevice {
  public:
   explicit GstMediaDevice(std::stop_token stop) : stop_(std::move(stop)) {}
@@ -44,7 +52,9 @@ class GstMediaDevice final : public MediaDevice {
   OpenResult Open(const std::string& address) override {
     Close();
     InitGstOnce();
-    if (!gst_uri_is_valid(address.c_str())) {
+    // Songs stream from web servers; any other scheme (file, fd, udp...)
+    // would let an address read local files or open ports.
+    if (!gst_uri_is_valid(address.c_str()) || !IsWebAddress(address)) {
       return OpenResult::kFailed;
     }
     gst::ElementPtr playbin = gst::AdoptFloating(gst_element_factory_make("playbin", nullptr));

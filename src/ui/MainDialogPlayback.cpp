@@ -52,11 +52,12 @@ void CMainDialog::OnNextSong() {
 
 // A drag goes on until the release; a key, a click on the groove or the
 // wheel ends its action at once, like a release.
-void CMainDialog::OnSliderScroll(int action) {
+void CMainDialog::OnSliderScroll(int /*action*/) {
   const auto* slider = Control<QSlider>(1011);
-  const bool dragging = slider->isSliderDown() || action == QAbstractSlider::SliderMove;
+  // The wheel moves the slider with SliderMove too, but nothing holds it and
+  // no release follows: only a held thumb is a drag.
   playback_->Handlers().OnSliderScroll(
-      dragging ? playback::SliderEvent::kMoving : playback::SliderEvent::kEndTrack,
+      slider->isSliderDown() ? playback::SliderEvent::kMoving : playback::SliderEvent::kEndTrack,
       slider->sliderPosition());
 }
 
