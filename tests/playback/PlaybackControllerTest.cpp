@@ -1,191 +1,274 @@
+// The playback handlers against a silent device, with the test thread in
+// the part of the window's thread.
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <deque>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
 
-#include "playback/FakeMediaDevice.h"
 #include "playback/PlaybackController.h"
 #include "playback/PlaybackTexts.h"
-#include "playback/TestWindow.h"
 
 namespace melo::playback {
 namespace {
 
-using testing::FakeMedia;
-using testing::TestWindow;
-
-std::string Address(int row) {
-  return "http://localhost/cache/mp3/" + std::to_string(row) + "/s.mp3";
-}
-std::string Link(int row) {
-  return "\"" + Address(row) + "\"";
-}
+using Log = std::vector<std::string>;
 
 template <typename T>
 bool Holds(const std::vector<T>& seen, const T& value) {
   return std::find(seen.begin(), seen.end(), value) != seen.end();
 }
 
-class PlaybackControllerTest : public ::testing::Test {
+// What all devices share: the song, and the commands of each device made.
+struct FakeMedia {
+  std::int64_t lengthMs = 245'678;
+  std::set<std::string> unopenable;
+  std::string heldAddress;  // its opens hang, deaf to stop, until `release` is set
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::mutex mutex;
+  std::vector<Log> logs;
+
+  std::size_t NewDevice() {
+    std::lock_guard lock(mutex);
+    logs.emplace_back();
+    return logs.size() - 1;
+  }
+  void Add(std::size_t device, const std::string& entry) {
+    std::lock_guard lock(mutex);
+    logs[device].push_back(entry);
+  }
+  Log Of(std::size_t number) {  // 1: the first device made
+    std::lock_guard lock(mutex);
+    return number <= logs.size() ? logs[number - 1] : Log{};
+  }
+  std::size_t Made() {
+    std::lock_guard lock(mutex);
+    return logs.size();
+  }
+};
+
+// Moves on a second at each position query while it plays, so a song takes
+// a few polling cycles.
+class FakeDevice final : public MediaDevice {
+ public:
+  explicit FakeDevice(FakeMedia& media) : media_(media), id_(media.NewDevice()) {}
+
+  OpenResult Open(const std::string& address) override {
+    if (address == media_.heldAddress) {
+      media_.released.wait();
+    }
+    media_.Add(id_, "open " + address);
+    return media_.unopenable.contains(address) ? OpenResult::kFailed : OpenResult::kOpened;
+  }
+  void Seek(std::int64_t targetMs) override {
+    media_.Add(id_, "seek " + std::to_string(targetMs));
+    positionMs_ = std::clamp<std::int64_t>(targetMs, 0, media_.lengthMs);
+  }
+  void Play() override {
+    media_.Add(id_, "play");
+    playing_ = true;
+  }
+  std::optional<std::int64_t> LengthMs() override { return media_.lengthMs; }
+  std::optional<std::int64_t> PositionMs() override {
+    if (playing_) {
+      positionMs_ = std::min<std::int64_t>(positionMs_ + 1000, media_.lengthMs);
+    }
+    return positionMs_;
+  }
+  MediaMode Mode() override {
+    return positionMs_ >= media_.lengthMs ? MediaMode::kStopped : MediaMode::kPlaying;
+  }
+  void Stop() override {
+    media_.Add(id_, "stop");
+    playing_ = false;
+  }
+  void Close() override { media_.Add(id_, "close"); }
+
+ private:
+  FakeMedia& media_;
+  const std::size_t id_;
+  std::int64_t positionMs_ = 0;
+  bool playing_ = false;
+};
+
+std::string Address(int row) {
+  return "http://localhost/cache/mp3/" + std::to_string(row) + "/s.mp3";
+}
+
+// The test plays the window: its song list, its controls and its thread,
+// which runs the posted tasks when the test pumps.
+class PlaybackControllerTest : public ::testing::Test,
+                               public SongList,
+                               public PlaybackView,
+                               public WindowThread {
  protected:
   PlaybackControllerTest() {
-    window.links = {Link(0), Link(1), Link(2)};
-    controller = std::make_unique<PlaybackController>(window, window, window, media.Factory());
+    controller = std::make_unique<PlaybackController>(
+        *this, *this, *this, [this](auto) { return std::make_unique<FakeDevice>(media); });
   }
 
-  bool PumpUntilElapsed(const std::string& text) {
-    return window.PumpUntil([&] { return Holds(window.elapsedTexts, text); });
+  int RowCount() const override { return static_cast<int>(links.size()); }
+  std::string DownloadLink(int row) const override { return links.at(row); }
+  void ShowState(std::string_view text) override { Show("state", text); }
+  void ShowTotal(std::string_view text) override { Show("total", text); }
+  void ShowElapsed(std::string_view text) override { Show("elapsed", text); }
+  void SetSlider(int value) override { Show("slider", std::to_string(value)); }
+  void EnableStop(bool enabled) override { Show("stop-enabled", enabled ? "1" : "0"); }
+  void EnableSlider(bool enabled) override { Show("slider-enabled", enabled ? "1" : "0"); }
+  void Post(std::function<void()> task) override {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
   }
-  bool PumpUntilLogged(const std::string& entry) {
-    return window.PumpUntil([&] { return media.Logged(entry); });
+
+  void Show(std::string_view control, std::string_view value) {
+    shown.push_back(std::string(control) + " " + std::string(value));
   }
-  std::vector<std::string> LogOf(int device) const {
-    std::vector<std::string> entries;
-    const std::string prefix = std::to_string(device) + " ";
-    for (const auto& entry : media.Entries()) {
-      if (entry.starts_with(prefix)) {
-        entries.push_back(entry.substr(prefix.size()));
+  // What `control` showed, in order, repeats folded.
+  Log Values(std::string_view control) const {
+    Log values;
+    for (const auto& entry : shown) {
+      const std::string value = entry.substr(entry.find(' ') + 1);
+      if (entry.starts_with(std::string(control) + " ") &&
+          (values.empty() || values.back() != value)) {
+        values.push_back(value);
       }
     }
-    return entries;
+    return values;
+  }
+  std::string Last(std::string_view control) const {
+    const Log values = Values(control);
+    return values.empty() ? "" : values.back();
+  }
+  void RunPosted() {
+    std::deque<std::function<void()>> batch;
+    {
+      std::lock_guard lock(mutex_);
+      batch.swap(tasks_);
+    }
+    for (auto& task : batch) {
+      task();
+    }
+  }
+  // Runs posted tasks until `done` holds; false if it never does.
+  bool PumpUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        return false;
+      }
+      RunPosted();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  bool PumpUntilShown(std::string_view control, const std::string& value) {
+    return PumpUntil([&] { return Holds(Values(control), value); });
+  }
+  bool PumpUntilLogged(std::size_t device, const std::string& entry) {
+    return PumpUntil([&] { return Holds(media.Of(device), entry); });
+  }
+  void ExpectControls(std::string_view state, bool stopEnabled, bool sliderEnabled) {
+    RunPosted();
+    EXPECT_EQ(Last("state"), state);
+    EXPECT_EQ(Last("stop-enabled"), stopEnabled ? "1" : "0");
+    EXPECT_EQ(Last("slider-enabled"), sliderEnabled ? "1" : "0");
   }
 
+  Log links{'"' + Address(0) + '"', '"' + Address(1) + '"', '"' + Address(2) + '"'};
+  Log shown;  // "<control> <value>" for every change of the controls
   FakeMedia media;
-  TestWindow window;
-  std::unique_ptr<PlaybackController> controller;  // last: goes first
+  std::unique_ptr<PlaybackController> controller;  // after all it uses: goes first
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::function<void()>> tasks_;
 };
 
 TEST_F(PlaybackControllerTest, PlayShowsStatesTimesAndSlider) {
-  window.links[1] = "\"http://localhost/cache/mp3/1/\xC4\xE3 x.mp3\"";
+  links[1] = "\"http://localhost/cache/mp3/1/\xC4\xE3 x.mp3\"";
   controller->OnPlaySelected(1);
-  ASSERT_TRUE(PumpUntilElapsed("0:03"));
+  ASSERT_TRUE(PumpUntilShown("elapsed", "0:03"));
+  ASSERT_TRUE(PumpUntilShown("slider", "12"));
 
-  EXPECT_EQ(LogOf(1).at(0), "open http://localhost/cache/mp3/1/%C4%E3%20x.mp3");
-  EXPECT_EQ(LogOf(1).at(1), "seek 0");
-  EXPECT_EQ(window.states, (std::vector<std::string>{"已停止", "正在缓冲...", "播放中"}));
-  EXPECT_EQ(window.total, "/4:05");
-  EXPECT_EQ(
-      (std::vector<std::string>(window.elapsedTexts.begin(), window.elapsedTexts.begin() + 3)),
-      (std::vector<std::string>{"0:01", "0:02", "0:03"}));
-  window.PumpUntil([&] { return window.sliderValues.size() >= 4; });
+  EXPECT_EQ(media.Of(1).at(0), "open http://localhost/cache/mp3/1/%C4%E3%20x.mp3");
+  EXPECT_EQ(media.Of(1).at(1), "seek 0");
+  EXPECT_EQ(Values("state"), (Log{"已停止", "正在缓冲...", "播放中"}));
+  EXPECT_EQ(Last("total"), "/4:05");
+  EXPECT_EQ(Values("elapsed").at(0), "0:01");
   // The play command's own reset, then the worker's.
-  EXPECT_EQ((std::vector<int>(window.sliderValues.begin(), window.sliderValues.begin() + 4)),
-            (std::vector<int>{0, 4, 8, 12}));
-  EXPECT_TRUE(window.stopEnabled);
-  EXPECT_TRUE(window.sliderEnabled);
-  EXPECT_EQ(controller->PlayIndex(), 1);
+  const Log slider = Values("slider");
+  EXPECT_EQ(Log(slider.begin(), slider.begin() + 4), (Log{"0", "4", "8", "12"}));
+  ExpectControls(texts::kPlaying, true, true);
 }
 
-TEST_F(PlaybackControllerTest, ThumbStaysWhileDraggedAndReleaseSeeks) {
+TEST_F(PlaybackControllerTest, NextStartsAtTheLastSeekAndPlayAtZero) {
   controller->OnPlaySelected(0);
-  ASSERT_TRUE(PumpUntilElapsed("0:02"));
-  controller->OnSliderScroll(SliderEvent::kMoving, 400);
-  const std::size_t cycles = window.elapsedTexts.size();
-  // The cycle under way may still have read the flag as down.
-  window.PumpUntil([&] { return window.elapsedTexts.size() >= cycles + 3; });
-  const std::size_t moves = window.sliderValues.size();
-  ASSERT_TRUE(window.PumpUntil([&] { return window.elapsedTexts.size() >= cycles + 6; }));
-  EXPECT_EQ(window.sliderValues.size(), moves);
-
-  window.states.clear();
+  ASSERT_TRUE(PumpUntilShown("elapsed", "0:02"));
+  shown.clear();
   controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
   EXPECT_EQ(controller->SeekTargetMs(), 122'839);
-  ASSERT_TRUE(PumpUntilLogged("1 seek 122839"));
-  ASSERT_TRUE(PumpUntilElapsed("2:03"));  // goes on from the target
-  EXPECT_EQ(window.states, (std::vector<std::string>{"正在缓冲...", "播放中"}));
-  EXPECT_GT(window.sliderValues.size(), moves);
-}
+  ASSERT_TRUE(PumpUntilShown("elapsed", "2:03"));  // goes on from the target
+  EXPECT_EQ(Values("state"), (Log{"正在缓冲...", "播放中"}));
 
-TEST_F(PlaybackControllerTest, NextStartsAtTheLastSeekAndPlayStartsAtZero) {
-  controller->OnPlaySelected(0);
-  ASSERT_TRUE(PumpUntilElapsed("0:01"));
-  controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
   controller->OnNextSong();
-  ASSERT_TRUE(PumpUntilLogged("2 seek 122839"));
-
+  ASSERT_TRUE(PumpUntilLogged(2, "seek 122839"));
   controller->OnPlaySelected(2);
-  EXPECT_EQ(window.slider, 1);
-  ASSERT_TRUE(PumpUntilLogged("3 seek 0"));
+  EXPECT_EQ(Last("slider"), "0");
+  ASSERT_TRUE(PumpUntilLogged(3, "seek 0"));
 }
 
 TEST_F(PlaybackControllerTest, SongThatEndsByItselfLeavesItsControls) {
   media.lengthMs = 3000;
   controller->OnPlaySelected(0);
-  ASSERT_TRUE(PumpUntilLogged("1 close"));
-  window.RunPosted();
-  EXPECT_EQ(LogOf(1).back(), "close");
-  EXPECT_EQ(window.state, texts::kPlaying);
-  EXPECT_EQ(window.elapsed, "0:03");
-  EXPECT_TRUE(window.stopEnabled);
-  EXPECT_TRUE(window.sliderEnabled);
-
+  ASSERT_TRUE(PumpUntilLogged(1, "close"));
+  EXPECT_EQ(media.Of(1).back(), "close");
+  ExpectControls(texts::kPlaying, true, true);
+  EXPECT_EQ(Last("elapsed"), "0:03");
   controller->OnStopPlayback();
-  EXPECT_EQ(window.state, texts::kStopped);
-  EXPECT_FALSE(window.stopEnabled);
-  EXPECT_FALSE(window.sliderEnabled);
+  ExpectControls(texts::kStopped, false, false);
 }
 
-TEST_F(PlaybackControllerTest, UnopenableAddressStaysBuffering) {
-  media.unopenable = {Address(1)};
-  controller->OnPlaySelected(0);
-  controller->OnNextSong();
-  ASSERT_TRUE(PumpUntilLogged("2 open " + Address(1)));
-  window.RunPosted();
-  EXPECT_EQ(window.state, texts::kBuffering);
-  EXPECT_FALSE(window.stopEnabled);
-  EXPECT_TRUE(window.sliderEnabled);
-}
+TEST_F(PlaybackControllerTest, UnopenableAddresses) {
+  media.unopenable = {Address(0), Address(1)};
+  controller->OnPlaySelected(0);  // fails at once: tried again, a bounded number of times
+  EXPECT_EQ(media.Made(), std::size_t{PlaybackController::kPlayAttempts});
+  ExpectControls(texts::kStopped, false, false);
 
-TEST_F(PlaybackControllerTest, PlayGivesUpOnAnAddressThatFailsAtOnce) {
-  media.unopenable = {Address(0)};
-  controller->OnPlaySelected(0);
-  EXPECT_EQ(media.DevicesMade(), PlaybackController::kPlayAttempts);
-  window.RunPosted();
-  EXPECT_EQ(window.state, texts::kStopped);
-  EXPECT_FALSE(window.stopEnabled);
-  EXPECT_FALSE(window.sliderEnabled);
+  controller->OnNextSong();  // a step does not wait for the open
+  ASSERT_TRUE(PumpUntilLogged(PlaybackController::kPlayAttempts + 1, "open " + Address(1)));
+  ExpectControls(texts::kBuffering, false, true);
 }
 
 TEST_F(PlaybackControllerTest, WorkerLeftBehindByAWaitTouchesOnlyItsOwnDevice) {
-  media.HoldOpens(Address(0));
+  media.heldAddress = Address(0);
   controller->OnPlaySelected(0);  // the open outlives the play command's wait
   controller->OnNextSong();       // and the step's wait
-  ASSERT_TRUE(PumpUntilElapsed("0:02"));
-  media.ReleaseOpens();
-  ASSERT_TRUE(PumpUntilLogged("1 close"));
-  const std::size_t cycles = window.elapsedTexts.size();
-  ASSERT_TRUE(window.PumpUntil([&] { return window.elapsedTexts.size() > cycles + 1; }));
+  ASSERT_TRUE(PumpUntilShown("elapsed", "0:02"));
+  media.release.set_value();
+  ASSERT_TRUE(PumpUntilLogged(1, "close"));
+  ASSERT_TRUE(PumpUntilShown("elapsed", "0:04"));  // two more cycles of the new worker
 
-  EXPECT_EQ(LogOf(1), (std::vector<std::string>{"open " + Address(0), "stop", "close"}));
-  EXPECT_FALSE(Holds(LogOf(2), std::string("stop")));
-  EXPECT_EQ(window.state, texts::kPlaying);
-  EXPECT_TRUE(window.stopEnabled);
+  EXPECT_EQ(media.Of(1), (Log{"open " + Address(0), "stop", "close"}));
+  EXPECT_FALSE(Holds(media.Of(2), std::string("stop")));
+  ExpectControls(texts::kPlaying, true, true);
 }
 
 TEST_F(PlaybackControllerTest, StepsFromARowThatIsGonePlayNothing) {
   controller->OnPlaySelected(2);
-  window.links.resize(1);
+  links.resize(1);
   controller->OnNextSong();
   controller->OnPreviousSong();
-  window.links.clear();
+  links.clear();
   controller->OnNextSong();
-  EXPECT_EQ(media.DevicesMade(), 1);
-  window.RunPosted();
-  EXPECT_EQ(window.state, texts::kStopped);
-  EXPECT_FALSE(window.sliderEnabled);
-}
-
-TEST_F(PlaybackControllerTest, ClosingStopsTheSongAndNothingReachesTheWindowAfter) {
-  controller->OnPlaySelected(0);
-  ASSERT_TRUE(PumpUntilElapsed("0:01"));
-  controller->OnCloseWindow();
-  EXPECT_EQ(LogOf(1).back(), "close");
-  controller->OnPlaySelected(1);
-  controller->OnNextSong();
-  EXPECT_EQ(media.DevicesMade(), 1);
-  controller.reset();
-  window.RunPosted();
-  EXPECT_EQ(window.state, texts::kStopped);
+  EXPECT_EQ(media.Made(), 1u);
+  ExpectControls(texts::kStopped, false, false);
 }
 
 }  // namespace

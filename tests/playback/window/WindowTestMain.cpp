@@ -1,5 +1,3 @@
-// One QApplication for all the window's playback tests.
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
