@@ -1,7 +1,6 @@
 // The window side of the crawls and the search: launchers, the stop button,
 // the search button, the singer list and its menu, the search panel.
 
-#include <QMenu>
 #include <QRadioButton>
 
 #include "UiTestSupport.h"
@@ -11,20 +10,10 @@
 namespace melo::ui::testing {
 namespace {
 
-bundled::BundledSiteOptions WithLatency(int ms) {
-  bundled::BundledSiteOptions options;
-  options.latencyMs = ms;
-  return options;
-}
-
 // The song id in a song page address ("…/song/2244436//").
 std::string SongIdOf(const std::string& songLink) {
-  const std::size_t at = songLink.rfind("song/");
-  if (at == std::string::npos) {
-    return {};
-  }
-  const std::size_t start = at + 5;
-  return songLink.substr(start, songLink.find('/', start) - start);
+  const std::size_t start = songLink.rfind("song/") + 5;
+  return start < 5 ? std::string() : songLink.substr(start, songLink.find('/', start) - start);
 }
 
 // Every row is one song of the catalogue, whole: its texts all belong to
@@ -47,28 +36,41 @@ class CrawlTest : public DialogFixture {
   explicit CrawlTest(bundled::BundledSiteOptions options = {})
       : DialogFixture(std::move(options)) {}
 
+  QMenu* ListPageMenu() const { return dialog_->findChild<QMenu*>(QStringLiteral("136")); }
   void ChooseFromListPageMenu(int command) {
     Click(1017);
-    auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("136"));
-    ASSERT_NE(menu, nullptr);
-    menu->findChild<QAction*>(QString::number(command))->trigger();
+    ASSERT_NE(ListPageMenu(), nullptr);
+    ListPageMenu()->findChild<QAction*>(QString::number(command))->trigger();
   }
   bool StopEnabled() const { return Control<QPushButton>(1010)->isEnabled(); }
-};
-
-TEST_F(CrawlTest, ListPageMenuHasItsFourItems) {
-  Click(1017);
-  auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("136"));
-  ASSERT_NE(menu, nullptr);
-  QStringList texts;
-  for (QAction* action : menu->actions()) {
-    texts << action->text();
+  void Search(const char* keyword) {
+    Control<QLineEdit>(1018)->setText(Q(keyword));
+    Click(1021);
   }
-  EXPECT_EQ(texts, QStringList({Q("一周排行"), Q("大家在听"), Q("大家推荐"), Q("搜索")}));
-  menu->close();
-}
+  QString Caption() const { return Control<QPushButton>(1021)->text(); }
+};
+using SearchTest = CrawlTest;
+
+// Every answer of the site comes late.
+template <int kLatencyMs>
+class LateSiteTest : public CrawlTest {
+ protected:
+  LateSiteTest() : CrawlTest(Options()) {}
+  static bundled::BundledSiteOptions Options() {
+    bundled::BundledSiteOptions options;
+    options.latencyMs = kLatencyMs;
+    return options;
+  }
+};
+using SlowCrawlTest = LateSiteTest<40>;
+using SlowSearchTest = LateSiteTest<300>;
+using HangingSiteTest = LateSiteTest<60'000>;
 
 TEST_F(CrawlTest, ChartCrawlListsItsSongsThenSaysDone) {
+  Click(1017);
+  EXPECT_EQ(ActionTexts(*ListPageMenu()),
+            QStringList({Q("一周排行"), Q("大家在听"), Q("大家推荐"), Q("搜索")}));
+  ListPageMenu()->close();
   ChooseFromListPageMenu(kChartCommand);
   EXPECT_TRUE(StopEnabled());
   ASSERT_TRUE(WaitForRuns());
@@ -91,43 +93,33 @@ TEST_F(CrawlTest, RecommendedCrawlThenAListCrawlUsesTheListPatternAgain) {
   ExpectRowsWhole(Songs());
 }
 
-TEST_F(CrawlTest, RowMenuCrawlsTheRowsSingerBelowTheRows) {
+TEST_F(CrawlTest, RowSingerCrawlAppendsThenSingerListCrawlReplaces) {
   Click(1);
   ASSERT_TRUE(WaitForRuns());
   ASSERT_EQ(Songs().RowCount(), 1);
   const std::string firstRowLink = Songs().Text(0, 4);
+  const std::string singerLink = Songs().Text(0, 3);
   Songs().SetSelectionMark(0);
   dialog_->OnCommand(kCrawlRowSingerCommand);
   ASSERT_TRUE(WaitForRuns());
   const auto& catalogue = bundled::DemoCatalogue();
-  const std::size_t singerSongs =
-      catalogue.SongsOf(catalogue.FindSong(SongIdOf(firstRowLink))->singerId).size();
-  EXPECT_EQ(Songs().RowCount(), static_cast<int>(1 + singerSongs));
+  const int singerSongs = static_cast<int>(
+      catalogue.SongsOf(catalogue.FindSong(SongIdOf(firstRowLink))->singerId).size());
+  EXPECT_EQ(Songs().RowCount(), 1 + singerSongs);  // below the rows
   EXPECT_EQ(Songs().Text(0, 4), firstRowLink);
   ExpectRowsWhole(Songs());
-}
 
-TEST_F(CrawlTest, SingerListCrawlEmptiesTheSongListFirst) {
-  Click(1);
-  ASSERT_TRUE(WaitForRuns());
-  ASSERT_EQ(Songs().RowCount(), 1);
-  const std::string singerLink = Songs().Text(0, 3);
   dialog_->AppendSingerRow({Gbk("林晚风"), singerLink});
   Singers().SetSelectionMark(0);
   dialog_->OnCommand(kCrawlListedSingerCommand);
-  EXPECT_EQ(Songs().RowCount(), 0);  // before any crawled row
+  EXPECT_EQ(Songs().RowCount(), 0);  // emptied before any crawled row
   ASSERT_TRUE(WaitForRuns());
-  EXPECT_GT(Songs().RowCount(), 0);
+  EXPECT_EQ(Songs().RowCount(), singerSongs);
   for (int r = 0; r < Songs().RowCount(); ++r) {
     EXPECT_EQ(Songs().Text(r, 3), singerLink);
   }
   EXPECT_EQ(Singers().RowCount(), 1);
 }
-
-class SlowCrawlTest : public CrawlTest {
- protected:
-  SlowCrawlTest() : CrawlTest(WithLatency(40)) {}
-};
 
 TEST_F(SlowCrawlTest, StopShowsAtOnceAndNothingFollows) {
   ChooseFromListPageMenu(kChartCommand);
@@ -171,11 +163,6 @@ TEST_F(SlowCrawlTest, OneOfTwoCrawlsEndingKeepsTheButtonForTheOther) {
   EXPECT_EQ(Status(), Q("已停止解析"));
 }
 
-class HangingSiteTest : public CrawlTest {
- protected:
-  HangingSiteTest() : CrawlTest(WithLatency(60'000)) {}
-};
-
 TEST_F(HangingSiteTest, ClosingEndsEveryWorkerEvenWhileAReadHangs) {
   ChooseFromListPageMenu(kChartCommand);
   Click(1021);
@@ -187,17 +174,6 @@ TEST_F(HangingSiteTest, ClosingEndsEveryWorkerEvenWhileAReadHangs) {
   Settle();
   EXPECT_EQ(Songs().RowCount(), 0);
 }
-
-class SearchTest : public CrawlTest {
- protected:
-  explicit SearchTest(bundled::BundledSiteOptions options = {}) : CrawlTest(std::move(options)) {}
-
-  void Search(const char* keyword) {
-    Control<QLineEdit>(1018)->setText(Q(keyword));
-    Click(1021);
-  }
-  QString Caption() const { return Control<QPushButton>(1021)->text(); }
-};
 
 TEST_F(SearchTest, SongModeListsTheSongsFound) {
   Search("林晚风");
@@ -213,48 +189,32 @@ TEST_F(SearchTest, SongModeListsTheSongsFound) {
   }
 }
 
-TEST_F(SearchTest, SingerModeListsSingersAndTwoSearchesAppend) {
+TEST_F(SearchTest, SingerModeListsSingersAndTheSingerMenuClearsThem) {
+  dialog_->AppendSongRow({"a", "b", "\"http://h/c.mp3\"", "d", "e"});
   Control<QRadioButton>(1023)->click();
   Search("林晚风");
   ASSERT_TRUE(WaitForRuns());
   ASSERT_EQ(Singers().RowCount(), 1);
   EXPECT_EQ(Singers().Text(0, 0), Gbk("林晚风"));
   EXPECT_EQ(Singers().Text(0, 1), Base() + "/singer/42/");
-  EXPECT_EQ(Songs().RowCount(), 0);
-  Search("林晚风");
+  Search("林晚风");  // a second search appends
   ASSERT_TRUE(WaitForRuns());
   EXPECT_EQ(Singers().RowCount(), 2);
-}
+  EXPECT_EQ(Songs().RowCount(), 1);
 
-TEST_F(SearchTest, SingerMenuNeedsAMarkAndItsClearEmptiesOnlyTheSingers) {
-  dialog_->AppendSingerRow({Gbk("林晚风"), Base() + "/singer/42/"});
-  dialog_->AppendSongRow({"a", "b", "\"http://h/c.mp3\"", "d", "e"});
-  emit Singers().customContextMenuRequested(QPoint(3, 3));
-  EXPECT_EQ(dialog_->findChild<QMenu*>(QStringLiteral("137")), nullptr);
+  const auto rightClick = [this] {
+    emit Singers().customContextMenuRequested(QPoint(3, 3));
+    return dialog_->findChild<QMenu*>(QStringLiteral("137"));
+  };
+  EXPECT_EQ(rightClick(), nullptr);  // no mark
   Singers().SetSelectionMark(0);
-  emit Singers().customContextMenuRequested(QPoint(3, 3));
-  auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("137"));
+  QMenu* menu = rightClick();
   ASSERT_NE(menu, nullptr);
-  ASSERT_EQ(menu->actions().size(), 2);
-  EXPECT_EQ(menu->actions()[0]->text(), Q("获取该歌手所有歌曲"));
-  EXPECT_EQ(menu->actions()[1]->text(), Q("清空列表"));
-  menu->actions()[1]->trigger();
+  EXPECT_EQ(ActionTexts(*menu), QStringList({Q("获取该歌手所有歌曲"), Q("清空列表")}));
+  menu->findChild<QAction*>(QString::number(kClearSingerListCommand))->trigger();
   EXPECT_EQ(Singers().RowCount(), 0);
   EXPECT_EQ(Songs().RowCount(), 1);
 }
-
-TEST_F(SearchTest, KeywordWithoutMatchesFindsNothing) {
-  Search("zzz & 无此歌");
-  ASSERT_TRUE(WaitForRuns());
-  EXPECT_EQ(Songs().RowCount(), 0);
-  EXPECT_EQ(Status(), Q("获取完毕"));
-  EXPECT_EQ(Caption(), Q("搜索"));
-}
-
-class SlowSearchTest : public SearchTest {
- protected:
-  SlowSearchTest() : SearchTest(WithLatency(300)) {}
-};
 
 TEST_F(SlowSearchTest, StopShowsAtOnceAndNothingFollows) {
   Search("林晚风");

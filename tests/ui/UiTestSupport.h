@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -37,6 +38,14 @@ inline void Settle() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents();
   }
+}
+
+inline QStringList ActionTexts(const QMenu& menu) {
+  QStringList texts;
+  for (const QAction* action : menu.actions()) {
+    texts << action->text();
+  }
+  return texts;
 }
 
 inline QString Q(const char* utf8) {
@@ -105,28 +114,16 @@ class MessageBoxWatcher : public QObject {
   QList<QMessageBox*> handled_;
 };
 
-// The bundled site on loopback, named as the program's site.
-class SiteFixture : public ::testing::Test {
+// A fresh main window on the bundled site, which is named as the program's site.
+class DialogFixture : public ::testing::Test {
  protected:
-  explicit SiteFixture(bundled::BundledSiteOptions options = {})
-      : site_(std::make_unique<bundled::BundledSite>(std::move(options))) {
-    site::SetSiteHost(site_->Host());
+  explicit DialogFixture(bundled::BundledSiteOptions options = {}) : site_(std::move(options)) {
+    site::SetSiteHost(site_.Host());
+    dialog_ = std::make_unique<CMainDialog>();
+    dialog_->show();
   }
 
   std::string Base() const { return site::SiteBase(); }
-
-  std::unique_ptr<bundled::BundledSite> site_;
-};
-
-// A fresh main window on the bundled site.
-class DialogFixture : public SiteFixture {
- protected:
-  explicit DialogFixture(bundled::BundledSiteOptions options = {})
-      : SiteFixture(std::move(options)), dialog_(std::make_unique<CMainDialog>()) {
-    dialog_->show();
-  }
-  ~DialogFixture() override { dialog_.reset(); }
-
   template <class W = QWidget>
   W* Control(int id) const {
     return dialog_->Control<W>(id);
@@ -143,6 +140,7 @@ class DialogFixture : public SiteFixture {
     return ended;
   }
 
+  bundled::BundledSite site_;
   std::unique_ptr<CMainDialog> dialog_;
 };
 

@@ -1,0 +1,183 @@
+// OK and Enter, the rows of the song list, its menu and commands, and the
+// desktop hand-off.
+
+#include "UiTestSupport.h"
+#include "ui/AboutDialog.h"
+#include "ui/Menus.h"
+#include "ui/ShellOpen.h"
+
+namespace melo::ui::testing {
+namespace {
+
+scrape::SongRecord Row(int n) {
+  const std::string id = std::to_string(n);
+  return {Gbk("歌手") + id, Gbk("歌名") + id,
+          "\"http://h/cache/" + id + "/" + Gbk("歌") + " a.mp3\"",
+          "http://www.h/singer/" + id + "/", "http://h/song/" + id + "/"};
+}
+
+class SongListTest : public DialogFixture {
+ protected:
+  void AddLink(const QString& address) {
+    Control<QLineEdit>(1000)->setText(address);
+    Click(1);
+    EXPECT_FALSE(Control<QPushButton>(1)->isEnabled());  // while the parse runs
+    ASSERT_TRUE(WaitForRuns());
+    EXPECT_TRUE(Control<QPushButton>(1)->isEnabled());
+  }
+  void FillRows(int count) {
+    for (int n = 0; n < count; ++n) {
+      dialog_->AppendSongRow(Row(n));
+    }
+  }
+  QMenu* RightClickSongList() {
+    emit Songs().customContextMenuRequested(QPoint(5, Songs().viewport()->height() - 5));
+    return dialog_->findChild<QMenu*>(QStringLiteral("133"));
+  }
+  bool CounterShows(const char* count) {
+    return WaitUntil([&] { return Control<QLineEdit>(1009)->text() == Q(count); });
+  }
+
+  UrlRecorder urls_;
+};
+
+TEST_F(SongListTest, OkAppendsTheSongsRowWithItsFiveTexts) {
+  const QString address = QString::fromStdString(Base() + "song/2244436/");
+  AddLink(address);
+  AddLink(address);  // the same page again: a second, identical row
+  ASSERT_EQ(Songs().RowCount(), 2);
+  EXPECT_EQ(Status(), Q("解析成功:") + Songs().topLevelItem(0)->text(1));
+  EXPECT_TRUE(Songs().selectedItems().isEmpty());  // appended, not selected
+  for (int c = 0; c < 5; ++c) {
+    SCOPED_TRACE(c);
+    const std::string bytes = Songs().Text(0, c);
+    EXPECT_FALSE(bytes.empty());
+    EXPECT_EQ(Songs().topLevelItem(0)->text(c).toStdString(), text::GbkToUtf8(bytes));
+    EXPECT_EQ(Songs().Text(1, c), bytes);
+  }
+  EXPECT_EQ(Songs().Text(0, 4), address.toStdString());
+  const std::string link = Songs().Text(0, 2);
+  EXPECT_TRUE(link.starts_with('"') && link.ends_with('"')) << link;
+  EXPECT_TRUE(Songs().Text(0, 3).starts_with(site::SiteBaseWww()));
+}
+
+TEST_F(SongListTest, FailuresShowTheTypedTextFollowedByTheFailure) {
+  const QString notASong = QString::fromStdString(Base() + "song/0000000/");
+  for (const QString& typed : {notASong, QString(), Q("   "), Q("歌曲 not an address")}) {
+    SCOPED_TRACE(typed.toStdString());
+    AddLink(typed);
+    EXPECT_EQ(Status(), typed + Q("解析失败"));
+  }
+  EXPECT_EQ(Songs().RowCount(), 0);
+}
+
+TEST_F(SongListTest, EnterInTheUrlBoxAddsAndKeepsTheWindowOpen) {
+  Control<QLineEdit>(1000)->setFocus();
+  QTest::keyClick(Control<QLineEdit>(1000), Qt::Key_Return);
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_EQ(Songs().RowCount(), 1);
+}
+
+// Bytes that UTF-8 cannot carry survive: the row keeps what the page sent.
+TEST_F(SongListTest, StoredBytesSurviveARoundTripThatDisplayCannot) {
+  const scrape::SongRecord record{Gbk("歌手甲"), std::string("\xB2\xE2\x81", 3),
+                                  "\"http://h/a.mp3\"", "http://www.h/singer/1/",
+                                  "http://h/song/1/"};
+  dialog_->AppendSongRow(record);
+  EXPECT_EQ(Songs().Text(0, 0), record.singer);
+  EXPECT_EQ(Songs().Text(0, 1), record.title);
+  EXPECT_EQ(Songs().Text(0, 4), record.songLink);
+  EXPECT_EQ(Songs().topLevelItem(0)->text(0), Q("歌手甲"));
+}
+
+TEST_F(SongListTest, MenuNeedsASelectionMarkAndRunsItsCommand) {
+  FillRows(3);
+  EXPECT_EQ(RightClickSongList(), nullptr);
+  Songs().SetSelectionMark(1);
+  QMenu* menu = RightClickSongList();  // below the rows: the mark still counts
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(ActionTexts(*menu),
+            QStringList({Q("下载此歌曲"), Q("播放此歌曲"), Q("获取该歌手所有歌曲"),
+                         Q("打开歌曲链接"), Q("删除")}));
+  menu->findChild<QAction*>(QString::number(kDeleteSongCommand))->trigger();
+  ASSERT_EQ(Songs().RowCount(), 2);
+  EXPECT_EQ(Songs().Text(1, 4), Row(2).songLink);
+}
+
+TEST_F(SongListTest, DeleteAndClear) {
+  FillRows(4);
+  dialog_->OnCommand(kDeleteSongCommand);  // no mark
+  Songs().DeleteRow(4);
+  Songs().DeleteRow(-1);
+  EXPECT_EQ(Songs().RowCount(), 4);
+  Songs().SetSelectionMark(3);
+  Songs().DeleteRow(0);
+  EXPECT_EQ(Songs().SelectionMark(), 2);  // follows its row
+
+  Songs().SetSelectionMark(0);
+  dialog_->OnCommand(kDeleteSongCommand);
+  ASSERT_EQ(Songs().RowCount(), 2);
+  EXPECT_EQ(Songs().Text(0, 4), Row(2).songLink);  // the rows below move up
+  EXPECT_EQ(Songs().Text(1, 4), Row(3).songLink);
+  EXPECT_TRUE(CounterShows("2"));
+  // The selection moves on to the row that took the deleted one's place, and
+  // the mark names the row the user now sees selected.
+  ASSERT_EQ(Songs().selectedItems().size(), 1);
+  EXPECT_EQ(Songs().SelectionMark(), Songs().indexOfTopLevelItem(Songs().selectedItems()[0]));
+
+  dialog_->AppendSingerRow({Gbk("歌手"), "http://h/singer/1/"});
+  Click(1007);
+  Click(1007);  // empty already
+  EXPECT_EQ(Songs().RowCount(), 0);
+  EXPECT_EQ(Songs().SelectionMark(), -1);
+  EXPECT_EQ(Singers().RowCount(), 1);
+  EXPECT_TRUE(CounterShows("0"));
+}
+
+TEST_F(SongListTest, DownloadAndOpenHandTheMarkedRowToTheDesktop) {
+  FillRows(3);
+  Songs().SetSelectionMark(2);
+  dialog_->OnCommand(kDownloadSongCommand);
+  dialog_->OnCommand(kOpenSongLinkCommand);
+  // Unquoted, the GBK title and the space percent-encoded.
+  EXPECT_EQ(urls_.opened,
+            (std::vector<QByteArray>{"http://h/cache/2/%B8%E8%20a.mp3", "http://h/song/2/"}));
+}
+
+TEST(ShellUrlTest, WhatTheDesktopIsGiven) {
+  const struct {
+    std::string address;
+    const char* expected;  // nullptr: nothing is opened
+  } cases[] = {
+      {"\"http://h/a b.mp3\"", "http://h/a%20b.mp3"},
+      {"\"https://h/x?a=1&b=2\"", "https://h/x?a=1&b=2"},
+      {"\"http://h/open", "http://h/open"},  // no closing quote: taken to the end
+      {"\"\"", nullptr},
+      {"song/1/", nullptr},
+      {"file:///etc/passwd", nullptr},
+      {"javascript:alert(1)", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    const std::optional<QUrl> url = ShellUrlFor(c.address);
+    ASSERT_EQ(url.has_value(), c.expected != nullptr);
+    if (url) {
+      EXPECT_EQ(url->toEncoded(), QByteArray(c.expected));
+    }
+  }
+}
+
+TEST_F(SongListTest, WindowMenuOpensTheAboutBox) {
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 60),
+                          dialog_->mapToGlobal(QPoint(300, 60)));
+  QCoreApplication::sendEvent(dialog_.get(), &event);
+  auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("101"));
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(ActionTexts(*menu), QStringList({QString(), Q("关于 melodriftDown(&A)...")}));
+  menu->actions()[1]->trigger();
+  EXPECT_NE(dialog_->findChild<CAboutDialog*>(), nullptr);
+}
+
+}  // namespace
+}  // namespace melo::ui::testing
