@@ -32,7 +32,10 @@ std::string ReadFile(const std::string& path) {
 
 // Runs melodrift with `args` (already shell-quoted where needed).
 CliRun Melodrift(const std::string& args) {
-  const std::string errPath = ::testing::TempDir() + "cli_stderr.txt";
+  // ctest runs the cases in parallel: each gets a stderr file of its own.
+  const std::string errPath = ::testing::TempDir() + "cli_stderr_" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                              ".txt";
   const std::string command = std::string(MELODRIFT_BIN) + " " + args + " 2>" + errPath;
   FILE* pipe = popen(command.c_str(), "r");
   std::string out;
