@@ -122,8 +122,11 @@ void RegisterPlayCommand(CLI::App& app, CliContext& context) {
             return value.starts_with('-') ? std::string("must not be negative") : std::string();
           },
           "MS"));
-  command->callback(
-      [&context, address, seekMs] { context.exitCode = Play(*address, *seekMs, context.json); });
+  command->callback([&context, address, seekMs] {
+    // Without --site, the bundled site serves the demo's MP3 addresses.
+    context.EnsureSite();
+    context.exitCode = Play(*address, *seekMs, context.json);
+  });
 }
 
 }  // namespace melo::cli
