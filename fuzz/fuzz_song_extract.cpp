@@ -17,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       melo::scrape::ExtractSong(input, media, "http://www.site.test/");
   if (result.Parsed()) {
     const std::string& link = result.song.downloadLink;
-    if (link.size() < 25 || link.front() != '"' || link.back() != '"') std::abort();
-    if (result.song.singerLink.rfind("http://www.site.test/", 0) != 0) std::abort();
+    if (link.size() < 25 || link.front() != '"' || link.back() != '"')
+      std::abort();
+    if (result.song.singerLink.rfind("http://www.site.test/", 0) != 0)
+      std::abort();
   }
   return 0;
 }

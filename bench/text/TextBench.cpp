@@ -22,7 +22,8 @@ std::string GbkText(size_t size, std::string_view tail) {
   std::mt19937 random(1);
   std::string text;
   text.reserve(size + tail.size());
-  while (text.size() < size) text += (random() % 4 == 0) ? markup : chinese;
+  while (text.size() < size)
+    text += (random() % 4 == 0) ? markup : chinese;
   text.resize(size);
   // Do not end on a lead byte that would swallow the marker's first byte.
   while (!text.empty() && melo::text::IsLeadByte(static_cast<unsigned char>(text.back()))) {
@@ -37,7 +38,8 @@ constexpr std::string_view kMarker = "ListenLog";
 
 void BM_Find(benchmark::State& state) {
   const std::string text = GbkText(kTextSize, kMarker);
-  for (auto _ : state) benchmark::DoNotOptimize(melo::text::Find(text, kMarker));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(melo::text::Find(text, kMarker));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_Find)->Unit(benchmark::kMillisecond);
@@ -46,7 +48,8 @@ BENCHMARK(BM_Find)->Unit(benchmark::kMillisecond);
 void BM_FindGbkMarker(benchmark::State& state) {
   const std::string marker = melo::text::Utf8ToGbk("歌手 ");
   const std::string text = GbkText(kTextSize, marker);
-  for (auto _ : state) benchmark::DoNotOptimize(melo::text::Find(text, marker));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(melo::text::Find(text, marker));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_FindGbkMarker)->Unit(benchmark::kMillisecond);
@@ -66,7 +69,8 @@ void BM_ExtractSong64K(benchmark::State& state) {
   const std::string head = "<html><head><title>x</title></head><body>" +
                            Utf8ToGbk("<h1>漂流的歌 歌手 小雨</h1>") +
                            "<a href='/singer/42/' target='_blank'>";
-  const std::string media = "player('cache/mp3/2244436/preview.mp3', 'http://localhost:8080/','ListenLog');";
+  const std::string media =
+      "player('cache/mp3/2244436/preview.mp3', 'http://localhost:8080/','ListenLog');";
   const std::string page = head + GbkText(64 << 10, "") + media;
   for (auto _ : state) {
     benchmark::DoNotOptimize(melo::scrape::ExtractSong(page, media, "http://www.localhost/"));

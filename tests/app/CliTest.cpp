@@ -40,7 +40,8 @@ CliRun Melodrift(const std::string& args) {
   FILE* pipe = popen(command.c_str(), "r");
   std::string out;
   char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, n);
   const int status = pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile(errPath)};
 }
@@ -48,7 +49,8 @@ CliRun Melodrift(const std::string& args) {
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
   return lines;
 }
 
@@ -101,9 +103,10 @@ TEST_F(CliTest, JsonRowsHaveExactlyTheFiveKeys) {
   ASSERT_EQ(run.exitCode, 0);
   const auto row = nlohmann::json::parse(run.out);
   std::vector<std::string> keys;
-  for (const auto& [key, value] : row.items()) keys.push_back(key);
-  EXPECT_THAT(keys, ::testing::UnorderedElementsAre("singer", "title", "downloadLink",
-                                                    "singerLink", "songLink"));
+  for (const auto& [key, value] : row.items())
+    keys.push_back(key);
+  EXPECT_THAT(keys, ::testing::UnorderedElementsAre("singer", "title", "downloadLink", "singerLink",
+                                                    "songLink"));
   EXPECT_EQ(row["title"], StartSong().title);
 }
 
@@ -135,8 +138,8 @@ TEST_F(CliTest, SearchBySinger) {
 }
 
 TEST_F(CliTest, UsageErrorsExitTwo) {
-  for (const char* args : {"", "frobnicate", "parse", "crawl", "search song", "--site a --demo parse x",
-                           "crawl chart --jobs 0"}) {
+  for (const char* args : {"", "frobnicate", "parse", "crawl", "search song",
+                           "--site a --demo parse x", "crawl chart --jobs 0"}) {
     EXPECT_EQ(Melodrift(args).exitCode, 2) << args;
   }
 }

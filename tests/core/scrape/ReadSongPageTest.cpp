@@ -30,9 +30,10 @@ class ReadSongPageTest : public ::testing::TestWithParam<ReadCase> {
  protected:
   static void SetUpTestSuite() {
     server_ = std::make_unique<httplib::Server>();
-    server_->Get(R"(/case/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
-      response.set_content(Cases()[std::stoul(request.matches[1])].body, "text/html");
-    });
+    server_->Get(R"(/case/(\d+))",
+                 [](const httplib::Request& request, httplib::Response& response) {
+                   response.set_content(Cases()[std::stoul(request.matches[1])].body, "text/html");
+                 });
     port_ = server_->bind_to_any_port("127.0.0.1");
     thread_ = std::thread([] { server_->listen_after_bind(); });
   }
