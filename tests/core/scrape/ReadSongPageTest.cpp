@@ -34,6 +34,8 @@ class ReadSongPageTest : public ::testing::TestWithParam<ReadCase> {
                  [](const httplib::Request& request, httplib::Response& response) {
                    response.set_content(Cases()[std::stoul(request.matches[1])].body, "text/html");
                  });
+    // One request per connection: an idle kept-alive one would hold up stop().
+    server_->set_keep_alive_max_count(1);
     port_ = server_->bind_to_any_port("127.0.0.1");
     thread_ = std::thread([] { server_->listen_after_bind(); });
   }

@@ -17,42 +17,33 @@ class RecordingReporter : public RunReporter {
   std::function<void()> afterEvent = [] {};
 
   void Status(const std::string& text) override { Record("status " + text::GbkToUtf8(text)); }
-  void SongRow(const SongRecord& r) override {
-    {
-      std::lock_guard lock(mutex_);
-      songs_.push_back(r);
-    }
-    Record("song " + text::GbkToUtf8(r.title));
-  }
+  void SongRow(const SongRecord& r) override { Record("song " + text::GbkToUtf8(r.title), &r); }
   void SingerRow(const SingerRecord& r) override {
-    {
-      std::lock_guard lock(mutex_);
-      singers_.push_back(r);
-    }
-    Record("singer " + text::GbkToUtf8(r.singer));
+    Record("singer " + text::GbkToUtf8(r.singer), nullptr, &r);
   }
   void Finished() override { Record("finished"); }
 
-  std::vector<std::string> Events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  std::vector<SongRecord> Songs() const {
-    std::lock_guard lock(mutex_);
-    return songs_;
-  }
-  std::vector<SingerRecord> Singers() const {
-    std::lock_guard lock(mutex_);
-    return singers_;
-  }
+  std::vector<std::string> Events() const { return Locked(events_); }
+  std::vector<SongRecord> Songs() const { return Locked(songs_); }
+  std::vector<SingerRecord> Singers() const { return Locked(singers_); }
 
  private:
-  void Record(std::string event) {
+  void Record(std::string event, const SongRecord* song = nullptr,
+              const SingerRecord* singer = nullptr) {
     {
       std::lock_guard lock(mutex_);
       events_.push_back(std::move(event));
+      if (song)
+        songs_.push_back(*song);
+      if (singer)
+        singers_.push_back(*singer);
     }
     afterEvent();
+  }
+  template <typename T>
+  T Locked(const T& value) const {
+    std::lock_guard lock(mutex_);
+    return value;
   }
 
   mutable std::mutex mutex_;

@@ -61,21 +61,18 @@ TEST_F(RunnerTest, AddLinkListsTheSong) {
   EXPECT_EQ(CurrentSong().title, row.title);
 }
 
-TEST_F(RunnerTest, AddLinkReportsAFailedConnection) {
-  const Song before = CurrentSong();
-  RecordingReporter reporter;
-  RunAddLink(kDeadSite, reporter);
-  EXPECT_THAT(reporter.Events(),
-              ElementsAre("status 网络连接失败!", std::string("status ") + kDeadSite + "解析失败",
-                          "finished"));
-  EXPECT_EQ(CurrentSong(), before);
-}
-
-TEST_F(RunnerTest, AddLinkOfAPageWithoutSong) {
-  RecordingReporter reporter;
-  RunAddLink(site::SiteBase() + "song/9999999/", reporter);
-  EXPECT_THAT(reporter.Events(),
-              ElementsAre("status " + site::SiteBase() + "song/9999999/解析失败", "finished"));
+TEST_F(RunnerTest, AddLinkFailuresNameTheTypedAddress) {
+  const std::string noSong = site::SiteBase() + "song/9999999/";
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {kDeadSite,
+       {"status 网络连接失败!", std::string("status ") + kDeadSite + "解析失败", "finished"}},
+      {noSong, {"status " + noSong + "解析失败", "finished"}},
+  };
+  for (const auto& [address, events] : cases) {
+    RecordingReporter reporter;
+    RunAddLink(address, reporter);
+    EXPECT_EQ(reporter.Events(), events);
+  }
 }
 
 TEST_F(RunnerTest, ConcurrentParsesEachGetTheirOwnSong) {
@@ -112,16 +109,6 @@ TEST_F(RunnerTest, ChartCrawlReportsInPageOrderWhateverTheJobs) {
   EXPECT_THAT(sequential.front(), HasSubstr("status 成功解析:"));
   request.jobs = 8;
   EXPECT_EQ(CrawlEvents(request), sequential);
-}
-
-TEST_F(RunnerTest, EveryListPageYieldsRows) {
-  for (ListPage page : {ListPage::kChart, ListPage::kListening, ListPage::kRecommended}) {
-    RecordingReporter reporter;
-    RunListCrawl({ListPageAddress(page), PatternFor(page), 4}, reporter);
-    EXPECT_FALSE(reporter.Songs().empty()) << ListPageAddress(page);
-    for (const auto& event : reporter.Events())
-      EXPECT_THAT(event, ::testing::Not(HasSubstr("解析失败")));
-  }
 }
 
 TEST_F(RunnerTest, SingerCrawlListsTheSingersSongs) {
