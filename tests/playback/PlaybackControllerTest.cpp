@@ -260,14 +260,23 @@ TEST_F(PlaybackControllerTest, WorkerLeftBehindByAWaitTouchesOnlyItsOwnDevice) {
   ExpectControls(texts::kPlaying, true, true);
 }
 
-TEST_F(PlaybackControllerTest, StepsFromARowThatIsGonePlayNothing) {
+// ">>" on the last row and "<<" on the first play the same song again; a
+// step from a row that is gone plays nothing.
+TEST_F(PlaybackControllerTest, StepsAtTheEndsOfTheList) {
+  controller->OnPlaySelected(2);
+  controller->OnNextSong();
+  ASSERT_TRUE(PumpUntilLogged(2, "open " + Address(2)));
+  controller->OnPlaySelected(0);
+  controller->OnPreviousSong();
+  ASSERT_TRUE(PumpUntilLogged(4, "open " + Address(0)));
+
   controller->OnPlaySelected(2);
   links.resize(1);
   controller->OnNextSong();
   controller->OnPreviousSong();
   links.clear();
   controller->OnNextSong();
-  EXPECT_EQ(media.Made(), 1u);
+  EXPECT_EQ(media.Made(), 5u);
   ExpectControls(texts::kStopped, false, false);
 }
 

