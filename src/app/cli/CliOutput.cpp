@@ -92,12 +92,10 @@ void ConsoleReporter::Status(const std::string& text) {
 }
 
 void ConsoleReporter::SongRow(const scrape::SongRecord& record) {
-  ++rows_;
   out_ << SongLine(record, json_) << '\n' << std::flush;
 }
 
 void ConsoleReporter::SingerRow(const scrape::SingerRecord& record) {
-  ++rows_;
   out_ << SingerLine(record, json_) << '\n' << std::flush;
 }
 

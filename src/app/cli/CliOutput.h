@@ -27,10 +27,7 @@ class ConsoleReporter : public scrape::RunReporter {
   void SongRow(const scrape::SongRecord& record) override;
   void SingerRow(const scrape::SingerRecord& record) override;
   void Progress(int done, int found) override;
-  void Finished() override { finished_ = true; }
 
-  int Rows() const { return rows_; }
-  bool FinishedByItself() const { return finished_; }
   // Whether any status told of a failure (network or parse).
   bool SawFailure() const { return failures_ > 0; }
 
@@ -45,9 +42,7 @@ class ConsoleReporter : public scrape::RunReporter {
   bool progressShown_ = false;
   int done_ = 0;
   int found_ = 0;
-  int rows_ = 0;
   int failures_ = 0;
-  bool finished_ = false;
 };
 
 // Turns Ctrl-C (SIGINT) and SIGTERM into a stop request, as the window's stop

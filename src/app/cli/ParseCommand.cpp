@@ -1,5 +1,4 @@
 #include <CLI/CLI.hpp>
-#include <iostream>
 
 #include "app/cli/CliOutput.h"
 #include "app/cli/Commands.h"
@@ -14,20 +13,15 @@ void RegisterParseCommand(CLI::App& app, CliContext& context) {
   command->add_option("URL", *addresses, "Song page address")->required();
   command->callback([&context, addresses] {
     context.EnsureSite();
-    InterruptStop interrupt;
-    ConsoleReporter reporter(std::cout, std::cerr, context.json, false);
-    bool allParsed = true;
-    for (const std::string& address : *addresses) {
-      const int rowsBefore = reporter.Rows();
-      scrape::RunAddLink(text::Utf8ToGbk(address), reporter, interrupt.Token());
-      if (interrupt.Interrupted()) {
-        context.exitCode = kInterruptedExit;
-        return;
+    // Every failed parse ends in a failure text, so the run's exit code says
+    // whether all addresses parsed.
+    context.exitCode = RunOnConsole(context.json, [&](auto& reporter, std::stop_token stop) {
+      for (const std::string& address : *addresses) {
+        if (stop.stop_requested())
+          return;
+        scrape::RunAddLink(text::Utf8ToGbk(address), reporter, stop);
       }
-      if (reporter.Rows() == rowsBefore)
-        allParsed = false;
-    }
-    context.exitCode = allParsed ? 0 : 1;
+    });
   });
 }
 
