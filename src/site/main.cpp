@@ -45,7 +45,13 @@ int main(int argc, char** argv) {
                  "Version the update page announces (four bytes, like v1.6)");
   app.add_option("--chart-size", options.chartSize, "Entries of the weekly chart")
       ->check(CLI::NonNegativeNumber);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Usage errors exit 2 like melodrift's, not with the parser's own codes.
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
 
   // Blocked before the server starts its threads, which inherit the mask.
   BlockStopSignals();
