@@ -44,6 +44,9 @@ class PlaybackController::GatedView final : public PlaybackView {
   void EnableSlider(bool enabled) override {
     Forward([enabled](PlaybackView& v) { v.EnableSlider(enabled); });
   }
+  void SongEnded() override {
+    Forward([](PlaybackView& v) { v.SongEnded(); });
+  }
 
  private:
   template <typename Apply>
@@ -158,6 +161,7 @@ void PlaybackController::ShowStopped() {
 
 void PlaybackController::StartWorker() {
   gate_->currentTicket = ++lastTicket_;
+  words_.positionMs = words_.seekTargetMs.load();  // where the new worker starts
   worker_ = std::make_unique<PlaybackWorker>(
       playAddress_, words_, std::make_unique<GatedView>(window_, gate_, gate_->currentTicket),
       makeDevice_);

@@ -67,6 +67,7 @@ class PlaybackController {
   const std::string& PlayAddress() const { return playAddress_; }
   std::int64_t SeekTargetMs() const { return words_.seekTargetMs; }
   std::int64_t LengthMs() const { return words_.lengthMs; }
+  std::int64_t PositionMs() const { return words_.positionMs; }
 
  private:
   struct Gate;

@@ -18,6 +18,9 @@ class PlaybackView {
   virtual void SetSlider(int value) = 0;
   virtual void EnableStop(bool enabled) = 0;
   virtual void EnableSlider(bool enabled) = 0;
+  // The song played to its end; the controls keep what they show. Only the
+  // desktop's media controls need to hear it.
+  virtual void SongEnded() {}
 };
 
 }  // namespace melo::playback

@@ -66,6 +66,9 @@ void PlaybackWorker::Run(std::stop_token stop) {
       stop.stop_requested() ? WorkerEnding::kStopped : PlayOpened(*device, stop);
   device->Stop();
   device->Close();
+  if (ending == WorkerEnding::kSongEnded) {
+    view_->SongEnded();
+  }
   Finish(ending);
 }
 
@@ -99,6 +102,9 @@ bool PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t lengthMs, std::s
   }
   view_->ShowState(texts::kPlaying);
   if (const auto positionMs = device.PositionMs()) {
+    if (!stop.stop_requested()) {
+      words_.positionMs = *positionMs;
+    }
     view_->ShowElapsed(ElapsedText(*positionMs));
     const auto slider = SliderValue(*positionMs, lengthMs);
     if (slider && !words_.seekDragging) {

@@ -30,6 +30,8 @@ struct PlaybackWords {
   std::atomic<bool> seekDragging{false};
   // Length of the song opened last.
   std::atomic<std::int64_t> lengthMs{0};
+  // Where the playing song was at the last poll.
+  std::atomic<std::int64_t> positionMs{0};
 };
 
 enum class WorkerEnding { kRunning, kOpenFailed, kSongEnded, kStopped };

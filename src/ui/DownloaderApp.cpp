@@ -31,6 +31,8 @@ void ApplyProgramLook(QApplication& app) {
 
 CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("melodriftdown"));
+  // Ties the window to its menu entry and icon (Wayland's app id).
+  setDesktopFileName(QStringLiteral("io.github.melodriftdown.MeloDriftDown"));
   ApplyProgramLook(*this);
 }
 

@@ -9,6 +9,7 @@
 #include "playback/GstMediaDevice.h"
 #include "ui/MainDialog.h"
 #include "ui/RecordListView.h"
+#include "ui/mpris/MprisService.h"
 
 namespace melo::ui {
 namespace {
@@ -30,7 +31,8 @@ PlaybackPanel::PlaybackPanel(CMainDialog& dialog)
     : dialog_(dialog),
       handlers_(std::make_unique<playback::PlaybackController>(
           *this, *this, *this,
-          [](std::stop_token stop) { return playback::MakeGstMediaDevice(std::move(stop)); })) {}
+          [](std::stop_token stop) { return playback::MakeGstMediaDevice(std::move(stop)); })),
+      mpris_(MprisService::Offer(dialog, *this)) {}
 
 PlaybackPanel::~PlaybackPanel() {
   handlers_.reset();
@@ -38,10 +40,16 @@ PlaybackPanel::~PlaybackPanel() {
 
 void PlaybackPanel::ShowState(std::string_view text) {
   dialog_.Control<QLabel>(kPlayState)->setText(FromUtf8(text));
+  if (mpris_) {
+    mpris_->StateShown(text);
+  }
 }
 
 void PlaybackPanel::ShowTotal(std::string_view text) {
   dialog_.Control<QLabel>(kTotalTime)->setText(FromUtf8(text));
+  if (mpris_) {
+    mpris_->LengthShown();
+  }
 }
 
 void PlaybackPanel::ShowElapsed(std::string_view text) {
@@ -63,6 +71,12 @@ void PlaybackPanel::EnableStop(bool enabled) {
 
 void PlaybackPanel::EnableSlider(bool enabled) {
   dialog_.Control<QSlider>(kPositionSlider)->setEnabled(enabled);
+}
+
+void PlaybackPanel::SongEnded() {
+  if (mpris_) {
+    mpris_->SongEnded();
+  }
 }
 
 int PlaybackPanel::RowCount() const {

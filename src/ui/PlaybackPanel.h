@@ -10,6 +10,7 @@
 namespace melo::ui {
 
 class CMainDialog;
+class MprisService;
 
 class PlaybackPanel final : public QObject,
                             public playback::PlaybackView,
@@ -29,6 +30,7 @@ class PlaybackPanel final : public QObject,
   void SetSlider(int value) override;
   void EnableStop(bool enabled) override;
   void EnableSlider(bool enabled) override;
+  void SongEnded() override;
 
   int RowCount() const override;
   std::string DownloadLink(int row) const override;
@@ -39,6 +41,8 @@ class PlaybackPanel final : public QObject,
  private:
   CMainDialog& dialog_;
   std::unique_ptr<playback::PlaybackController> handlers_;
+  // The desktop's media controls; none without a session bus.
+  std::unique_ptr<MprisService> mpris_;
 };
 
 }  // namespace melo::ui
