@@ -1,0 +1,270 @@
+// The desktop's media controls over a private session bus of the test's own:
+// the Player properties through a song's life and what each method does,
+// offscreen, with the fake audio sink, against the bundled site.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
+#include <QTest>
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "core/site/Site.h"
+#include "core/text/Gbk.h"
+#include "site/BundledSite.h"
+#include "site/Catalogue.h"
+#include "ui/MainDialog.h"
+#include "ui/Menus.h"
+#include "ui/RecordListView.h"
+#include "ui/mpris/MprisService.h"
+
+namespace melo::ui {
+namespace {
+
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
+constexpr qlonglong kUs = 1000;
+
+// The session bus of this program alone, which ctest starts it in; never the
+// desktop's own bus, where a real player may hold the name.
+QString PrivateBusAddress() {
+#ifdef MELO_ON_PRIVATE_BUS
+  return qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+#else
+  return {};
+#endif
+}
+
+// Records every PropertiesChanged of the Player interface.
+class ChangeRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  std::vector<QVariantMap> changes;
+
+ public slots:
+  void Changed(const QString& interface, const QVariantMap& changed, const QStringList&) {
+    if (interface == kPlayer) {
+      changes.push_back(changed);
+    }
+  }
+};
+
+QVariantMap AsMap(const QVariant& value) {
+  return value.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(value.value<QDBusArgument>())
+                                           : value.toMap();
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  return QTest::qWaitFor(done, 20'000);
+}
+
+class MprisTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (PrivateBusAddress().isEmpty()) {
+      GTEST_SKIP() << "no private session bus (dbus-run-session)";
+    }
+    site::SetSiteHost(site_.Host());
+    // The two longest songs play on through a test; the shortest ends in one.
+    const auto catalogue = bundled::DemoCatalogue().Songs();
+    std::vector<bundled::CatalogueSong> songs(catalogue.begin(), catalogue.end());
+    std::ranges::sort(songs, std::greater{}, &bundled::CatalogueSong::lengthMs);
+    songs_ = {songs[0], songs[1], songs.back()};
+    dialog_ = std::make_unique<CMainDialog>();
+    for (const auto& song : songs_) {
+      dialog_->AppendSongRow({text::Utf8ToGbk(song.singer), text::Utf8ToGbk(song.title),
+                              "\"http://" + site_.Host() + "/cache/mp3/" + song.id + "/" +
+                                  text::Utf8ToGbk(song.title) + ".mp3\"",
+                              "", ""});
+    }
+    bus_.connect(MprisService::kServiceName, MprisService::kObjectPath,
+                 QStringLiteral("org.freedesktop.DBus.Properties"),
+                 QStringLiteral("PropertiesChanged"), &recorder_,
+                 SLOT(Changed(QString, QVariantMap, QStringList)));
+  }
+  void TearDown() override {
+    dialog_.reset();
+    QDBusConnection::disconnectFromBus(bus_.name());
+  }
+
+  // A call through the bus, answered by the window on this very thread.
+  QDBusMessage Call(const QString& interface, const QString& method,
+                    const QVariantList& arguments = {}) {
+    auto message = QDBusMessage::createMethodCall(MprisService::kServiceName,
+                                                  MprisService::kObjectPath, interface, method);
+    message.setArguments(arguments);
+    QDBusPendingCall pending = bus_.asyncCall(message);
+    EXPECT_TRUE(WaitUntil([&] { return pending.isFinished(); })) << method.toStdString();
+    return pending.reply();
+  }
+  QVariantMap Properties(const QString& interface = kPlayer) {
+    const QDBusMessage reply = Call(QStringLiteral("org.freedesktop.DBus.Properties"),
+                                    QStringLiteral("GetAll"), {interface});
+    return reply.arguments().isEmpty() ? QVariantMap{} : AsMap(reply.arguments().front());
+  }
+  QString Status() { return Properties().value(QStringLiteral("PlaybackStatus")).toString(); }
+  QVariantMap Metadata() { return AsMap(Properties().value(QStringLiteral("Metadata"))); }
+  QString Title() { return Metadata().value(QStringLiteral("xesam:title")).toString(); }
+  qlonglong Position() { return Properties().value(QStringLiteral("Position")).toLongLong(); }
+  QString TrackId() {
+    return Metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path();
+  }
+  QString TitleOf(int row) const { return QString::fromStdString(songs_[row].title); }
+
+  void Select(int row) { dialog_->SongList().SetSelectionMark(row); }
+  // Plays `row` as its menu item does and waits until it plays.
+  void PlayRow(int row) {
+    Select(row);
+    dialog_->OnCommand(kPlaySongCommand);
+    ASSERT_TRUE(WaitUntil([&] { return Status() == "Playing" && Title() == TitleOf(row); }));
+  }
+  // The announced values of `property`, in order.
+  std::vector<QVariant> Announced(const QString& property) const {
+    std::vector<QVariant> values;
+    for (const auto& change : recorder_.changes) {
+      if (change.contains(property)) {
+        values.push_back(change.value(property));
+      }
+    }
+    return values;
+  }
+
+  bundled::BundledSite site_;
+  std::vector<bundled::CatalogueSong> songs_;
+  std::unique_ptr<CMainDialog> dialog_;
+  QDBusConnection bus_ = QDBusConnection::connectToBus(PrivateBusAddress(), "mpris-test");
+  ChangeRecorder recorder_;
+};
+
+TEST_F(MprisTest, PropertiesThroughASongsLife) {
+  const QVariantMap root = Properties(kRoot);
+  EXPECT_EQ(root.value("Identity").toString(), "MeloDriftDown");
+  EXPECT_EQ(root.value("DesktopEntry").toString(), "io.github.melodriftdown.MeloDriftDown");
+
+  const QVariantMap before = Properties();
+  EXPECT_EQ(before.value("PlaybackStatus").toString(), "Stopped");
+  EXPECT_EQ(TrackId(), "/org/mpris/MediaPlayer2/TrackList/NoTrack");
+  EXPECT_FALSE(before.value("CanPause").toBool());
+  EXPECT_FALSE(before.value("CanSeek").toBool());
+  EXPECT_TRUE(before.value("CanGoNext").toBool());
+  EXPECT_TRUE(before.value("CanControl").toBool());
+
+  const auto& song = songs_[2];
+  Select(2);
+  Call(kPlayer, QStringLiteral("Play"));
+  // Announced, not only readable: the length comes once the song has opened.
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto metadata = Announced("Metadata");
+    return !metadata.empty() && AsMap(metadata.back()).contains("mpris:length");
+  }));
+  const QVariantMap metadata = AsMap(Announced("Metadata").back());
+  EXPECT_EQ(metadata.value("xesam:title").toString().toStdString(), song.title);
+  EXPECT_EQ(metadata.value("xesam:artist").toStringList(),
+            QStringList{QString::fromStdString(song.singer)});
+  EXPECT_TRUE(metadata.value("xesam:url")
+                  .toString()
+                  .contains(QStringLiteral("/cache/mp3/%1/").arg(QString::fromStdString(song.id))));
+  EXPECT_NEAR(metadata.value("mpris:length").toLongLong(), song.lengthMs * kUs, 100 * kUs);
+  EXPECT_TRUE(metadata.value("mpris:trackid")
+                  .value<QDBusObjectPath>()
+                  .path()
+                  .startsWith("/io/github/melodriftdown/"));
+
+  ASSERT_TRUE(WaitUntil([&] { return Position() > 0; }));
+  // The song plays to its end: the window's state text stays, the bus says so.
+  ASSERT_TRUE(WaitUntil([&] { return Announced("PlaybackStatus").size() == 2; }));
+  const auto statuses = Announced("PlaybackStatus");
+  EXPECT_EQ(statuses[0].toString(), "Playing");
+  EXPECT_EQ(statuses[1].toString(), "Stopped");
+  EXPECT_EQ(Status(), "Stopped");
+}
+
+struct MethodCase {
+  const char* name;
+  int playing;  // the row playing before the call, -1 for none
+  int selected;
+  const char* method;
+  QVariantList arguments;
+  const char* status;  // afterwards
+  int row;             // the row playing afterwards, -1 for none
+};
+
+void PrintTo(const MethodCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class MprisMethodTest : public MprisTest, public ::testing::WithParamInterface<MethodCase> {};
+
+TEST_P(MprisMethodTest, DoesWhatTheControlDoes) {
+  const MethodCase& c = GetParam();
+  if (c.playing >= 0) {
+    PlayRow(c.playing);
+  }
+  Select(c.selected);
+  Call(kPlayer, QString::fromLatin1(c.method), c.arguments);
+  ASSERT_TRUE(WaitUntil([&] {
+    return Status() == c.status && (c.row < 0 || Title() == TitleOf(c.row));
+  })) << Status().toStdString()
+      << " " << Title().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, MprisMethodTest,
+    ::testing::Values(
+        MethodCase{"NextPlaysTheNextRow", 0, 0, "Next", {}, "Playing", 1},
+        MethodCase{"PreviousPlaysTheRowBefore", 1, 1, "Previous", {}, "Playing", 0},
+        MethodCase{"NextStartsWhenStopped", -1, -1, "Next", {}, "Playing", 1},
+        MethodCase{"StopStops", 0, 0, "Stop", {}, "Stopped", -1},
+        MethodCase{"PlayPauseStopsWhenPlaying", 0, 1, "PlayPause", {}, "Stopped", -1},
+        MethodCase{"PlayPauseStartsTheSelection", -1, 1, "PlayPause", {}, "Playing", 1},
+        MethodCase{"PlayStartsTheSelection", -1, 0, "Play", {}, "Playing", 0},
+        MethodCase{"PlayKeepsPlaying", 0, 1, "Play", {}, "Playing", 0},
+        MethodCase{"PauseCannotPause", 0, 0, "Pause", {}, "Playing", 0},
+        MethodCase{
+            "SeekPastTheEndPlaysNext", 0, 0, "Seek", {qlonglong{1'000'000'000'000}}, "Playing", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MprisTest, SetPositionAndSeekMoveAsTheSliderDoes) {
+  PlayRow(0);
+  const qlonglong lengthUs = songs_[0].lengthMs * kUs;
+  ASSERT_TRUE(WaitUntil([&] { return Properties().value("CanSeek").toBool(); }));
+
+  // A stale track id is ignored.
+  Call(kPlayer, QStringLiteral("SetPosition"),
+       {QVariant::fromValue(QDBusObjectPath("/io/github/melodriftdown/MeloDriftDown/track/99")),
+        lengthUs * 3 / 4});
+  Call(kPlayer, QStringLiteral("SetPosition"),
+       {QVariant::fromValue(QDBusObjectPath(TrackId())), lengthUs * 2 / 3});
+  ASSERT_TRUE(WaitUntil([&] { return Position() >= lengthUs * 2 / 3; }));
+  EXPECT_LT(Position(), lengthUs * 3 / 4);
+
+  const qlonglong before = Position();
+  Call(kPlayer, QStringLiteral("Seek"), {-lengthUs / 2});
+  ASSERT_TRUE(WaitUntil([&] { return Position() < before - lengthUs / 3; }));
+  EXPECT_GE(Position(), before - lengthUs / 2 - lengthUs / 20);
+}
+
+}  // namespace
+}  // namespace melo::ui
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  setenv("MELODRIFT_AUDIO_SINK", "fakesink sync=true", 0);
+  QApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("melodriftdown"));
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
+
+#include "MprisTest.moc"
