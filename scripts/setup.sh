@@ -12,6 +12,7 @@ packages=(
   libcpp-httplib-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth
+  desktop-file-utils appstream dbus-daemon
 )
 
 missing=()

@@ -1,0 +1,162 @@
+// Each manual page lists the options its program's --help lists, for the
+// program and for every command the program offers, no more and no fewer.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Options = std::set<std::string>;
+
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    out.append(buffer, n);
+  }
+  if (pipe) {
+    pclose(pipe);
+  }
+  return out;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
+
+struct Help {
+  Options options;
+  std::vector<std::string> commands;
+};
+
+// The option column of the "Options:" sections ("-h,--help", "-h, --help",
+// "--site TEXT") and the first words of the "Subcommands:" section.
+Help ReadHelp(const std::string& text) {
+  Help help;
+  std::istringstream in(text);
+  std::string section;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.front() != ' ') {
+      section = line;
+      continue;
+    }
+    const auto words = Words(line);
+    if (words.empty()) {
+      continue;
+    }
+    if (section == "Subcommands:") {
+      help.commands.push_back(words.front());
+    } else if (section == "Options:") {
+      for (const std::string& word : words) {
+        if (word.front() != '-') {
+          break;
+        }
+        std::istringstream names(word);
+        for (std::string name; std::getline(names, name, ',');) {
+          if (!name.empty()) {
+            help.options.insert(name);
+          }
+        }
+        if (word.back() != ',') {
+          break;
+        }
+      }
+    }
+  }
+  return help;
+}
+
+// Options named on the tag line of each .TP item: of the page under
+// "OPTIONS" (key ""), of each command under "COMMANDS" (key: its .SS name).
+std::map<std::string, Options> ReadPage(const std::string& path) {
+  std::map<std::string, Options> options;
+  std::ifstream in(path);
+  std::string section, key;
+  bool tagLine = false;
+  const std::regex option(R"((^|[\s"])(--?[A-Za-z?][A-Za-z0-9-]*))");
+  for (std::string line; std::getline(in, line);) {
+    line = std::regex_replace(line, std::regex(R"(\\-)"), "-");
+    if (line.starts_with(".SH ")) {
+      section = line.substr(4);
+      key.clear();
+    } else if (line.starts_with(".SS ") && section == "COMMANDS") {
+      key = line.substr(4);
+      options[key];
+    } else if (line == ".TP") {
+      tagLine = true;
+      continue;
+    } else if (tagLine && (section == "OPTIONS" || section == "COMMANDS")) {
+      for (std::sregex_iterator it(line.begin(), line.end(), option), end; it != end; ++it) {
+        options[key].insert((*it)[2].str());
+      }
+    }
+    tagLine = false;
+  }
+  return options;
+}
+
+std::string Join(const Options& options) {
+  std::string text;
+  for (const auto& option : options) {
+    text += option + " ";
+  }
+  return text;
+}
+
+struct PageCase {
+  const char* name;
+  const char* program;
+  const char* page;
+};
+
+void PrintTo(const PageCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ManPageTest : public ::testing::TestWithParam<PageCase> {};
+
+TEST_P(ManPageTest, ListsTheOptionsOfHelp) {
+  const PageCase& c = GetParam();
+  const auto page = ReadPage(std::string(MELO_MAN_DIR) + "/" + c.page);
+  const std::string program = std::string("QT_QPA_PLATFORM=offscreen ") + c.program;
+  const Help help = ReadHelp(Output(program + " --help 2>/dev/null"));
+  ASSERT_FALSE(help.options.empty()) << "no options in the --help of " << c.program;
+  EXPECT_EQ(Join(page.count("") ? page.at("") : Options{}), Join(help.options));
+
+  // Commands the page has but this build does not offer are not compared.
+  for (const std::string& command : help.commands) {
+    SCOPED_TRACE(command);
+    ASSERT_TRUE(page.count(command)) << "no .SS " << command << " under COMMANDS";
+    const Help commandHelp = ReadHelp(Output(program + " " + command + " --help 2>/dev/null"));
+    EXPECT_EQ(Join(page.at(command)), Join(commandHelp.options));
+  }
+  std::ifstream in(std::string(MELO_MAN_DIR) + "/" + c.page);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(text.find(".SH EXIT STATUS"), std::string::npos);
+  EXPECT_NE(text.find(".SH EXAMPLES"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, ManPageTest,
+                         ::testing::Values(
+#ifdef MELODRIFTDOWN_BIN
+                             PageCase{"melodriftdown", MELODRIFTDOWN_BIN, "melodriftdown.1"},
+#endif
+                             PageCase{"melodrift", MELODRIFT_BIN, "melodrift.1"},
+                             PageCase{"melodrift_site", MELODRIFT_SITE_BIN, "melodrift-site.1"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
