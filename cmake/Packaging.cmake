@@ -4,7 +4,7 @@ set(CPACK_PACKAGE_NAME melodriftdown)
 set(CPACK_PACKAGE_VENDOR "The MeloDriftDown developers")
 set(CPACK_PACKAGE_CONTACT "The MeloDriftDown developers <melodriftdown@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list, play and save the songs of a music-sharing site")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "MeloDriftDown reads the song pages, charts, singer pages and search of one music-sharing\n"
     "site, cuts the singer, title and real MP3 address out of each page and lists the songs.\n"
     "It plays them, hands them to a browser or download manager and answers the desktop's\n"
