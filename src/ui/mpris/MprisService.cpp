@@ -1,5 +1,6 @@
 #include "ui/mpris/MprisService.h"
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -62,6 +63,10 @@ MprisService::MprisService(CMainDialog& dialog, PlaybackPanel& panel, QDBusConne
   new MprisRootAdaptor(*this);
   new MprisPlayerAdaptor(*this);
   shown_ = Current();
+  // Next, previous and play need rows; panels hear when the first comes or the last goes.
+  const QAbstractItemModel* rows = dialog_.SongList().model();
+  connect(rows, &QAbstractItemModel::rowsInserted, this, &MprisService::AnnounceChanges);
+  connect(rows, &QAbstractItemModel::rowsRemoved, this, &MprisService::AnnounceChanges);
 }
 
 MprisService::~MprisService() {

@@ -80,16 +80,16 @@ class MprisTest : public ::testing::Test {
     std::ranges::sort(songs, std::greater{}, &bundled::CatalogueSong::lengthMs);
     songs_ = {songs[0], songs[1], songs.back()};
     dialog_ = std::make_unique<CMainDialog>();
+    bus_.connect(MprisService::kServiceName, MprisService::kObjectPath,
+                 QStringLiteral("org.freedesktop.DBus.Properties"),
+                 QStringLiteral("PropertiesChanged"), &recorder_,
+                 SLOT(Changed(QString, QVariantMap, QStringList)));
     for (const auto& song : songs_) {
       dialog_->AppendSongRow({text::Utf8ToGbk(song.singer), text::Utf8ToGbk(song.title),
                               "\"http://" + site_.Host() + "/cache/mp3/" + song.id + "/" +
                                   text::Utf8ToGbk(song.title) + ".mp3\"",
                               "", ""});
     }
-    bus_.connect(MprisService::kServiceName, MprisService::kObjectPath,
-                 QStringLiteral("org.freedesktop.DBus.Properties"),
-                 QStringLiteral("PropertiesChanged"), &recorder_,
-                 SLOT(Changed(QString, QVariantMap, QStringList)));
   }
   void TearDown() override {
     dialog_.reset();
@@ -150,6 +150,9 @@ TEST_F(MprisTest, PropertiesThroughASongsLife) {
   EXPECT_EQ(root.value("Identity").toString(), "MeloDriftDown");
   EXPECT_EQ(root.value("DesktopEntry").toString(), "io.github.melodriftdown.MeloDriftDown");
 
+  // The rows came after the window: play, next and previous became possible.
+  ASSERT_TRUE(WaitUntil([&] { return !Announced("CanGoNext").empty(); }));
+  EXPECT_TRUE(Announced("CanGoNext").front().toBool());
   const QVariantMap before = Properties();
   EXPECT_EQ(before.value("PlaybackStatus").toString(), "Stopped");
   EXPECT_EQ(TrackId(), "/org/mpris/MediaPlayer2/TrackList/NoTrack");
