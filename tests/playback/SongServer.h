@@ -18,7 +18,12 @@
 
 namespace melo::playback::testing {
 
+// One of the bundled MP3s (3 s long).
+inline constexpr std::string_view kSongFile = "audio/breeze.mp3";
+inline constexpr std::int64_t kSongLengthMs = 3056;
+
 struct Serving {
+  std::string_view file = kSongFile;  // below res/
   bool ranges = true;           // answers Range with 206, says "Accept-Ranges: bytes"
   bool chunked = false;         // no Content-Length: chunked transfer
   bool redirect = false;        // the song's address answers 302 to where it is
@@ -28,12 +33,8 @@ struct Serving {
   bool html = false;              // an HTML page instead of the MP3
 };
 
-// One of the bundled MP3s (3 s long).
-inline constexpr std::string_view kSongFile = "audio/breeze.mp3";
-inline constexpr std::int64_t kSongLengthMs = 3056;
-
-inline std::string SongBytes() {
-  const auto bytes = bundled::FindEmbeddedFile(kSongFile);
+inline std::string SongBytes(std::string_view file) {
+  const auto bytes = bundled::FindEmbeddedFile(file);
   if (!bytes) {
     throw std::runtime_error("no bundled MP3");
   }
@@ -73,13 +74,16 @@ class SongServer {
  public:
   explicit SongServer(Serving serving)
       : serving_(std::move(serving)),
-        mp3_(serving_.noLengthHeader ? WithoutLengthHeader(SongBytes()) : SongBytes()),
+        mp3_(serving_.noLengthHeader ? WithoutLengthHeader(SongBytes(serving_.file))
+                                     : SongBytes(serving_.file)),
         server_([this](int socket, std::stop_token stop) { Serve(socket, stop); }) {}
 
   std::string SongAddress() const { return server_.Address("/song.mp3"); }
   // A transfer that is to break holds there until this is called, so that
   // it breaks while the song plays rather than while it opens.
   void LetBreak() { mayBreak_ = true; }
+  // Requests for the song so far: the first, and one per seek.
+  int SongRequests() const { return songRequests_; }
 
  private:
   void Serve(int socket, const std::stop_token& stop) {
@@ -102,6 +106,7 @@ class SongServer {
 
   // False once the connection is to end.
   bool SendSong(int socket, const std::string& request, const std::stop_token& stop) {
+    ++songRequests_;
     std::size_t from = 0;
     const auto range = request.find("Range: bytes=");
     if (serving_.ranges && range != request.npos) {
@@ -171,6 +176,7 @@ class SongServer {
   const std::string mp3_;
   std::atomic<bool> broken_{false};
   std::atomic<bool> mayBreak_{false};
+  std::atomic<int> songRequests_{0};
   net::testing::RawServer server_;  // last: its sessions use the members above
 };
 
