@@ -24,10 +24,10 @@ inline constexpr std::int64_t kSongLengthMs = 3056;
 
 struct Serving {
   std::string_view file = kSongFile;  // below res/
-  bool ranges = true;           // answers Range with 206, says "Accept-Ranges: bytes"
-  bool chunked = false;         // no Content-Length: chunked transfer
-  bool redirect = false;        // the song's address answers 302 to where it is
-  bool noLengthHeader = false;  // the MP3 without its Xing frame
+  bool ranges = true;                 // answers Range with 206, says "Accept-Ranges: bytes"
+  bool chunked = false;               // no Content-Length: chunked transfer
+  bool redirect = false;              // the song's address answers 302 to where it is
+  bool noLengthHeader = false;        // the MP3 without its Xing frame
   enum class Break { kNone, kDropHalfWay, kStallHalfWay } breaks = Break::kNone;
   std::string status = "200 OK";  // anything else comes with an HTML body
   bool html = false;              // an HTML page instead of the MP3
@@ -135,7 +135,7 @@ class SongServer {
     }
     const std::size_t end = breaks ? std::max(from, mp3_.size() / 2) : mp3_.size();
     const std::string_view body = std::string_view(mp3_).substr(from, end - from);
-    if (!SendBody(socket, body)) {
+    if (!SendBody(socket, body, breaks)) {
       return false;
     }
     if (breaks) {
@@ -150,13 +150,19 @@ class SongServer {
     return !serving_.chunked || Send(socket, "0\r\n\r\n");
   }
 
-  bool SendBody(int socket, std::string_view body) {
+  // A transfer cut short stops inside its last chunk, as a broken
+  // connection does.
+  bool SendBody(int socket, std::string_view body, bool cutShort) {
     constexpr std::size_t kChunk = 4096;
     for (std::size_t at = 0; at < body.size(); at += kChunk) {
       const std::string_view piece = body.substr(at, kChunk);
-      if (serving_.chunked
-              ? !Send(socket, ToHex(piece.size()) + "\r\n" + std::string(piece) + "\r\n")
-              : !Send(socket, piece)) {
+      const bool last = at + kChunk >= body.size();
+      if (serving_.chunked &&
+          !Send(socket, ToHex(piece.size() + (cutShort && last ? kChunk : 0)) + "\r\n" +
+                            std::string(piece) + (cutShort && last ? "" : "\r\n"))) {
+        return false;
+      }
+      if (!serving_.chunked && !Send(socket, piece)) {
         return false;
       }
     }
