@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "playback/GstOwners.h"
 

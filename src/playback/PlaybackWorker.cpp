@@ -114,8 +114,9 @@ MediaMode PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t& lengthMs,
     device.Play();
   }
   view_->ShowState(texts::kPlaying);
-  UpdateLength(device, lengthMs, stop);
-  if (const auto positionMs = device.PositionMs()) {
+  const auto positionMs = device.PositionMs();
+  UpdateLength(device, lengthMs, stop);  // after the position: the end may tell it
+  if (positionMs) {
     view_->ShowElapsed(ElapsedText(*positionMs));
     const auto slider = SliderValue(*positionMs, lengthMs);
     if (slider && !words_.seekDragging) {
