@@ -107,6 +107,13 @@ std::string FailureText(GstMessage* message) {
     // The transfer broke off and the server cannot send the rest on its own.
     return "connection lost; the server cannot resume the transfer";
   }
+  // The HTTP source gives up on a silent server with no error of its own,
+  // only the generic one of a stopped stream.
+  if (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED &&
+      GST_IS_ELEMENT(GST_MESSAGE_SRC(message)) &&
+      HasProperty(GST_ELEMENT(GST_MESSAGE_SRC(message)), "retries")) {
+    return "connection lost; the server stopped sending";
+  }
   return error->message;
 }
 

@@ -151,7 +151,7 @@ const ServerRow kServerRows[] = {
      0,
      WorkerEnding::kFailed,
      "connection lost"},
-    {"StallFails", {.breaks = Break::kStallHalfWay}, 0, WorkerEnding::kFailed, ""},
+    {"StallFails", {.breaks = Break::kStallHalfWay}, 0, WorkerEnding::kFailed, "stopped sending"},
     {"NotFound", {.status = "404 Not Found"}, 0, WorkerEnding::kOpenFailed, "HTTP 404"},
     {"HtmlPage", {.html = true}, 0, WorkerEnding::kOpenFailed, "not audio"},
 };
