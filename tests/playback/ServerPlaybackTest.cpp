@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <mutex>
 
 #include "playback/GstMediaDevice.h"
@@ -17,45 +18,42 @@ namespace {
 using testing::Serving;
 using Break = Serving::Break;
 
-// What the worker showed, from any thread.
+// What the worker showed, from any thread: each control's values in order,
+// repeats folded.
 class RecordingView final : public PlaybackView {
  public:
-  void ShowState(std::string_view text) override { Add(states_, text); }
-  void ShowTotal(std::string_view text) override { Add(totals_, text); }
-  void ShowElapsed(std::string_view text) override { Add(elapsed_, text); }
-  void SetSlider(int value) override { Add(sliders_, std::to_string(value)); }
+  void ShowState(std::string_view text) override { Add("state", text); }
+  void ShowTotal(std::string_view text) override { Add("total", text); }
+  void ShowElapsed(std::string_view text) override { Add("elapsed", text); }
+  void SetSlider(int value) override { Add("slider", std::to_string(value)); }
   void EnableStop(bool) override {}
-  void EnableSlider(bool enabled) override { Add(sliderEnabled_, enabled ? "1" : "0"); }
+  void EnableSlider(bool enabled) override { Add("slider-enabled", enabled ? "1" : "0"); }
 
-  std::vector<std::string> States() const { return Get(states_); }
-  std::vector<std::string> Totals() const { return Get(totals_); }
-  std::vector<std::string> Elapsed() const { return Get(elapsed_); }
-  std::vector<std::string> Sliders() const { return Get(sliders_); }
-  std::vector<std::string> SliderEnabled() const { return Get(sliderEnabled_); }
+  bool Shown(const std::string& control) const { return !Values(control).empty(); }
+  std::string First(const std::string& control) const {
+    return Shown(control) ? Values(control).front() : "";
+  }
+  std::string Last(const std::string& control) const {
+    return Shown(control) ? Values(control).back() : "";
+  }
 
  private:
-  // Repeats folded.
-  void Add(std::vector<std::string>& values, std::string_view value) {
+  std::vector<std::string> Values(const std::string& control) const {
     std::lock_guard lock(mutex_);
+    const auto found = shown_.find(control);
+    return found == shown_.end() ? std::vector<std::string>() : found->second;
+  }
+  void Add(const std::string& control, std::string_view value) {
+    std::lock_guard lock(mutex_);
+    auto& values = shown_[control];
     if (values.empty() || values.back() != value) {
       values.emplace_back(value);
     }
   }
-  std::vector<std::string> Get(const std::vector<std::string>& values) const {
-    std::lock_guard lock(mutex_);
-    return values;
-  }
 
   mutable std::mutex mutex_;
-  std::vector<std::string> states_, totals_, elapsed_, sliders_, sliderEnabled_;
+  std::map<std::string, std::vector<std::string>> shown_;
 };
-
-std::string First(const std::vector<std::string>& values) {
-  return values.empty() ? "" : values.front();
-}
-std::string Last(const std::vector<std::string>& values) {
-  return values.empty() ? "" : values.back();
-}
 
 struct ServerRow {
   const char* name;
@@ -86,37 +84,36 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
   });
   // Once the song plays, a connection that is to break may.
   while (!worker.WaitForEnd(std::chrono::milliseconds(20))) {
-    if (!view.Elapsed().empty()) {
+    if (view.Shown("elapsed")) {
       server.LetBreak();
     }
   }
 
   EXPECT_EQ(worker.Ending(), row.ending);
   EXPECT_NE(worker.Failure().find(row.failure), std::string::npos) << worker.Failure();
-  const auto states = view.States();
   switch (row.ending) {
     case WorkerEnding::kSongEnded: {
-      EXPECT_EQ(Last(states), "播放中");
+      EXPECT_EQ(view.Last("state"), "播放中");
       // The total appears once the stream knows it, the elapsed time and
       // the slider go to the end.
-      EXPECT_EQ(Last(view.Totals()), TotalText(testing::kSongLengthMs));
+      EXPECT_EQ(view.Last("total"), TotalText(testing::kSongLengthMs));
       EXPECT_NEAR(words.lengthMs, testing::kSongLengthMs, 500);
-      EXPECT_EQ(Last(view.Elapsed()), ElapsedText(testing::kSongLengthMs));
-      EXPECT_GE(std::atoi(Last(view.Sliders()).c_str()), 900);
+      EXPECT_EQ(view.Last("elapsed"), ElapsedText(testing::kSongLengthMs));
+      EXPECT_GE(std::atoi(view.Last("slider").c_str()), 900);
       // Started where it was asked to, or from 0 where the server cannot seek.
       const bool seeks = row.startMs > 0 && row.serving.ranges;
-      EXPECT_EQ(First(view.Elapsed()), ElapsedText(seeks ? row.startMs : 0));
+      EXPECT_EQ(view.First("elapsed"), ElapsedText(seeks ? row.startMs : 0));
       break;
     }
     case WorkerEnding::kFailed:
       // Broken off in the middle: said so, not taken for the end.
-      EXPECT_EQ(Last(states), "已停止");
-      EXPECT_EQ(Last(view.SliderEnabled()), "0");
+      EXPECT_EQ(view.Last("state"), "已停止");
+      EXPECT_EQ(view.Last("slider-enabled"), "0");
       EXPECT_LT(words.lengthMs - 1000, testing::kSongLengthMs);
       break;
     default:
-      EXPECT_EQ(Last(states), "正在缓冲...");
-      EXPECT_TRUE(view.Elapsed().empty());
+      EXPECT_EQ(view.Last("state"), "正在缓冲...");
+      EXPECT_FALSE(view.Shown("elapsed"));
       break;
   }
 }
