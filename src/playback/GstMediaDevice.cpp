@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "playback/GstOwners.h"
 
@@ -16,6 +18,11 @@ constexpr GstClockTime kStateChangeLimit = 5 * GST_SECOND;
 // output), with its own volume element.
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
+// What the device reads off the bus; anything else is dropped as it passes.
+constexpr auto kNotedMessages =
+    static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ELEMENT |
+                                GST_MESSAGE_DURATION_CHANGED | GST_MESSAGE_ASYNC_DONE);
+constexpr std::string_view kNotAudio = "not audio";
 
 void InitGstOnce() {
   static std::once_flag once;
@@ -42,9 +49,105 @@ bool IsWebAddress(const std::string& address) {
   return web;
 }
 
+bool HasProperty(GstElement* element, const char* name) {
+  return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
+}
+
+// playbin's "source-setup": how long the HTTP source waits on a silent
+// server and how often it takes a broken transfer up again (over Range,
+// where the server takes it).
+void SetUpSource(GstElement* /*playbin*/, GstElement* source, gpointer data) {
+  const auto& options = *static_cast<const GstDeviceOptions*>(data);
+  if (HasProperty(source, "timeout") && HasProperty(source, "retries")) {
+    g_object_set(source, "timeout", static_cast<guint>(options.stallLimit.count()), "retries",
+                 options.transferRetries, nullptr);
+  }
+}
+
+bool IsNotAudio(const GError& error) {
+  if (error.domain == GST_CORE_ERROR) {
+    return error.code == GST_CORE_ERROR_MISSING_PLUGIN;
+  }
+  if (error.domain != GST_STREAM_ERROR) {
+    return false;
+  }
+  switch (error.code) {
+    case GST_STREAM_ERROR_TYPE_NOT_FOUND:
+    case GST_STREAM_ERROR_WRONG_TYPE:
+    case GST_STREAM_ERROR_CODEC_NOT_FOUND:
+    case GST_STREAM_ERROR_DECODE:
+    case GST_STREAM_ERROR_DEMUX:
+    case GST_STREAM_ERROR_FORMAT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An error message as a person reads it: the HTTP status, "not audio", or
+// what went wrong with the connection.
+std::string FailureText(GstMessage* message) {
+  GError* rawError = nullptr;
+  gst_message_parse_error(message, &rawError, nullptr);
+  const gst::ErrorPtr error(rawError);
+  const GstStructure* details = nullptr;
+  gst_message_parse_error_details(message, &details);
+  guint status = 0;
+  if (details != nullptr && gst_structure_get_uint(details, "http-status-code", &status) &&
+      status >= 400) {
+    return "HTTP " + std::to_string(status) + (error ? " " + std::string(error->message) : "");
+  }
+  if (!error) {
+    return "playback failed";
+  }
+  if (IsNotAudio(*error)) {
+    return std::string(kNotAudio);
+  }
+  if (error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_SEEK) {
+    // The transfer broke off and the server cannot send the rest on its own.
+    return "connection lost; the server cannot resume the transfer";
+  }
+  // The HTTP source gives up on a silent server with no error of its own,
+  // only the generic one of a stopped stream.
+  if (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED &&
+      GST_IS_ELEMENT(GST_MESSAGE_SRC(message)) &&
+      HasProperty(GST_ELEMENT(GST_MESSAGE_SRC(message)), "retries")) {
+    return "connection lost; the server stopped sending";
+  }
+  return error->message;
+}
+
+// Whether an "http-headers" answer says the server sends parts of the file:
+// a 206, or "Accept-Ranges: bytes".
+bool TakesRanges(const GstStructure& answer) {
+  guint status = 0;
+  if (gst_structure_get_uint(&answer, "http-status-code", &status) && status == 206) {
+    return true;
+  }
+  GstStructure* rawHeaders = nullptr;
+  if (!gst_structure_get(&answer, "response-headers", GST_TYPE_STRUCTURE, &rawHeaders, nullptr)) {
+    return false;
+  }
+  const gst::StructurePtr headers(rawHeaders);
+  bool ranges = false;
+  gst_structure_foreach(
+      headers.get(),
+      [](GQuark field, const GValue* value, gpointer data) -> gboolean {
+        if (g_ascii_strcasecmp(g_quark_to_string(field), "Accept-Ranges") == 0 &&
+            G_VALUE_HOLDS_STRING(value) && g_value_get_string(value) != nullptr &&
+            g_ascii_strcasecmp(g_value_get_string(value), "bytes") == 0) {
+          *static_cast<bool*>(data) = true;
+        }
+        return TRUE;
+      },
+      &ranges);
+  return ranges;
+}
+
 class GstMediaDevice final : public MediaDevice {
  public:
-  explicit GstMediaDevice(std::stop_token stop) : stop_(std::move(stop)) {}
+  GstMediaDevice(std::stop_token stop, GstDeviceOptions options)
+      : stop_(std::move(stop)), options_(options) {}
   ~GstMediaDevice() override { Close(); }
   GstMediaDevice(const GstMediaDevice&) = delete;
   GstMediaDevice& operator=(const GstMediaDevice&) = delete;
@@ -55,34 +158,38 @@ class GstMediaDevice final : public MediaDevice {
     // Songs stream from web servers; any other scheme (file, fd, udp...)
     // would let an address read local files or open ports.
     if (!gst_uri_is_valid(address.c_str()) || !IsWebAddress(address)) {
+      failure_ = "not a web address";
       return OpenResult::kFailed;
     }
     gst::ElementPtr playbin = gst::AdoptFloating(gst_element_factory_make("playbin", nullptr));
     const gst::ElementPtr sink = MakeAudioSink();
     if (!playbin || !sink) {
+      failure_ = "no audio output";
       return OpenResult::kFailed;
     }
     g_object_set(playbin.get(), "uri", address.c_str(), "flags",
                  kPlayFlagAudio | kPlayFlagSoftVolume, "audio-sink", sink.get(), nullptr);
+    g_signal_connect(playbin.get(), "source-setup", G_CALLBACK(SetUpSource), &options_);
     bus_.reset(gst_element_get_bus(playbin.get()));
     playbin_ = std::move(playbin);
 
     const OpenResult result = WaitForPreroll();
     if (result != OpenResult::kOpened) {
+      const std::string failure = failure_;
       Close();
+      failure_ = failure;
     }
     return result;
   }
 
-  void Seek(std::int64_t targetMs) override {
-    if (!playbin_) {
-      return;
+  bool Seek(std::int64_t targetMs) override {
+    if (!playbin_ || !CanSeek()) {
+      return false;
     }
-    DrainBus();
     reachedEnd_ = false;  // a flushing seek leaves an earlier end behind
     const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    gst_element_seek_simple(playbin_.get(), GST_FORMAT_TIME, flags,
-                            std::max<std::int64_t>(targetMs, 0) * GST_MSECOND);
+    return gst_element_seek_simple(playbin_.get(), GST_FORMAT_TIME, flags,
+                                   std::max<std::int64_t>(targetMs, 0) * GST_MSECOND) != FALSE;
   }
 
   void Play() override {
@@ -91,13 +198,12 @@ class GstMediaDevice final : public MediaDevice {
     }
   }
 
+  // Asked again after each duration change: a file without a length header
+  // (or sent without Content-Length) learns its length while it plays.
   std::optional<std::int64_t> LengthMs() override {
-    gint64 length = 0;
-    if (!playbin_ || !gst_element_query_duration(playbin_.get(), GST_FORMAT_TIME, &length) ||
-        length < 0) {
-      return std::nullopt;
-    }
-    return length / GST_MSECOND;
+    DrainBus();
+    QueryLength();
+    return lengthMs_;
   }
 
   std::optional<std::int64_t> PositionMs() override {
@@ -118,10 +224,18 @@ class GstMediaDevice final : public MediaDevice {
 
   MediaMode Mode() override {
     if (!playbin_) {
-      return MediaMode::kStopped;
+      return failure_.empty() ? MediaMode::kEnded : MediaMode::kFailed;
     }
     DrainBus();
-    return failed_ || reachedEnd_ ? MediaMode::kStopped : MediaMode::kPlaying;
+    if (!failure_.empty()) {
+      return MediaMode::kFailed;
+    }
+    return reachedEnd_ ? MediaMode::kEnded : MediaMode::kPlaying;
+  }
+
+  std::string Failure() override {
+    DrainBus();
+    return failure_;
   }
 
   void Stop() override { SetStateAndWait(GST_STATE_READY); }
@@ -130,40 +244,116 @@ class GstMediaDevice final : public MediaDevice {
     SetStateAndWait(GST_STATE_NULL);
     bus_.reset();
     playbin_.reset();
-    failed_ = false;
+    failure_.clear();
     reachedEnd_ = false;
+    takesRanges_ = false;
+    lengthMs_.reset();
   }
 
  private:
   OpenResult WaitForPreroll() {
     const GstStateChangeReturn change = gst_element_set_state(playbin_.get(), GST_STATE_PAUSED);
     if (change == GST_STATE_CHANGE_FAILURE) {
+      DrainBus();
+      if (failure_.empty()) {
+        failure_ = "playback failed";
+      }
       return OpenResult::kFailed;
     }
     if (change != GST_STATE_CHANGE_ASYNC) {
       return OpenResult::kOpened;
     }
-    const GstClockTime limit = GST_SECOND * kOpenTimeout.count();
-    for (GstClockTime waited = 0; waited < limit; waited += kBusSlice) {
+    const auto deadline = std::chrono::steady_clock::now() + kOpenTimeout;
+    while (std::chrono::steady_clock::now() < deadline) {
       if (stop_.stop_requested()) {
         return OpenResult::kStopped;
       }
-      const auto types = static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR);
-      const gst::MessagePtr message(gst_bus_timed_pop_filtered(bus_.get(), kBusSlice, types));
-      if (message) {
-        return GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR ? OpenResult::kFailed
-                                                                    : OpenResult::kOpened;
+      const gst::MessagePtr message(
+          gst_bus_timed_pop_filtered(bus_.get(), kBusSlice, kNotedMessages));
+      if (!message) {
+        continue;
+      }
+      Note(message.get());
+      if (!failure_.empty()) {
+        return OpenResult::kFailed;
+      }
+      if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ASYNC_DONE) {
+        return OpenResult::kOpened;
       }
     }
+    failure_ = "no answer within " + std::to_string(kOpenTimeout.count()) + " s";
     return OpenResult::kTimedOut;
   }
 
-  // Notes an end or a failure that the stream has posted.
   void DrainBus() {
-    const auto types = static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR);
-    while (gst::MessagePtr message{gst_bus_pop_filtered(bus_.get(), types)}) {
-      (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR ? failed_ : reachedEnd_) = true;
+    while (bus_) {
+      const gst::MessagePtr message{gst_bus_pop_filtered(bus_.get(), kNotedMessages)};
+      if (!message) {
+        return;
+      }
+      Note(message.get());
     }
+  }
+
+  void Note(GstMessage* message) {
+    switch (GST_MESSAGE_TYPE(message)) {
+      case GST_MESSAGE_EOS:
+        reachedEnd_ = true;
+        NoteLengthAtEnd();
+        break;
+      case GST_MESSAGE_ERROR:
+        // The first error names the cause; those after it only echo it.
+        if (failure_.empty()) {
+          failure_ = FailureText(message);
+        }
+        break;
+      case GST_MESSAGE_DURATION_CHANGED:
+        lengthMs_.reset();
+        break;
+      case GST_MESSAGE_ELEMENT:
+        if (const GstStructure* answer = gst_message_get_structure(message);
+            answer != nullptr && gst_structure_has_name(answer, "http-headers")) {
+          takesRanges_ = TakesRanges(*answer);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  // A stream sent without its size (chunked) may not know its length
+  // before its end; there, where it stands is its length.
+  void NoteLengthAtEnd() {
+    QueryLength();
+    gint64 position = 0;
+    if (!lengthMs_ && gst_element_query_position(playbin_.get(), GST_FORMAT_TIME, &position) &&
+        position > 0) {
+      lengthMs_ = position / GST_MSECOND;
+    }
+  }
+
+  void QueryLength() {
+    gint64 length = 0;
+    if (!lengthMs_ && playbin_ &&
+        gst_element_query_duration(playbin_.get(), GST_FORMAT_TIME, &length) && length > 0) {
+      lengthMs_ = length / GST_MSECOND;
+    }
+  }
+
+  // The HTTP source answers the seeking query with yes for any server that
+  // told the size, but a seek on a server that does not send parts of the
+  // file breaks the song off: only a server that said it does is asked.
+  bool CanSeek() {
+    DrainBus();
+    if (!takesRanges_) {
+      return false;
+    }
+    const gst::QueryPtr query(gst_query_new_seeking(GST_FORMAT_TIME));
+    gboolean seekable = FALSE;
+    if (gst_element_query(playbin_.get(), query.get())) {
+      gst_query_parse_seeking(query.get(), nullptr, &seekable, nullptr, nullptr);
+    }
+    return seekable != FALSE;
   }
 
   void SetStateAndWait(GstState state) {
@@ -173,16 +363,19 @@ class GstMediaDevice final : public MediaDevice {
   }
 
   const std::stop_token stop_;
+  GstDeviceOptions options_;  // read by the source-setup callback
   gst::ElementPtr playbin_;
   gst::BusPtr bus_;
-  bool failed_ = false;
+  std::string failure_;
   bool reachedEnd_ = false;
+  bool takesRanges_ = false;
+  std::optional<std::int64_t> lengthMs_;
 };
 
 }  // namespace
 
-std::unique_ptr<MediaDevice> MakeGstMediaDevice(std::stop_token stop) {
-  return std::make_unique<GstMediaDevice>(std::move(stop));
+std::unique_ptr<MediaDevice> MakeGstMediaDevice(std::stop_token stop, GstDeviceOptions options) {
+  return std::make_unique<GstMediaDevice>(std::move(stop), options);
 }
 
 }  // namespace melo::playback

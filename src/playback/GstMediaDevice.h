@@ -13,9 +13,17 @@ namespace melo::playback {
 // How long an open may wait for the stream to be ready.
 inline constexpr std::chrono::seconds kOpenTimeout{20};
 
+struct GstDeviceOptions {
+  // How long a transfer may stay silent before the connection counts as
+  // broken; a broken transfer is taken up again where the server allows it.
+  std::chrono::seconds stallLimit{15};
+  int transferRetries = 3;
+};
+
 // Audio goes to the system's default output, or to the GStreamer bin that
 // MELODRIFT_AUDIO_SINK describes (e.g. "fakesink sync=true" for tests on a
 // machine without a sound device). `stop` cuts a waiting open short.
-std::unique_ptr<MediaDevice> MakeGstMediaDevice(std::stop_token stop = {});
+std::unique_ptr<MediaDevice> MakeGstMediaDevice(std::stop_token stop = {},
+                                                GstDeviceOptions options = {});
 
 }  // namespace melo::playback

@@ -14,6 +14,12 @@ struct ObjectUnref {
 struct MessageUnref {
   void operator()(GstMessage* message) const { gst_message_unref(message); }
 };
+struct QueryUnref {
+  void operator()(GstQuery* query) const { gst_query_unref(query); }
+};
+struct StructureFree {
+  void operator()(GstStructure* structure) const { gst_structure_free(structure); }
+};
 struct ErrorFree {
   void operator()(GError* error) const { g_error_free(error); }
 };
@@ -21,6 +27,8 @@ struct ErrorFree {
 using ElementPtr = std::unique_ptr<GstElement, ObjectUnref>;
 using BusPtr = std::unique_ptr<GstBus, ObjectUnref>;
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+using QueryPtr = std::unique_ptr<GstQuery, QueryUnref>;
+using StructurePtr = std::unique_ptr<GstStructure, StructureFree>;
 using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 
 // Takes a floating reference (fresh from a factory) as a full one.

@@ -13,7 +13,9 @@ namespace melo::playback {
 
 enum class OpenResult { kOpened = 0, kFailed, kTimedOut, kStopped };
 
-enum class MediaMode { kPlaying, kStopped };
+// kEnded once the stream has played to its end; kFailed once it has broken
+// off and cannot go on.
+enum class MediaMode { kPlaying, kEnded, kFailed };
 
 class MediaDevice {
  public:
@@ -22,14 +24,16 @@ class MediaDevice {
   // `address` is a URI: the bytes a URI cannot hold are already
   // percent-encoded. Returns once the stream is ready to play or has failed.
   virtual OpenResult Open(const std::string& address) = 0;
-  virtual void Seek(std::int64_t targetMs) = 0;
+  // False, with nothing changed, when the stream cannot seek.
+  virtual bool Seek(std::int64_t targetMs) = 0;
   // Plays from the current position to the end; returns at once.
   virtual void Play() = 0;
-  // Empty when the device cannot tell (yet).
+  // Empty while the device cannot tell; may change as the stream learns more.
   virtual std::optional<std::int64_t> LengthMs() = 0;
   virtual std::optional<std::int64_t> PositionMs() = 0;
-  // kStopped once the stream has reached its end or failed.
   virtual MediaMode Mode() = 0;
+  // Why the open failed or the stream broke off, for a person to read.
+  virtual std::string Failure() = 0;
   // Both return when done.
   virtual void Stop() = 0;
   virtual void Close() = 0;

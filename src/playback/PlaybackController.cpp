@@ -124,9 +124,14 @@ void PlaybackController::OnNextSong() {
 
 void PlaybackController::OnSliderScroll(SliderEvent event, int sliderValue) {
   words_.seekDragging = true;
-  if (event == SliderEvent::kEndTrack) {
-    words_.seekDragging = false;
-    words_.seekTargetMs = SeekTarget(words_.lengthMs, sliderValue);
+  if (event == SliderEvent::kMoving) {
+    return;
+  }
+  words_.seekDragging = false;
+  // While the length is unknown a slider value stands for no position.
+  if (const std::int64_t lengthMs = words_.lengthMs;
+      event == SliderEvent::kEndTrack && lengthMs > 0) {
+    words_.seekTargetMs = SeekTarget(lengthMs, sliderValue);
     words_.seekPending = true;
   }
 }
@@ -154,9 +159,7 @@ void PlaybackController::StopWorker(std::chrono::milliseconds wait) {
 }
 
 void PlaybackController::ShowStopped() {
-  controls_.EnableStop(false);
-  controls_.ShowState(texts::kStopped);
-  controls_.EnableSlider(false);
+  playback::ShowStopped(controls_);
 }
 
 void PlaybackController::StartWorker() {
@@ -167,22 +170,25 @@ void PlaybackController::StartWorker() {
       makeDevice_);
 }
 
-// Previous and next: the neighbouring row, or the same song again at either
-// end of the list. An index that no longer names a row (rows deleted while
-// the song played) plays nothing.
+// Previous and next count from the stored index, which may no longer name
+// a row (rows deleted while the song played): "<<" on row 0 and ">>" on the
+// last row play the same song again, and only a target row that does not
+// exist plays nothing.
 void PlaybackController::Step(int delta) {
   StopWorker(kStepWait);
   if (closed_) {
     return;
   }
-  if (!IsRow(playIndex_)) {
+  const int lastRow = songs_.RowCount() - 1;
+  const bool sameAgain = playIndex_ == (delta < 0 ? 0 : lastRow);
+  const int target = playIndex_ + delta;
+  if (!sameAgain && !IsRow(target)) {
     ShowStopped();
     return;
   }
-  const int neighbour = playIndex_ + delta;
-  if (IsRow(neighbour)) {
-    playAddress_ = UnquoteLink(songs_.DownloadLink(neighbour));
-    playIndex_ = neighbour;
+  if (!sameAgain) {
+    playAddress_ = UnquoteLink(songs_.DownloadLink(target));
+    playIndex_ = target;
   }
   ShowStopped();
   StartWorker();

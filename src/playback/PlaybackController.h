@@ -35,7 +35,10 @@ class WindowThread {
   virtual void Post(std::function<void()> task) = 0;
 };
 
-enum class SliderEvent { kMoving, kEndTrack };
+// kMoving: the user works the slider; kEndTrack: the user has let go where
+// the slider moved to, and that is where the song goes; kLetGo: the user has
+// let go without moving it.
+enum class SliderEvent { kMoving, kEndTrack, kLetGo };
 
 class PlaybackController {
  public:

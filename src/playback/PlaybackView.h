@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "playback/PlaybackTexts.h"
+
 namespace melo::playback {
 
 class PlaybackView {
@@ -22,5 +24,13 @@ class PlaybackView {
   // desktop's media controls need to hear it.
   virtual void SongEnded() {}
 };
+
+// "已停止", with the stop button and the slider disabled: after a stop, and
+// after a song that broke off.
+inline void ShowStopped(PlaybackView& view) {
+  view.EnableStop(false);
+  view.ShowState(texts::kStopped);
+  view.EnableSlider(false);
+}
 
 }  // namespace melo::playback

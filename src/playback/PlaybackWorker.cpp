@@ -49,6 +49,11 @@ WorkerEnding PlaybackWorker::Ending() const {
   return ending_;
 }
 
+std::string PlaybackWorker::Failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
 void PlaybackWorker::Run(std::stop_token stop) {
   words_.seekPending = false;
   view_->EnableSlider(true);
@@ -57,51 +62,64 @@ void PlaybackWorker::Run(std::stop_token stop) {
   const std::unique_ptr<MediaDevice> device = makeDevice_(stop);
   if (device->Open(DeviceAddress(address_)) != OpenResult::kOpened) {
     SetOpenOutcome(OpenOutcome::kFailed);
-    Finish(WorkerEnding::kOpenFailed);
+    Finish(WorkerEnding::kOpenFailed, device->Failure());
     return;
   }
   SetOpenOutcome(OpenOutcome::kOpened);
   // A worker told to stop during a long open must not start its song.
   const WorkerEnding ending =
       stop.stop_requested() ? WorkerEnding::kStopped : PlayOpened(*device, stop);
+  std::string failure = ending == WorkerEnding::kFailed ? device->Failure() : std::string();
   device->Stop();
   device->Close();
   if (ending == WorkerEnding::kSongEnded) {
     view_->SongEnded();
   }
-  Finish(ending);
+  Finish(ending, std::move(failure));
 }
 
 WorkerEnding PlaybackWorker::PlayOpened(MediaDevice& device, std::stop_token stop) {
   view_->ShowState(texts::kBuffering);
-  device.Seek(words_.seekTargetMs);
+  // The stream starts at 0 anyway, and one that cannot seek must not be
+  // asked to.
+  if (const std::int64_t startMs = words_.seekTargetMs; startMs > 0) {
+    device.Seek(startMs);
+  }
   device.Play();
   view_->EnableStop(true);
 
-  const std::int64_t lengthMs = device.LengthMs().value_or(0);
-  if (!stop.stop_requested()) {
-    words_.lengthMs = lengthMs;  // a stopped worker must not hand its length to the next
-  }
-  view_->ShowTotal(TotalText(lengthMs));
-
+  std::int64_t lengthMs = -1;  // the total is written once even while unknown
+  UpdateLength(device, lengthMs, stop);
   while (!stop.stop_requested()) {
-    if (RunCycle(device, lengthMs, stop)) {
-      return WorkerEnding::kSongEnded;
+    switch (RunCycle(device, lengthMs, stop)) {
+      case MediaMode::kEnded:
+        return WorkerEnding::kSongEnded;
+      case MediaMode::kFailed:
+        // Not an end: the song broke off, and the window says so.
+        ShowStopped(*view_);
+        return WorkerEnding::kFailed;
+      case MediaMode::kPlaying:
+        break;
     }
     PauseUnlessStopped(stop);
   }
   return WorkerEnding::kStopped;
 }
 
-// One polling cycle; true once the song has ended.
-bool PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t lengthMs, std::stop_token stop) {
-  if (!stop.stop_requested() && words_.seekPending.exchange(false)) {
+// One polling cycle; the device's mode at its end.
+MediaMode PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t& lengthMs,
+                                   std::stop_token stop) {
+  // A stream that cannot seek drops the request: the thumb goes back to
+  // the playing position below.
+  if (!stop.stop_requested() && words_.seekPending.exchange(false) &&
+      device.Seek(words_.seekTargetMs)) {
     view_->ShowState(texts::kBuffering);
-    device.Seek(words_.seekTargetMs);
     device.Play();
   }
   view_->ShowState(texts::kPlaying);
-  if (const auto positionMs = device.PositionMs()) {
+  const auto positionMs = device.PositionMs();
+  UpdateLength(device, lengthMs, stop);  // after the position: the end may tell it
+  if (positionMs) {
     if (!stop.stop_requested()) {
       words_.positionMs = *positionMs;
     }
@@ -111,7 +129,22 @@ bool PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t lengthMs, std::s
       view_->SetSlider(*slider);
     }
   }
-  return device.Mode() == MediaMode::kStopped;
+  return device.Mode();
+}
+
+// The length as the device knows it now: a stream without a length header
+// learns it after its first frames, or only as it goes.
+void PlaybackWorker::UpdateLength(MediaDevice& device, std::int64_t& lengthMs,
+                                  std::stop_token stop) {
+  const std::int64_t known = device.LengthMs().value_or(0);
+  if (known == lengthMs) {
+    return;
+  }
+  lengthMs = known;
+  if (!stop.stop_requested()) {
+    words_.lengthMs = known;  // a stopped worker must not hand its length to the next
+  }
+  view_->ShowTotal(TotalText(known));
 }
 
 void PlaybackWorker::SetOpenOutcome(OpenOutcome outcome) {
@@ -122,10 +155,11 @@ void PlaybackWorker::SetOpenOutcome(OpenOutcome outcome) {
   changed_.notify_all();
 }
 
-void PlaybackWorker::Finish(WorkerEnding ending) {
+void PlaybackWorker::Finish(WorkerEnding ending, std::string failure) {
   {
     std::lock_guard lock(mutex_);
     ending_ = ending;
+    failure_ = std::move(failure);
   }
   changed_.notify_all();
 }

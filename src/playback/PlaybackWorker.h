@@ -28,13 +28,14 @@ struct PlaybackWords {
   std::atomic<std::int64_t> seekTargetMs{0};
   // The user is working the slider: the worker leaves the thumb alone.
   std::atomic<bool> seekDragging{false};
-  // Length of the song opened last.
+  // Length of the song opened last; 0 while it is not known.
   std::atomic<std::int64_t> lengthMs{0};
   // Where the playing song was at the last poll.
   std::atomic<std::int64_t> positionMs{0};
 };
 
-enum class WorkerEnding { kRunning, kOpenFailed, kSongEnded, kStopped };
+// kFailed: the song broke off in the middle (the worker has shown "已停止").
+enum class WorkerEnding { kRunning, kOpenFailed, kSongEnded, kFailed, kStopped };
 
 enum class OpenOutcome { kPending, kOpened, kFailed };
 
@@ -57,13 +58,16 @@ class PlaybackWorker {
   // Waits until the open has succeeded or failed, or `timeout` has passed.
   OpenOutcome WaitForOpenOutcome(std::chrono::milliseconds timeout);
   WorkerEnding Ending() const;
+  // Why the open failed or the song broke off; set before Ending() says so.
+  std::string Failure() const;
 
  private:
   void Run(std::stop_token stop);
   WorkerEnding PlayOpened(MediaDevice& device, std::stop_token stop);
-  bool RunCycle(MediaDevice& device, std::int64_t lengthMs, std::stop_token stop);
+  MediaMode RunCycle(MediaDevice& device, std::int64_t& lengthMs, std::stop_token stop);
+  void UpdateLength(MediaDevice& device, std::int64_t& lengthMs, std::stop_token stop);
   void SetOpenOutcome(OpenOutcome outcome);
-  void Finish(WorkerEnding ending);
+  void Finish(WorkerEnding ending, std::string failure = {});
 
   const std::string address_;
   PlaybackWords& words_;
@@ -74,6 +78,7 @@ class PlaybackWorker {
   std::condition_variable changed_;
   OpenOutcome openOutcome_ = OpenOutcome::kPending;
   WorkerEnding ending_ = WorkerEnding::kRunning;
+  std::string failure_;
 
   std::jthread thread_;  // last: joined before the members it uses go
 };

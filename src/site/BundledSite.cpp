@@ -43,9 +43,12 @@ void Send(const httplib::Request& req, const Answer& answer, httplib::Response& 
     return;
   }
   // A 200 keeps the library's "unset" status, so that it turns a Range
-  // request into a 206 with the requested bytes.
+  // request into a 206 with the requested bytes; players seek only where a
+  // server says it takes Range requests.
   if (answer.status != 200)
     res.status = answer.status;
+  else
+    res.set_header("Accept-Ranges", "bytes");
   res.set_content(answer.body, answer.contentType.c_str());
 }
 

@@ -64,7 +64,6 @@ void CMainDialog::ConnectControls() {
 
   auto* slider = Control<QSlider>(1011);
   connect(slider, &QSlider::actionTriggered, this, &CMainDialog::OnSliderScroll);
-  connect(slider, &QSlider::sliderReleased, this, &CMainDialog::OnSliderReleased);
 }
 
 void CMainDialog::RefreshRowCount() {

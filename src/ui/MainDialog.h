@@ -102,8 +102,7 @@ class CMainDialog : public QDialog, public RunEventSink {
   void OnStopPlayback();            // button 1014
   void OnPreviousSong();            // button 1019
   void OnNextSong();                // button 1020
-  void OnSliderScroll(int action);  // slider 1011, any user action
-  void OnSliderReleased();          // slider 1011
+  void OnSliderScroll(int action);  // slider 1011, any action
   void StopPlaybackForClose();      // the stop step of closing
 
   RecordListView* songList_ = nullptr;

@@ -1,8 +1,6 @@
 // The window side of playback: the transport handlers of the main dialog,
 // handed on to the playback handlers through PlaybackPanel.
 
-#include <QSlider>
-
 #include "ui/MainDialog.h"
 
 #ifdef MELO_HAVE_PLAYBACK
@@ -50,20 +48,8 @@ void CMainDialog::OnNextSong() {
   playback_->Handlers().OnNextSong();
 }
 
-// A drag goes on until the release; a key, a click on the groove or the
-// wheel ends its action at once, like a release.
 void CMainDialog::OnSliderScroll(int /*action*/) {
-  const auto* slider = Control<QSlider>(1011);
-  // The wheel moves the slider with SliderMove too, but nothing holds it and
-  // no release follows: only a held thumb is a drag.
-  playback_->Handlers().OnSliderScroll(
-      slider->isSliderDown() ? playback::SliderEvent::kMoving : playback::SliderEvent::kEndTrack,
-      slider->sliderPosition());
-}
-
-void CMainDialog::OnSliderReleased() {
-  playback_->Handlers().OnSliderScroll(playback::SliderEvent::kEndTrack,
-                                       Control<QSlider>(1011)->sliderPosition());
+  playback_->OnSliderAction();
 }
 
 // Esc and the close box both come through here before the window goes.
@@ -81,7 +67,6 @@ void CMainDialog::OnStopPlayback() {}
 void CMainDialog::OnPreviousSong() {}
 void CMainDialog::OnNextSong() {}
 void CMainDialog::OnSliderScroll(int) {}
-void CMainDialog::OnSliderReleased() {}
 void CMainDialog::StopPlaybackForClose() {}
 
 #endif

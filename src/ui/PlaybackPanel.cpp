@@ -2,7 +2,9 @@
 
 #ifdef MELO_HAVE_PLAYBACK
 
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 
@@ -32,7 +34,9 @@ PlaybackPanel::PlaybackPanel(CMainDialog& dialog)
       handlers_(std::make_unique<playback::PlaybackController>(
           *this, *this, *this,
           [](std::stop_token stop) { return playback::MakeGstMediaDevice(std::move(stop)); })),
-      mpris_(MprisService::Offer(dialog, *this)) {}
+      mpris_(MprisService::Offer(dialog, *this)) {
+  dialog_.Control<QSlider>(kPositionSlider)->installEventFilter(this);
+}
 
 PlaybackPanel::~PlaybackPanel() {
   handlers_.reset();
@@ -56,11 +60,11 @@ void PlaybackPanel::ShowElapsed(std::string_view text) {
   dialog_.Control<QLabel>(kElapsedTime)->setText(FromUtf8(text));
 }
 
-// Also left alone between the press on the thumb and its first move, which
-// the drag flag does not cover yet.
+// Left alone while the user works it: a report queued before the drag flag
+// went up must not move the thumb away under the user.
 void PlaybackPanel::SetSlider(int value) {
   auto* slider = dialog_.Control<QSlider>(kPositionSlider);
-  if (!slider->isSliderDown()) {
+  if (!sliderHeld_ && !slider->isSliderDown()) {
     slider->setValue(value);
   }
 }
@@ -85,6 +89,69 @@ int PlaybackPanel::RowCount() const {
 
 std::string PlaybackPanel::DownloadLink(int row) const {
   return dialog_.SongList().Text(row, kDownloadLinkColumn);
+}
+
+// One seek per user action: a drag, a held press on the groove (its page
+// steps repeat) and a held key (it repeats) each end with their release; a
+// wheel step is an action of its own, with nothing to hold.
+void PlaybackPanel::OnSliderAction() {
+  if (sliderHeld_) {
+    sliderMoved_ = true;
+    handlers_->OnSliderScroll(playback::SliderEvent::kMoving, SliderPosition());
+  } else {
+    handlers_->OnSliderScroll(playback::SliderEvent::kEndTrack, SliderPosition());
+  }
+}
+
+bool PlaybackPanel::eventFilter(QObject* /*watched*/, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+      BeginSliderAction();
+      break;
+    case QEvent::MouseButtonRelease:
+      if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) {
+        EndSliderAction();
+      }
+      break;
+    case QEvent::KeyPress:
+      if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+        BeginSliderAction();
+      }
+      break;
+    case QEvent::KeyRelease:
+      if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+        EndSliderAction();
+      }
+      break;
+    case QEvent::FocusOut:  // a held key's release goes elsewhere
+    case QEvent::EnabledChange:
+      EndSliderAction();
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+void PlaybackPanel::BeginSliderAction() {
+  if (!sliderHeld_) {
+    sliderHeld_ = true;
+    sliderMoved_ = false;
+    handlers_->OnSliderScroll(playback::SliderEvent::kMoving, SliderPosition());
+  }
+}
+
+void PlaybackPanel::EndSliderAction() {
+  if (sliderHeld_) {
+    sliderHeld_ = false;
+    handlers_->OnSliderScroll(
+        sliderMoved_ ? playback::SliderEvent::kEndTrack : playback::SliderEvent::kLetGo,
+        SliderPosition());
+  }
+}
+
+int PlaybackPanel::SliderPosition() const {
+  return dialog_.Control<QSlider>(kPositionSlider)->sliderPosition();
 }
 
 void PlaybackPanel::Post(std::function<void()> task) {

@@ -23,6 +23,9 @@ class PlaybackPanel final : public QObject,
 
   playback::PlaybackController& Handlers() { return *handlers_; }
 
+  // Any action of the position slider (its actionTriggered).
+  void OnSliderAction();
+
   // The controls; on the window's thread only.
   void ShowState(std::string_view text) override;
   void ShowTotal(std::string_view text) override;
@@ -38,8 +41,19 @@ class PlaybackPanel final : public QObject,
   // Queued onto the window's thread; dropped if the panel has gone by then.
   void Post(std::function<void()> task) override;
 
+ protected:
+  // Watches the slider for the start and the end of each user action.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  void BeginSliderAction();
+  void EndSliderAction();
+  int SliderPosition() const;
+
   CMainDialog& dialog_;
+  // A mouse button or a key is held on the slider; the slider moved since.
+  bool sliderHeld_ = false;
+  bool sliderMoved_ = false;
   std::unique_ptr<playback::PlaybackController> handlers_;
   // The desktop's media controls; none without a session bus.
   std::unique_ptr<MprisService> mpris_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <future>
@@ -28,6 +29,8 @@ bool Holds(const std::vector<T>& seen, const T& value) {
 // What all devices share: the song, and the commands of each device made.
 struct FakeMedia {
   std::int64_t lengthMs = 245'678;
+  std::atomic<bool> lengthKnown{true};  // false: the stream cannot tell its length yet
+  std::atomic<bool> seekable{true};
   std::set<std::string> unopenable;
   std::string heldAddress;  // its opens hang, deaf to stop, until `release` is set
   std::promise<void> release;
@@ -67,15 +70,21 @@ class FakeDevice final : public MediaDevice {
     media_.Add(id_, "open " + address);
     return media_.unopenable.contains(address) ? OpenResult::kFailed : OpenResult::kOpened;
   }
-  void Seek(std::int64_t targetMs) override {
+  bool Seek(std::int64_t targetMs) override {
+    if (!media_.seekable) {
+      return false;
+    }
     media_.Add(id_, "seek " + std::to_string(targetMs));
     positionMs_ = std::clamp<std::int64_t>(targetMs, 0, media_.lengthMs);
+    return true;
   }
   void Play() override {
     media_.Add(id_, "play");
     playing_ = true;
   }
-  std::optional<std::int64_t> LengthMs() override { return media_.lengthMs; }
+  std::optional<std::int64_t> LengthMs() override {
+    return media_.lengthKnown ? std::optional(media_.lengthMs) : std::nullopt;
+  }
   std::optional<std::int64_t> PositionMs() override {
     if (playing_) {
       positionMs_ = std::min<std::int64_t>(positionMs_ + 1000, media_.lengthMs);
@@ -83,8 +92,9 @@ class FakeDevice final : public MediaDevice {
     return positionMs_;
   }
   MediaMode Mode() override {
-    return positionMs_ >= media_.lengthMs ? MediaMode::kStopped : MediaMode::kPlaying;
+    return positionMs_ >= media_.lengthMs ? MediaMode::kEnded : MediaMode::kPlaying;
   }
+  std::string Failure() override { return ""; }
   void Stop() override {
     media_.Add(id_, "stop");
     playing_ = false;
@@ -198,7 +208,7 @@ TEST_F(PlaybackControllerTest, PlayShowsStatesTimesAndSlider) {
   ASSERT_TRUE(PumpUntilShown("slider", "12"));
 
   EXPECT_EQ(media.Of(1).at(0), "open http://localhost/cache/mp3/1/%C4%E3%20x.mp3");
-  EXPECT_EQ(media.Of(1).at(1), "seek 0");
+  EXPECT_EQ(media.Of(1).at(1), "play");  // no seek to where the song starts anyway
   EXPECT_EQ(Values("state"), (Log{"已停止", "正在缓冲...", "播放中"}));
   EXPECT_EQ(Last("total"), "/4:05");
   EXPECT_EQ(Values("elapsed").at(0), "0:01");
@@ -221,7 +231,8 @@ TEST_F(PlaybackControllerTest, NextStartsAtTheLastSeekAndPlayAtZero) {
   ASSERT_TRUE(PumpUntilLogged(2, "seek 122839"));
   controller->OnPlaySelected(2);
   EXPECT_EQ(Last("slider"), "0");
-  ASSERT_TRUE(PumpUntilLogged(3, "seek 0"));
+  ASSERT_TRUE(PumpUntilLogged(3, "play"));
+  EXPECT_EQ(media.Of(3).at(1), "play");
 }
 
 TEST_F(PlaybackControllerTest, SongThatEndsByItselfLeavesItsControls) {
@@ -270,14 +281,44 @@ TEST_F(PlaybackControllerTest, StepsAtTheEndsOfTheList) {
   controller->OnPreviousSong();
   ASSERT_TRUE(PumpUntilLogged(4, "open " + Address(0)));
 
+  // Counted from the stored index even when the row above the playing one
+  // has gone and the index is one past the end.
   controller->OnPlaySelected(2);
-  links.resize(1);
-  controller->OnNextSong();
+  links.erase(links.begin() + 1);
   controller->OnPreviousSong();
+  ASSERT_TRUE(PumpUntilLogged(6, "open " + Address(2)));
+  EXPECT_EQ(controller->PlayIndex(), 1);
+
   links.clear();
   controller->OnNextSong();
-  EXPECT_EQ(media.Made(), 5u);
+  controller->OnPreviousSong();
+  EXPECT_EQ(media.Made(), 6u);
   ExpectControls(texts::kStopped, false, false);
+}
+
+// Until the stream knows its length the slider stands for no position, and
+// a stream that cannot seek drops the request: the song plays on.
+TEST_F(PlaybackControllerTest, SliderWhileTheStreamCannotTellItsLengthOrSeek) {
+  media.lengthKnown = false;
+  media.seekable = false;
+  controller->OnPlaySelected(0);
+  ASSERT_TRUE(PumpUntilShown("elapsed", "0:02"));
+  controller->OnSliderScroll(SliderEvent::kMoving, 500);
+  controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
+  EXPECT_EQ(controller->SeekTargetMs(), 0);
+  EXPECT_EQ(Values("slider"), (Log{"0"}));  // only the play command's reset
+  EXPECT_EQ(Last("total"), "/0:00");
+
+  media.lengthKnown = true;
+  ASSERT_TRUE(PumpUntilShown("total", "/4:05"));
+  EXPECT_EQ(controller->LengthMs(), 245'678);
+  shown.clear();
+  controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
+  EXPECT_EQ(controller->SeekTargetMs(), 122'839);
+  ASSERT_TRUE(PumpUntil([&] { return Values("elapsed").size() >= 3; }));
+  EXPECT_FALSE(Holds(Values("state"), std::string(texts::kBuffering)));
+  EXPECT_LT(Values("elapsed").back(), "0:10");  // went on from where it was
+  EXPECT_FALSE(Holds(media.Of(1), std::string("seek 122839")));
 }
 
 }  // namespace

@@ -101,7 +101,11 @@ int Play(const std::string& address, std::int64_t seekMs, bool json) {
     case playback::WorkerEnding::kSongEnded:
       return 0;
     case playback::WorkerEnding::kOpenFailed:
-      std::cerr << "melodrift: cannot play " << address << '\n';
+      std::cerr << "melodrift: cannot play " << address << ": " << worker.Failure() << '\n';
+      return 1;
+    case playback::WorkerEnding::kFailed:
+      std::cerr << "melodrift: playback of " << address << " broke off: " << worker.Failure()
+                << '\n';
       return 1;
     default:
       return kInterruptedExit;
