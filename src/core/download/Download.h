@@ -24,9 +24,9 @@ struct DownloadOptions {
   // One line per song downloaded before (its page address, else its MP3
   // address); empty: no archive.
   std::filesystem::path archive;
-  bool continueParts = true;  // resume an existing .part
-  bool overwrite = false;     // replace an existing final file
-  int retries = 3;            // further attempts after a failing one
+  bool continueParts = true;   // resume an existing .part
+  bool overwrite = false;      // replace an existing final file
+  int retries = 3;             // further attempts after a failing one
   std::int64_t rateLimit = 0;  // bytes per second per song, 0: unlimited
   bool tags = true;            // false: the file is saved as served
   int id3v2Version = 3;        // 3: UTF-16 text, 4: UTF-8 text
