@@ -47,7 +47,7 @@ std::size_t CharacterBoundary(std::string_view text, std::size_t limit) {
 // digits; empty when the name has none.
 std::size_t ExtensionLength(std::string_view name) {
   const std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || dot == 0 || name.size() - dot > 9)
+  if (dot == std::string_view::npos || dot == 0 || name.size() - dot < 2 || name.size() - dot > 9)
     return 0;
   const bool plain = std::all_of(name.begin() + dot + 1, name.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
