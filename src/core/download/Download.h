@@ -78,6 +78,10 @@ std::string FileNameFor(const scrape::SongRecord& song, const DownloadOptions& o
 // bytes percent-encoded exactly as playback sends them.
 std::string RequestAddressOf(const std::string& downloadLink);
 
+// The songs as an extended M3U8 playlist (UTF-8): "#EXTINF:-1,singer -
+// title" and the MP3 address as it goes on the wire.
+std::string M3u8Playlist(const std::vector<scrape::SongRecord>& songs);
+
 // The user's music folder (XDG user directories), else ~/Music, else ".".
 std::filesystem::path DefaultMusicFolder();
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -164,6 +165,18 @@ std::string FileNameFor(const scrape::SongRecord& song, const DownloadOptions& o
 
 std::string RequestAddressOf(const std::string& downloadLink) {
   return net::EncodeMediaAddress(Unquote(downloadLink));
+}
+
+std::string M3u8Playlist(const std::vector<scrape::SongRecord>& songs) {
+  std::string playlist = "#EXTM3U\n";
+  for (const scrape::SongRecord& song : songs) {
+    // A line break in page text would start a line of its own.
+    std::string name = text::GbkToUtf8(song.singer + " - " + song.title);
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    playlist += "#EXTINF:-1," + name + "\n" + RequestAddressOf(song.downloadLink) + "\n";
+  }
+  return playlist;
 }
 
 fs::path DefaultMusicFolder() {
