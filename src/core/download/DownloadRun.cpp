@@ -130,19 +130,19 @@ class SongJob {
     std::error_code error;
     if (options_.tags) {
       const std::string failure =
-          WriteSongTags(part,
-                        {text::GbkToUtf8(song_.title), text::GbkToUtf8(song_.singer),
-                         text::GbkToUtf8(song_.songLink)},
-                        options_.id3v2Version);
-      if (!failure.empty()) {
-        if (failure == "not audio")
-          fs::remove(part, error);
+          PlaceTagged(part, path_,
+                      {text::GbkToUtf8(song_.title), text::GbkToUtf8(song_.singer),
+                       text::GbkToUtf8(song_.songLink)},
+                      options_.id3v2Version);
+      if (failure == "not audio")
+        fs::remove(part, error);
+      if (!failure.empty())
         return Failed(path_, failure);
-      }
+    } else {
+      fs::rename(part, path_, error);
+      if (error)
+        return Failed(path_, error.message());
     }
-    fs::rename(part, path_, error);
-    if (error)
-      return Failed(path_, error.message());
     if (std::string failure = archive_.Add(ArchiveKey(song_)); !failure.empty())
       return Failed(path_, failure);
     return {Outcome::kDownloaded, path_, SizeOnDisk(path_), {}};

@@ -1,12 +1,19 @@
 #include "core/download/Id3Tags.h"
 
+#include <fcntl.h>
 #include <id3v2synchdata.h>
 #include <id3v2tag.h>
 #include <mpegfile.h>
+#include <sys/stat.h>
 #include <textidentificationframe.h>
+#include <unistd.h>
 #include <urllinkframe.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/text/Gbk.h"
@@ -14,7 +21,111 @@
 namespace melo::download {
 namespace {
 
+namespace fs = std::filesystem;
 using TagLib::String;
+
+constexpr std::uint64_t kId3v1Bytes = 128;
+// WriteTaggedCopy's answer for a file system without O_TMPFILE.
+constexpr const char* kNoNamelessFiles = "no O_TMPFILE";
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The new tag and where the audio sits in the downloaded file.
+struct PlacePlan {
+  TagLib::ByteVector tag;
+  std::uint64_t audioStart;
+  std::uint64_t audioBytes;
+};
+
+bool StartsWithTag(const fs::path& file) {
+  const FileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  char head[3] = {};
+  return fd.get() >= 0 && read(fd.get(), head, 3) == 3 && std::memcmp(head, "ID3", 3) == 0;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(fd, data, size);
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0)
+      return false;
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// Copies `bytes` from `from` (at its offset) to the end of `to`, in the
+// kernel where it can.
+bool CopyRange(int from, std::uint64_t start, int to, std::uint64_t bytes) {
+  auto offset = static_cast<off_t>(start);
+  while (bytes > 0) {
+    const ssize_t copied = copy_file_range(from, &offset, to, nullptr, bytes, 0);
+    if (copied > 0) {
+      bytes -= static_cast<std::uint64_t>(copied);
+      continue;
+    }
+    if (copied < 0 && errno == EINTR)
+      continue;
+    if (copied == 0 ||
+        (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL))
+      return false;
+    // No kernel copy between these two: through a buffer.
+    std::vector<char> buffer(std::size_t{1} << 17);
+    while (bytes > 0) {
+      const ssize_t got =
+          pread(from, buffer.data(), std::min<std::uint64_t>(bytes, buffer.size()), offset);
+      if (got < 0 && errno == EINTR)
+        continue;
+      if (got <= 0 || !WriteAll(to, buffer.data(), static_cast<std::size_t>(got)))
+        return false;
+      offset += got;
+      bytes -= static_cast<std::uint64_t>(got);
+    }
+  }
+  return true;
+}
+
+// Writes the new tag and then the audio into a file without a name, which
+// gets the target's name only once it is whole. Inserting the tag in front
+// of the download instead would move every byte of the song through a small
+// buffer a second time.
+std::string WriteTaggedCopy(const fs::path& part, const fs::path& target, const PlacePlan& plan) {
+  const FileDescriptor source(open(part.c_str(), O_RDONLY | O_CLOEXEC));
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  const FileDescriptor copy(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+  if (copy.get() < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
+    return kNoNamelessFiles;
+  struct stat partStat {};
+  if (source.get() < 0 || copy.get() < 0 || fstat(source.get(), &partStat) != 0)
+    return std::strerror(errno);
+  // The song gets the permissions the download was created with.
+  fchmod(copy.get(), partStat.st_mode & 07777);
+  if (!WriteAll(copy.get(), plan.tag.data(), plan.tag.size()) ||
+      !CopyRange(source.get(), plan.audioStart, copy.get(), plan.audioBytes))
+    return std::strerror(errno);
+  const std::string self = "/proc/self/fd/" + std::to_string(copy.get());
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (errno != EEXIST || unlink(target.c_str()) != 0 ||
+        linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0)
+      return std::strerror(errno);
+  }
+  return {};
+}
 
 bool IsGb2312Byte(unsigned char byte) {
   return byte >= 0xA1 && byte <= 0xFE;
@@ -61,6 +172,15 @@ void ReplaceLink(TagLib::ID3v2::Tag& tag, const char* id, const std::string& lin
   tag.addFrame(frame.release());
 }
 
+void EditTags(TagLib::ID3v2::Tag& tag, const SongTags& tags, int version) {
+  const String::Type encoding = version == 4 ? String::UTF8 : String::UTF16;
+  RepairLatin1Frames(tag, encoding);
+  ReplaceText(tag, "TIT2", tags.title, encoding);
+  ReplaceText(tag, "TPE1", tags.artist, encoding);
+  if (!tags.pageLink.empty())
+    ReplaceLink(tag, "WOAS", tags.pageLink);
+}
+
 }  // namespace
 
 bool LooksLikeGbk(std::string_view latin1) {
@@ -78,24 +198,45 @@ bool LooksLikeGbk(std::string_view latin1) {
   return any;
 }
 
-std::string WriteSongTags(const std::filesystem::path& file, const SongTags& tags, int version) {
-  TagLib::MPEG::File mp3(file.c_str());
-  if (!mp3.isValid())
-    return "not audio";
-  if (mp3.readOnly())
-    return "cannot write tags: read-only file";
-  const String::Type encoding = version == 4 ? String::UTF8 : String::UTF16;
-  TagLib::ID3v2::Tag& tag = *mp3.ID3v2Tag(true);
-  RepairLatin1Frames(tag, encoding);
-  ReplaceText(tag, "TIT2", tags.title, encoding);
-  ReplaceText(tag, "TPE1", tags.artist, encoding);
-  if (!tags.pageLink.empty())
-    ReplaceLink(tag, "WOAS", tags.pageLink);
+std::string PlaceTagged(const fs::path& part, const fs::path& target, const SongTags& tags,
+                        int version) {
   const auto id3v2 = version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3;
-  if (!mp3.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, id3v2,
-                TagLib::File::DoNotDuplicate))
-    return "cannot write tags";
-  return {};
+  std::optional<PlacePlan> plan;
+  {
+    TagLib::MPEG::File mp3(part.c_str());
+    if (!mp3.isValid())
+      return "not audio";
+    const bool hadTag = mp3.hasID3v2Tag();
+    const std::uint64_t oldTagBytes = hadTag ? mp3.ID3v2Tag()->header()->completeTagSize() : 0;
+    // An APE tag, or an ID3v2 tag further in, is left to TagLib to remove.
+    if (!mp3.hasAPETag() && (!hadTag || StartsWithTag(part))) {
+      const auto length = static_cast<std::uint64_t>(mp3.length());
+      const std::uint64_t end = length - (mp3.hasID3v1Tag() ? kId3v1Bytes : 0);
+      EditTags(*mp3.ID3v2Tag(true), tags, version);
+      plan = PlacePlan{mp3.ID3v2Tag()->render(id3v2), oldTagBytes,
+                       end > oldTagBytes ? end - oldTagBytes : 0};
+    }
+  }
+  if (plan) {
+    const std::string failure = WriteTaggedCopy(part, target, *plan);
+    if (failure.empty()) {
+      std::error_code ignored;
+      fs::remove(part, ignored);
+      return {};
+    }
+    if (failure != kNoNamelessFiles)
+      return failure;
+  }
+  {
+    TagLib::MPEG::File mp3(part.c_str());
+    EditTags(*mp3.ID3v2Tag(true), tags, version);
+    if (!mp3.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, id3v2,
+                  TagLib::File::DoNotDuplicate))
+      return "cannot write tags";
+  }
+  std::error_code error;
+  fs::rename(part, target, error);
+  return error ? error.message() : std::string();
 }
 
 }  // namespace melo::download

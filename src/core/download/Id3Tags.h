@@ -18,9 +18,12 @@ struct SongTags {
 // there is at least one. "Café" and "Müller" are not.
 bool LooksLikeGbk(std::string_view latin1);
 
-// Writes TIT2, TPE1 and WOAS as ID3v2.`version` (3: UTF-16 text, 4: UTF-8),
-// repairs GBK text stored in Latin-1 frames and removes an ID3v1 tag.
-// Returns an error text, empty on success.
-std::string WriteSongTags(const std::filesystem::path& file, const SongTags& tags, int version);
+// Puts the song downloaded into `part` at `target` (replacing what is
+// there) with TIT2, TPE1 and WOAS as ID3v2.`version` (3: UTF-16 text,
+// 4: UTF-8), GBK text in Latin-1 frames repaired and an ID3v1 tag removed.
+// `target` never holds a partial file; `part` is gone on success. Returns
+// an error text ("not audio" when `part` holds no MP3), empty on success.
+std::string PlaceTagged(const std::filesystem::path& part, const std::filesystem::path& target,
+                        const SongTags& tags, int version);
 
 }  // namespace melo::download

@@ -292,6 +292,7 @@ TEST_P(TagTest, WritesTheSongsTagsAndRepairsGbkInLatin1) {
   options_.id3v2Version = GetParam();
   ASSERT_EQ(Run({Song(server)}).results.at(0).outcome, Outcome::kDownloaded);
 
+  EXPECT_TRUE(ReadFile(Target()).ends_with(Mp3Body()));  // the audio, byte for byte
   TagLib::MPEG::File file(Target().c_str());
   ASSERT_TRUE(file.hasID3v2Tag());
   EXPECT_FALSE(file.hasID3v1Tag());
