@@ -116,12 +116,8 @@ class SongJob {
         stop);
     if (outcome.kind == PartOutcome::kStopped)
       return std::nullopt;
-    if (outcome.kind == PartOutcome::kFailed) {
-      // An empty .part holds nothing worth resuming.
-      if (outcome.discardPart || SizeOnDisk(part) == 0)
-        fs::remove(part, error);
+    if (outcome.kind == PartOutcome::kFailed)
       return Failed(path_, outcome.error);
-    }
     return Finish(part);
   }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "core/text/Gbk.h"
@@ -48,12 +49,24 @@ struct PlacePlan {
   TagLib::ByteVector tag;
   std::uint64_t audioStart;
   std::uint64_t audioBytes;
+  bool inPlace = false;  // the tag fills the room; the audio stays where it is
 };
 
-bool StartsWithTag(const fs::path& file) {
+// Whether `file` holds `bytes` at `offset`.
+bool HoldsAt(const fs::path& file, std::uint64_t offset, std::string_view bytes) {
   const FileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  char head[3] = {};
-  return fd.get() >= 0 && read(fd.get(), head, 3) == 3 && std::memcmp(head, "ID3", 3) == 0;
+  std::string found(bytes.size(), '\0');
+  return fd.get() >= 0 &&
+         pread(fd.get(), found.data(), found.size(), static_cast<off_t>(offset)) ==
+             static_cast<ssize_t>(found.size()) &&
+         found == bytes;
+}
+
+// The ID3v2 header of a tag of `bytes` bytes in all.
+std::string TagHeader(std::uint64_t bytes) {
+  const TagLib::ByteVector size =
+      TagLib::ID3v2::SynchData::fromUInt(static_cast<unsigned>(bytes - 10));
+  return std::string("ID3\x03\0\0", 6) + std::string(size.data(), size.size());
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -198,43 +211,72 @@ bool LooksLikeGbk(std::string_view latin1) {
   return any;
 }
 
+std::string TagRoom() {
+  std::string room = TagHeader(kTagRoomBytes);
+  room.resize(kTagRoomBytes, '\0');  // padding, which every reader skips
+  return room;
+}
+
+bool HoldsTagRoom(const fs::path& part) {
+  return HoldsAt(part, 0, TagHeader(kTagRoomBytes));
+}
+
 std::string PlaceTagged(const fs::path& part, const fs::path& target, const SongTags& tags,
                         int version) {
   const auto id3v2 = version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3;
+  const std::uint64_t audioStart = HoldsTagRoom(part) ? kTagRoomBytes : 0;
   std::optional<PlacePlan> plan;
   {
     TagLib::MPEG::File mp3(part.c_str());
     if (!mp3.isValid())
       return "not audio";
-    const bool hadTag = mp3.hasID3v2Tag();
-    const std::uint64_t oldTagBytes = hadTag ? mp3.ID3v2Tag()->header()->completeTagSize() : 0;
-    // An APE tag, or an ID3v2 tag further in, is left to TagLib to remove.
-    if (!mp3.hasAPETag() && (!hadTag || StartsWithTag(part))) {
+    // The song's own tag, right after the room or at the start.
+    const bool ownTag = HoldsAt(part, audioStart, "ID3");
+    std::unique_ptr<TagLib::ID3v2::Tag> ownTagAfterRoom;
+    if (ownTag && audioStart > 0)
+      ownTagAfterRoom = std::make_unique<TagLib::ID3v2::Tag>(&mp3, static_cast<long>(audioStart));
+    TagLib::ID3v2::Tag& tag = ownTagAfterRoom ? *ownTagAfterRoom : *mp3.ID3v2Tag(true);
+    const std::uint64_t ownTagBytes = ownTag ? tag.header()->completeTagSize() : 0;
+    const bool tagAtEnd = mp3.hasID3v1Tag() || mp3.hasAPETag();
+    EditTags(tag, tags, version);
+    TagLib::ByteVector rendered = tag.render(id3v2);
+
+    if (audioStart > 0 && !ownTag && !tagAtEnd && rendered.size() <= kTagRoomBytes) {
+      // The common case: the tag goes into the room, not a byte moves.
+      rendered.resize(static_cast<unsigned>(kTagRoomBytes), '\0');
+      const std::string header = TagHeader(kTagRoomBytes);
+      std::copy(header.begin() + 6, header.end(), rendered.begin() + 6);  // the size
+      plan = PlacePlan{rendered, 0, 0, true};
+    } else if (!mp3.hasAPETag() && (ownTag || !mp3.hasID3v2Tag() || audioStart > 0)) {
       const auto length = static_cast<std::uint64_t>(mp3.length());
+      const std::uint64_t start = audioStart + ownTagBytes;
       const std::uint64_t end = length - (mp3.hasID3v1Tag() ? kId3v1Bytes : 0);
-      EditTags(*mp3.ID3v2Tag(true), tags, version);
-      plan = PlacePlan{mp3.ID3v2Tag()->render(id3v2), oldTagBytes,
-                       end > oldTagBytes ? end - oldTagBytes : 0};
+      plan = PlacePlan{rendered, start, end > start ? end - start : 0};
     }
   }
-  if (plan) {
+  std::error_code error;
+  if (plan && plan->inPlace) {
+    const FileDescriptor fd(open(part.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0 || pwrite(fd.get(), plan->tag.data(), plan->tag.size(), 0) !=
+                            static_cast<ssize_t>(plan->tag.size()))
+      return std::strerror(errno);
+  } else if (plan) {
     const std::string failure = WriteTaggedCopy(part, target, *plan);
     if (failure.empty()) {
-      std::error_code ignored;
-      fs::remove(part, ignored);
+      fs::remove(part, error);
       return {};
     }
     if (failure != kNoNamelessFiles)
       return failure;
+    plan.reset();
   }
-  {
+  if (!plan) {
     TagLib::MPEG::File mp3(part.c_str());
     EditTags(*mp3.ID3v2Tag(true), tags, version);
     if (!mp3.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, id3v2,
                   TagLib::File::DoNotDuplicate))
       return "cannot write tags";
   }
-  std::error_code error;
   fs::rename(part, target, error);
   return error ? error.message() : std::string();
 }

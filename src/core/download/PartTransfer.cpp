@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/download/Id3Tags.h"
 #include "core/net/CurlHandles.h"
 #include "core/net/PageReader.h"
 
@@ -111,8 +112,10 @@ struct AttemptEnd {
 // One GET into the open .part, from its current size.
 class Attempt {
  public:
-  Attempt(int fd, std::uint64_t offset, const PartProgress& progress)
+  // The .part holds `base` bytes before the song's, then `offset` of the song's.
+  Attempt(int fd, std::uint64_t base, std::uint64_t offset, const PartProgress& progress)
       : fd_(fd),
+        base_(base),
         offset_(offset),
         written_(offset),
         progress_(progress),
@@ -131,6 +134,7 @@ class Attempt {
   void Report(bool force);
 
   int fd_;
+  std::uint64_t base_;
   std::uint64_t offset_;
   std::uint64_t written_;
   const PartProgress& progress_;
@@ -262,7 +266,8 @@ bool Attempt::StartBody(std::string_view first) {
   } else {
     // The whole song again: what the .part held is replaced, never
     // appended to.
-    if (offset_ > 0 && (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0)) {
+    if (offset_ > 0 && (ftruncate(fd_, static_cast<off_t>(base_)) != 0 ||
+                        lseek(fd_, static_cast<off_t>(base_), SEEK_SET) < 0)) {
       abort_ = AttemptEnd{Verdict::kFail, std::strerror(errno)};
       return false;
     }
@@ -350,45 +355,90 @@ bool PauseBeforeRetry(std::chrono::milliseconds pause, const std::stop_token& st
 
 }  // namespace
 
-PartOutcome FetchIntoPart(const std::string& requestAddress, const std::filesystem::path& part,
-                          const DownloadOptions& options, const PartProgress& progress,
-                          std::stop_token stop) {
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (options.continueParts ? 0 : O_TRUNC);
-  const FileDescriptor file(open(part.c_str(), flags, 0644));
-  if (file.get() < 0)
-    return {PartOutcome::kFailed, std::strerror(errno), false};
+namespace {
 
+// Room for the tag ahead of the song (see TagRoom): written into a new
+// .part when tags are wanted, recognised in one a run before left.
+std::optional<std::uint64_t> PrepareBase(int fd, bool tags) {
+  const off_t size = lseek(fd, 0, SEEK_END);
+  if (size < 0)
+    return std::nullopt;
+  if (size > 0) {
+    std::string head(kTagRoomBytes, '\0');
+    const bool room = pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+                      head == TagRoom();
+    return room ? kTagRoomBytes : 0;
+  }
+  if (!tags)
+    return 0;
+  const std::string room = TagRoom();
+  if (write(fd, room.data(), room.size()) != static_cast<ssize_t>(room.size()))
+    return std::nullopt;
+  return kTagRoomBytes;
+}
+
+PartOutcome FetchWithRetries(int fd, std::uint64_t base, const std::string& requestAddress,
+                             const DownloadOptions& options, const PartProgress& progress,
+                             const std::stop_token& stop, bool& discard) {
   int failures = 0;
   for (;;) {
-    const off_t size = lseek(file.get(), 0, SEEK_END);
+    const off_t size = lseek(fd, 0, SEEK_END);
     if (size < 0)
-      return {PartOutcome::kFailed, std::strerror(errno), false};
-    Attempt attempt(file.get(), static_cast<std::uint64_t>(size), progress);
+      return {PartOutcome::kFailed, std::strerror(errno)};
+    const auto held = static_cast<std::uint64_t>(size);
+    Attempt attempt(fd, base, held > base ? held - base : 0, progress);
     const AttemptEnd end = attempt.Run(requestAddress, options, stop);
     if (stop.stop_requested())
-      return {PartOutcome::kStopped, {}, false};
+      return {PartOutcome::kStopped, {}};
     switch (end.verdict) {
       case Verdict::kComplete:
-        return {PartOutcome::kComplete, {}, false};
+        return {PartOutcome::kComplete, {}};
       case Verdict::kFail:
-        return {PartOutcome::kFailed, end.error, false};
+        return {PartOutcome::kFailed, end.error};
       case Verdict::kFailDiscard:
-        return {PartOutcome::kFailed, end.error, true};
+        discard = true;
+        return {PartOutcome::kFailed, end.error};
       case Verdict::kStartOver:
-        if (ftruncate(file.get(), 0) != 0)
-          return {PartOutcome::kFailed, std::strerror(errno), false};
+        if (ftruncate(fd, static_cast<off_t>(base)) != 0)
+          return {PartOutcome::kFailed, std::strerror(errno)};
         // A server that keeps refusing ranges must not loop for ever.
         if (++failures > options.retries + 1)
-          return {PartOutcome::kFailed, end.error, false};
+          return {PartOutcome::kFailed, end.error};
         continue;
       case Verdict::kRetry:
         if (++failures > options.retries)
-          return {PartOutcome::kFailed, end.error, false};
+          return {PartOutcome::kFailed, end.error};
         if (!PauseBeforeRetry(options.retryPause * failures, stop))
-          return {PartOutcome::kStopped, {}, false};
+          return {PartOutcome::kStopped, {}};
         continue;
     }
   }
+}
+
+}  // namespace
+
+PartOutcome FetchIntoPart(const std::string& requestAddress, const std::filesystem::path& part,
+                          const DownloadOptions& options, const PartProgress& progress,
+                          std::stop_token stop) {
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (options.continueParts ? 0 : O_TRUNC);
+  const FileDescriptor file(open(part.c_str(), flags, 0644));
+  if (file.get() < 0)
+    return {PartOutcome::kFailed, std::strerror(errno)};
+  const std::optional<std::uint64_t> base = PrepareBase(file.get(), options.tags);
+  if (!base)
+    return {PartOutcome::kFailed, std::strerror(errno)};
+
+  bool discard = false;
+  const PartOutcome outcome =
+      FetchWithRetries(file.get(), *base, requestAddress, options, progress, stop, discard);
+  // Bytes that are not the song's, or none of the song at all, are not worth
+  // keeping for the next run.
+  const off_t size = lseek(file.get(), 0, SEEK_END);
+  if (outcome.kind == PartOutcome::kFailed && (discard || size <= static_cast<off_t>(*base))) {
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+  }
+  return outcome;
 }
 
 }  // namespace melo::download

@@ -1,7 +1,9 @@
 #pragma once
 // One song's bytes from its MP3 address into its ".part" file: resumed from
 // what the file holds, retried after broken connections and server errors,
-// stopped at once on request.
+// stopped at once on request. A failed song's .part is removed when its
+// bytes are not the song's or there are none; otherwise it stays for the
+// next run.
 
 #include <cstdint>
 #include <filesystem>
@@ -15,8 +17,7 @@ namespace melo::download {
 
 struct PartOutcome {
   enum Kind { kComplete, kFailed, kStopped } kind = kFailed;
-  std::string error;         // when failed
-  bool discardPart = false;  // when failed: the bytes are not the song's
+  std::string error;  // when failed
 };
 
 using PartProgress =
