@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 
+#include "core/download/Id3Tags.h"
 #include "core/net/RawServer.h"
 #include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
@@ -136,7 +137,8 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
     const auto size = fs::file_size(part, missing);
     return missing ? 0 : size;
   };
-  ASSERT_TRUE(WaitUntil([&] { return partBytes() == server.body.size() / 2; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return partBytes() == download::kTagRoomBytes + server.body.size() / 2; }));
   EXPECT_TRUE(WaitUntil([&] { return States() == QStringList{Q("下载中")}; }));
 
   for (QPushButton* button : Window().findChildren<QPushButton*>()) {
@@ -145,7 +147,7 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
   }
   EXPECT_FALSE(Window().Busy());
   EXPECT_EQ(States(), QStringList{Q("失败:已停止")});
-  EXPECT_EQ(partBytes(), server.body.size() / 2);
+  EXPECT_EQ(partBytes(), download::kTagRoomBytes + server.body.size() / 2);
 
   server.hold = false;
   Window().RetryFailed();
