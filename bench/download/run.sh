@@ -10,11 +10,9 @@ big_mib="${BIG_MIB:-64}"
 songs="${SONGS:-40}"
 song_kib="${SONG_KIB:-512}"
 latency="${LATENCY_MS:-20}"
-runs="${RUNS:-3}"
+. bench/lib.sh
 
-cmake --preset bench >/dev/null
-cmake --build --preset bench --target melodrift melodrift-site >/dev/null
-bin=build/bench/src
+build_programs
 work=$(mktemp -d)
 trap 'kill $big_pid $slow_pid 2>/dev/null; rm -rf "$work"' EXIT
 
@@ -47,9 +45,8 @@ start_site() {  # port latency
 big_port=$((20000 + RANDOM % 20000)); slow_port=$((big_port + 1))
 start_site "$big_port" 0; big_pid=$!
 start_site "$slow_port" "$latency"; slow_pid=$!
-for port in $big_port $slow_port; do
-  for _ in $(seq 50); do curl -s -o /dev/null "http://localhost:$port/" && break; sleep 0.1; done
-done
+wait_for_site "$big_port"
+wait_for_site "$slow_port"
 
 big_url="http://localhost:$big_port/big/song.mp3"
 printf 'Bench\tBig\t"%s"\t\t\n' "$big_url" >"$work/big.tsv"
@@ -61,16 +58,8 @@ for n in $(seq "$songs"); do
   printf 'url = "%s"\noutput = "%s"\n' "$url" "$work/curl/$n.mp3" >>"$config"
 done
 
-best() {  # best wall time of $runs runs of the command, in seconds; cleans up before each
-  local best=""
-  for _ in $(seq "$runs"); do
-    rm -rf "$work/out" "$work/curl"; mkdir -p "$work/out" "$work/curl"
-    local start end t
-    start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N)
-    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
-    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
-  done
-  echo "$best"
+before_each_run() {  # every run downloads into empty folders
+  rm -rf "$work/out" "$work/curl"; mkdir -p "$work/out" "$work/curl"
 }
 download() {  # input jobs
   "$bin/app/melodrift" --site "localhost:$big_port" download -P "$work/out" --jobs "$2" - <"$1"

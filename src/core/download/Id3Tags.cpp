@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/download/FileDescriptor.h"
 #include "core/text/Gbk.h"
 
 namespace melo::download {
@@ -28,21 +29,6 @@ using TagLib::String;
 constexpr std::uint64_t kId3v1Bytes = 128;
 // WriteTaggedCopy's answer for a file system without O_TMPFILE.
 constexpr const char* kNoNamelessFiles = "no O_TMPFILE";
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The new tag and where the audio sits in the downloaded file.
 struct PlacePlan {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/download/FileDescriptor.h"
 #include "core/download/Id3Tags.h"
 #include "core/net/CurlHandles.h"
 #include "core/net/PageReader.h"
@@ -30,21 +31,6 @@ constexpr long kMaxRedirects = 20;
 constexpr int kPollSliceMs = 100;
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 constexpr std::chrono::milliseconds kConnectTimeout{30'000};
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
