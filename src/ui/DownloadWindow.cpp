@@ -1,6 +1,7 @@
 #include "ui/DownloadWindow.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -207,7 +208,9 @@ void DownloadWindow::RetryFailed() {
 }
 
 void DownloadWindow::OpenFolder() {
-  // Qt hands a local folder to xdg-open on Linux desktops.
+  // Qt hands a local folder to xdg-open on Linux desktops; a music folder
+  // that does not exist yet is made, as the first download would.
+  QDir().mkpath(Folder());
   QDesktopServices::openUrl(QUrl::fromLocalFile(Folder()));
 }
 
