@@ -171,10 +171,17 @@ std::string HumanBytes(double bytes) {
 
 // Results on stdout, status texts on stderr, and on a terminal a live line:
 // songs done of all, the bytes and speed of those under way, time left.
+// Pages that did not parse are reported in their place among the songs.
 class ConsoleDownloads final : public download::DownloadReporter {
  public:
-  ConsoleDownloads(bool json, bool live, std::size_t total)
-      : json_(json), live_(live), total_(total) {}
+  // `songEntries[i]` is the entry the i-th downloaded song came from.
+  ConsoleDownloads(bool json, bool live, const std::vector<Entry>& entries,
+                   std::vector<std::size_t> songEntries)
+      : json_(json),
+        live_(live),
+        entries_(entries),
+        songEntries_(std::move(songEntries)),
+        total_(entries.size()) {}
   ~ConsoleDownloads() override {
     std::lock_guard lock(mutex_);
     Clear();
@@ -189,18 +196,27 @@ class ConsoleDownloads final : public download::DownloadReporter {
     Draw();
   }
 
-  void Result(std::size_t, const scrape::SongRecord& song, const DownloadResult& result) override {
+  void Result(std::size_t index, const scrape::SongRecord& song,
+              const DownloadResult& result) override {
+    ReportFailedPagesBefore(songEntries_[index]);
     Print(song, result, song.songLink);
+    reported_ = songEntries_[index] + 1;
   }
 
-  // A song that never got to the download: its page did not parse.
-  void PageFailed(const std::string& address, const std::string& error) {
-    Print({}, {Outcome::kFailed, {}, 0, error}, address);
-  }
+  // The pages after the last song that did not parse.
+  void Finish() { ReportFailedPagesBefore(entries_.size()); }
 
   bool AnyFailed() const { return failed_; }
 
  private:
+  void ReportFailedPagesBefore(std::size_t end) {
+    for (; reported_ < end; ++reported_) {
+      const Entry& entry = entries_[reported_];
+      if (!entry.song)
+        Print({}, {Outcome::kFailed, {}, 0, entry.error}, entry.address);
+    }
+  }
+
   struct Transfer {
     std::uint64_t bytes, total;
     double speed;
@@ -277,7 +293,10 @@ class ConsoleDownloads final : public download::DownloadReporter {
   std::mutex mutex_;
   const bool json_;
   const bool live_;
+  const std::vector<Entry>& entries_;
+  const std::vector<std::size_t> songEntries_;
   const std::size_t total_;
+  std::size_t reported_ = 0;  // entries before this one are out
   std::size_t done_ = 0;
   bool failed_ = false;
   bool shown_ = false;
@@ -300,36 +319,11 @@ int RunDownloads(const DownloadCommandOptions& command, const download::Download
       songs.push_back(*entries[i].song);
     }
   }
-  ConsoleDownloads console(json, StderrIsTerminal(), entries.size());
-  // Pages that did not parse are reported in their place among the songs.
-  std::size_t reported = 0;
-  const auto reportFailedPagesBefore = [&](std::size_t end) {
-    for (; reported < end; ++reported) {
-      if (!entries[reported].song)
-        console.PageFailed(entries[reported].address, entries[reported].error);
-    }
-  };
-  struct InOrder final : download::DownloadReporter {
-    ConsoleDownloads& console;
-    std::function<void(std::size_t)> before;
-    const std::vector<std::size_t>& songEntries;
-    InOrder(ConsoleDownloads& c, std::function<void(std::size_t)> b,
-            const std::vector<std::size_t>& e)
-        : console(c), before(std::move(b)), songEntries(e) {}
-    void Progress(std::size_t i, std::uint64_t bytes, std::uint64_t total, double speed) override {
-      console.Progress(i, bytes, total, speed);
-    }
-    void Result(std::size_t i, const scrape::SongRecord& song, const DownloadResult& r) override {
-      before(songEntries[i]);
-      console.Result(i, song, r);
-      before(songEntries[i] + 1);
-    }
-  } reporter(console, reportFailedPagesBefore, songEntries);
-
-  const bool complete = download::DownloadSongs(songs, options, reporter, interrupt.Token());
+  ConsoleDownloads console(json, StderrIsTerminal(), entries, std::move(songEntries));
+  const bool complete = download::DownloadSongs(songs, options, console, interrupt.Token());
   if (!complete || interrupt.Interrupted())
     return kInterruptedExit;
-  reportFailedPagesBefore(entries.size());
+  console.Finish();
   return console.AnyFailed() ? 1 : 0;
 }
 
@@ -344,31 +338,39 @@ void RegisterDownloadCommand(CLI::App& app, CliContext& context) {
                    "Song page address, or - to read songs as parse, crawl and search print them")
       ->required();
   command->add_option("-P,--paths", options->folder, "Folder the songs are saved in")
+      ->type_name("DIR")
       ->capture_default_str();
   command
       ->add_option("-o,--output", options->nameTemplate,
                    "File name template: {singer}, {title}, {ext}")
+      ->type_name("TEMPLATE")
       ->capture_default_str();
   command->add_option("--jobs", options->jobs, "Songs downloaded at once")
+      ->type_name("N")
       ->check(CLI::Range(1, 64))
       ->capture_default_str();
-  command->add_option("--archive", options->archive,
-                      "Record downloaded songs in FILE and skip those recorded there");
+  command
+      ->add_option("--archive", options->archive,
+                   "Record downloaded songs in FILE and skip those recorded there")
+      ->type_name("FILE");
   command->add_flag("--no-continue", options->noContinue,
                     "Start every song from the beginning instead of resuming its .part file");
   command->add_flag("--force-overwrites", options->forceOverwrites,
                     "Download songs whose file exists again, replacing it");
   command->add_option("--retries", options->retries, "Attempts after a failing one")
+      ->type_name("N")
       ->check(CLI::Range(0, 100))
       ->capture_default_str();
   command
       ->add_option("--limit-rate", options->limitRate,
                    "Most bytes a second per song (like 500K, 2M)")
+      ->type_name("RATE")
       ->check([](const std::string& value) {
         return ParseRate(value) ? std::string() : "RATE must look like 500K or 2M";
       });
   command->add_flag("--no-tags", options->noTags, "Save the file byte for byte as served");
   command->add_option("--id3v2-version", options->id3v2Version, "ID3v2 version: 3 or 4")
+      ->type_name("3|4")
       ->check(CLI::IsMember({3, 4}))
       ->capture_default_str();
   command->add_flag("--windows-filenames", options->windowsFilenames,
