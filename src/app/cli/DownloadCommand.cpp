@@ -272,14 +272,19 @@ class ConsoleDownloads final : public download::DownloadReporter {
   }
 
   void Draw() {
-    std::uint64_t bytes = 0, left = 0;
+    std::uint64_t bytes = 0, left = 0, sizes = 0;
     double speed = 0;
     for (const auto& [index, transfer] : active_) {
       bytes += transfer.bytes;
       speed += transfer.speed;
+      sizes += transfer.total;
       if (transfer.total > transfer.bytes)
         left += transfer.total - transfer.bytes;
     }
+    // Songs not started yet count as the size of those under way.
+    const std::size_t waiting = total_ - std::min(total_, done_ + active_.size());
+    if (!active_.empty())
+      left += waiting * (sizes / active_.size());
     std::cerr << "\r\033[K" << done_ << '/' << total_ << "  "
               << HumanBytes(static_cast<double>(bytes)) << "  " << HumanBytes(speed) << "/s";
     if (speed > 0 && left > 0) {
