@@ -8,16 +8,14 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 songs="${SONGS:-200}"
 latency="${LATENCY_MS:-20}"
-runs="${RUNS:-3}"
+. bench/lib.sh
 
-cmake --preset bench >/dev/null
-cmake --build --preset bench --target melodrift melodrift-site >/dev/null
-bin=build/bench/src
+build_programs
 port=$((20000 + RANDOM % 20000))
 "$bin/site/melodrift-site" --port "$port" --latency-ms "$latency" --chart-size "$songs" >/dev/null &
 site_pid=$!
 trap 'kill $site_pid 2>/dev/null; rm -f "$config_seq"' EXIT
-for _ in $(seq 50); do curl -s -o /dev/null "http://localhost:$port/" && break; sleep 0.1; done
+wait_for_site "$port"
 
 chart="http://localhost:$port/music/chart"
 config_seq=$(mktemp)
@@ -27,17 +25,6 @@ config_seq=$(mktemp)
     while read -r song; do echo "url = \"$song\""; echo "output = /dev/null"; done
 } >"$config_seq"
 echo "song pages: $(($(grep -c '^url' "$config_seq") - 1))"
-
-best() {  # best wall time of $runs runs of the command, in seconds
-  local best=""
-  for _ in $(seq "$runs"); do
-    local start end t
-    start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N)
-    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
-    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
-  done
-  echo "$best"
-}
 
 crawl1=$(best "$bin/app/melodrift" --site "localhost:$port" crawl chart --jobs 1)
 crawl8=$(best "$bin/app/melodrift" --site "localhost:$port" crawl chart --jobs 8)

@@ -11,6 +11,7 @@
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "ui/ControlBuilder.h"
+#include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
 #include "ui/RecordListView.h"
 
@@ -99,6 +100,10 @@ void CMainDialog::done(int result) {
     closing_ = true;
     StopPlaybackForClose();
     EndAllRuns();
+    if (downloads_ != nullptr) {
+      downloads_->StopAll();  // the .part files stay for the next time
+      downloads_->close();
+    }
   }
   QDialog::done(result);
 }

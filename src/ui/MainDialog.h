@@ -22,6 +22,7 @@ class QTimer;
 
 namespace melo::ui {
 
+class DownloadWindow;
 class RecordListView;
 
 class CMainDialog : public QDialog, public RunEventSink {
@@ -54,6 +55,11 @@ class CMainDialog : public QDialog, public RunEventSink {
   void ApplyRunEvent(RunId runId, const RunEvent& event) override;
   void OnRunThreadEnded(RunId runId) override;
 
+  // The download window, made on first use.
+  DownloadWindow& Downloads();
+  // Writes the song list as an extended M3U8 playlist; false when it cannot.
+  bool ExportPlaylist(const QString& path) const;
+
   // Crawls the user can still stop (started, neither stopped nor finished).
   int StoppableCrawlCount() const;
   // Worker threads not yet joined, stopped ones included.
@@ -82,6 +88,12 @@ class CMainDialog : public QDialog, public RunEventSink {
   void OnClearSongList();
   void OnClearSingerList();
   void OnToggleSearchPanel();
+  void OnSaveSong();
+  void OnSaveAllSongs();
+  void ShowDownloads();
+  void OnExportPlaylist();
+  // The song list's rows [first, end) as records.
+  std::vector<scrape::SongRecord> SongRows(int first, int end) const;
 
   // Crawls and search, in MainDialogRuns.cpp.
   void OnCrawlChart();
@@ -117,6 +129,7 @@ class CMainDialog : public QDialog, public RunEventSink {
   bool closing_ = false;
 
   std::unique_ptr<class PlaybackPanel> playback_;
+  DownloadWindow* downloads_ = nullptr;  // a child window, made on first use
 };
 
 }  // namespace melo::ui

@@ -2,13 +2,19 @@
 // and the row commands.
 
 #include <QCursor>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <array>
 
+#include "core/download/Download.h"
 #include "core/scrape/AddLink.h"
 #include "core/text/Gbk.h"
 #include "ui/AboutDialog.h"
+#include "ui/DownloadWindow.h"
 #include "ui/MainDialog.h"
 #include "ui/Menus.h"
 #include "ui/RecordListView.h"
@@ -29,7 +35,7 @@ struct CommandRoute {
 }  // namespace
 
 void CMainDialog::OnCommand(int commandId) {
-  static constexpr std::array<CommandRoute, 21> kRoutes{{
+  static constexpr std::array<CommandRoute, 25> kRoutes{{
       {1, &CMainDialog::OnOK},
       {1004, &CMainDialog::ShowAboutBox},
       {1007, &CMainDialog::OnClearSongList},
@@ -51,6 +57,10 @@ void CMainDialog::OnCommand(int commandId) {
       {kSearchPanelCommand, &CMainDialog::OnToggleSearchPanel},
       {kCrawlListedSingerCommand, &CMainDialog::OnCrawlSingerListSinger},
       {kClearSingerListCommand, &CMainDialog::OnClearSingerList},
+      {kSaveSongCommand, &CMainDialog::OnSaveSong},
+      {kSaveAllSongsCommand, &CMainDialog::OnSaveAllSongs},
+      {kDownloadListCommand, &CMainDialog::ShowDownloads},
+      {kExportPlaylistCommand, &CMainDialog::OnExportPlaylist},
   }};
   for (const CommandRoute& route : kRoutes) {
     if (route.id == commandId) {
@@ -126,6 +136,62 @@ void CMainDialog::OnClearSongList() {
 
 void CMainDialog::OnClearSingerList() {
   singerList_->DeleteAllRows();
+}
+
+std::vector<scrape::SongRecord> CMainDialog::SongRows(int first, int end) const {
+  std::vector<scrape::SongRecord> songs;
+  for (int row = first; row < end; ++row) {
+    songs.push_back({songList_->Text(row, 0), songList_->Text(row, 1),
+                     songList_->Text(row, kDownloadLinkColumn), songList_->Text(row, 3),
+                     songList_->Text(row, kSongLinkColumn)});
+  }
+  return songs;
+}
+
+DownloadWindow& CMainDialog::Downloads() {
+  if (downloads_ == nullptr) {
+    downloads_ = new DownloadWindow(this);  // the window owns it
+  }
+  return *downloads_;
+}
+
+void CMainDialog::ShowDownloads() {
+  DownloadWindow& downloads = Downloads();
+  downloads.show();
+  downloads.raise();
+}
+
+void CMainDialog::OnSaveSong() {
+  const int row = songList_->SelectionMark();
+  if (row != -1) {
+    Downloads().Download(SongRows(row, row + 1));
+    ShowDownloads();
+  }
+}
+
+void CMainDialog::OnSaveAllSongs() {
+  Downloads().Download(SongRows(0, songList_->RowCount()));
+  ShowDownloads();
+}
+
+void CMainDialog::OnExportPlaylist() {
+  const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8("导出列表为 M3U8"),
+                                                    QString::fromUtf8("歌曲列表.m3u8"),
+                                                    QStringLiteral("M3U8 (*.m3u8)"));
+  if (!path.isEmpty() && !ExportPlaylist(path)) {
+    QMessageBox::warning(this, windowTitle(),
+                         QString::fromUtf8("无法写入 ") + QDir::toNativeSeparators(path));
+  }
+}
+
+bool CMainDialog::ExportPlaylist(const QString& path) const {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) {
+    return false;
+  }
+  const std::string playlist = download::M3u8Playlist(SongRows(0, songList_->RowCount()));
+  file.write(playlist.data(), static_cast<qint64>(playlist.size()));
+  return file.commit();
 }
 
 void CMainDialog::OnToggleSearchPanel() {

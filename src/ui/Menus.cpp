@@ -14,6 +14,8 @@ constexpr std::array kSongItems{
     MenuItem{kCrawlRowSingerCommand, "获取该歌手所有歌曲"},
     MenuItem{kOpenSongLinkCommand, "打开歌曲链接"},
     MenuItem{kDeleteSongCommand, "删除"},
+    MenuItem{kSaveSongCommand, "保存到本地"},
+    MenuItem{kSaveAllSongsCommand, "全部保存到本地"},
 };
 
 constexpr std::array kListPageItems{
@@ -31,6 +33,8 @@ constexpr std::array kSingerItems{
 constexpr std::array kWindowItems{
     MenuItem{0, ""},
     MenuItem{kAboutCommand, "关于 melodriftDown(&A)..."},
+    MenuItem{kDownloadListCommand, "下载列表"},
+    MenuItem{kExportPlaylistCommand, "导出列表为 M3U8..."},
 };
 
 constexpr MenuTemplate kSongMenu{133, kSongItems};

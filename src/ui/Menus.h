@@ -24,6 +24,10 @@ enum Command : int {
   kSearchPanelCommand = 32787,
   kCrawlListedSingerCommand = 32788,
   kClearSingerListCommand = 32789,
+  kSaveSongCommand = 32790,
+  kSaveAllSongsCommand = 32791,
+  kDownloadListCommand = 32792,
+  kExportPlaylistCommand = 32793,
 };
 
 struct MenuItem {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -138,10 +139,69 @@ TEST_F(CliTest, SearchBySinger) {
 }
 
 TEST_F(CliTest, UsageErrorsExitTwo) {
-  for (const char* args : {"", "frobnicate", "parse", "crawl", "search song",
-                           "--site a --demo parse x", "crawl chart --jobs 0"}) {
+  for (const char* args :
+       {"", "frobnicate", "parse", "crawl", "search song", "--site a --demo parse x",
+        "crawl chart --jobs 0", "download", "download --id3v2-version 5 -",
+        "download --limit-rate fast -", "download --jobs 0 -"}) {
     EXPECT_EQ(Melodrift(args).exitCode, 2) << args;
   }
+}
+
+// The chart piped into download fills the folder; a second run skips it all.
+TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipIt) {
+  const std::string folder = ::testing::TempDir() + "cli_download";
+  std::filesystem::remove_all(folder);
+  const std::string pipeline = Site() + "--json crawl chart 2>/dev/null | " + MELODRIFT_BIN + " " +
+                               Site() + "download -P " + folder + " -";
+  const CliRun first = Melodrift(pipeline);
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  const auto lines = Lines(first.out);
+  ASSERT_FALSE(lines.empty());
+  const auto errLines = Lines(first.err);
+  ASSERT_EQ(errLines.size(), lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    std::vector<std::string> fields;
+    std::istringstream in(lines[i]);
+    for (std::string field; std::getline(in, field, '\t');)
+      fields.push_back(field);
+    ASSERT_EQ(fields.size(), 4u);
+    EXPECT_TRUE(fields[0] == "downloaded" || fields[0] == "skipped");  // the chart may repeat
+    EXPECT_EQ(std::to_string(std::filesystem::file_size(fields[1])), fields[2]);
+    EXPECT_THAT(fields[3], StartsWith("http://"));
+    EXPECT_EQ(errLines[i], (fields[0] == "downloaded" ? "下载完成:" : "已存在:") + fields[1]);
+  }
+  EXPECT_THAT(lines[0], StartsWith("downloaded\t" + folder + "/" + StartSong().singer + " - " +
+                                   StartSong().title + ".mp3\t"));
+
+  const CliRun second = Melodrift(pipeline);
+  EXPECT_EQ(second.exitCode, 0);
+  for (const std::string& line : Lines(second.out))
+    EXPECT_THAT(line, StartsWith("skipped\t"));
+}
+
+TEST_F(CliTest, DownloadJsonResultsAndFailures) {
+  const std::string folder = ::testing::TempDir() + "cli_download_json";
+  std::filesystem::remove_all(folder);
+  const CliRun run = Melodrift(Site() + "--json download -P " + folder + " " + SongUrl("2244436") +
+                               " " + SongUrl("0000000"));
+  EXPECT_EQ(run.exitCode, 1);
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u);
+  const auto saved = nlohmann::ordered_json::parse(lines[0]);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : saved.items())
+    keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"status", "path", "bytes", "singer", "title",
+                                            "downloadLink", "songLink", "error"}));
+  EXPECT_EQ(saved["status"], "downloaded");
+  EXPECT_EQ(saved["title"], StartSong().title);
+  EXPECT_TRUE(saved["error"].is_null());
+  EXPECT_THAT(saved["downloadLink"].get<std::string>(), StartsWith("\"http://"));
+  const auto failed = nlohmann::json::parse(lines[1]);
+  EXPECT_EQ(failed["status"], "failed");
+  EXPECT_EQ(failed["error"], "解析失败");
+  EXPECT_THAT(run.err, HasSubstr(SongUrl("0000000") + "   下载失败:解析失败\n"));
 }
 
 TEST_F(CliTest, VersionAndHelp) {

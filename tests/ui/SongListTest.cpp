@@ -101,7 +101,7 @@ TEST_F(SongListTest, MenuDeleteAndClear) {
   ASSERT_NE(menu, nullptr);
   EXPECT_EQ(ActionTexts(*menu),
             QStringList({Q("下载此歌曲"), Q("播放此歌曲"), Q("获取该歌手所有歌曲"),
-                         Q("打开歌曲链接"), Q("删除")}));
+                         Q("打开歌曲链接"), Q("删除"), Q("保存到本地"), Q("全部保存到本地")}));
   menu->findChild<QAction*>(QString::number(kDeleteSongCommand))->trigger();
   ASSERT_EQ(Songs().RowCount(), 3);
   EXPECT_EQ(Songs().Text(0, 4), Row(2).songLink);  // the rows below move up

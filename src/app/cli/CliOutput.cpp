@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <iostream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -124,12 +126,17 @@ InterruptStop::InterruptStop() {
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   watcher_ = std::jthread([this](std::stop_token done) {
+    // Woken at once when the run ends, so that the program exits without
+    // waiting out a poll interval.
+    std::mutex mutex;
+    std::condition_variable_any never;
+    std::unique_lock lock(mutex);
     while (!done.stop_requested()) {
       if (g_interrupted) {
         source_.request_stop();
         return;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      never.wait_for(lock, done, std::chrono::milliseconds(20), [] { return false; });
     }
   });
 }

@@ -25,5 +25,6 @@ void RegisterCrawlCommand(CLI::App& app, CliContext& context);
 void RegisterSearchCommand(CLI::App& app, CliContext& context);
 void RegisterCheckUpdateCommand(CLI::App& app, CliContext& context);
 void RegisterPlayCommand(CLI::App& app, CliContext& context);
+void RegisterDownloadCommand(CLI::App& app, CliContext& context);
 
 }  // namespace melo::cli

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   cli::RegisterSearchCommand(app, context);
   cli::RegisterCheckUpdateCommand(app, context);
   cli::RegisterPlayCommand(app, context);
+  cli::RegisterDownloadCommand(app, context);
 
   try {
     app.parse(argc, argv);

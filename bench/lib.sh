@@ -1,0 +1,26 @@
+# What the benchmark scripts share; sourced from the repository's root.
+runs="${RUNS:-3}"
+bin=build/bench/src
+
+build_programs() {
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench --target melodrift melodrift-site >/dev/null
+}
+
+wait_for_site() {  # port
+  for _ in $(seq 50); do curl -s -o /dev/null "http://localhost:$1/" && break; sleep 0.1; done
+}
+
+before_each_run() { :; }  # a script may clean up between runs
+
+best() {  # best wall time of $runs runs of the command, in seconds
+  local best=""
+  for _ in $(seq "$runs"); do
+    before_each_run
+    local start end t
+    start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N)
+    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
+    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
+  done
+  echo "$best"
+}

@@ -1,0 +1,430 @@
+#include "core/download/PartTransfer.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+#include "core/download/FileDescriptor.h"
+#include "core/download/Id3Tags.h"
+#include "core/net/CurlHandles.h"
+#include "core/net/PageReader.h"
+
+namespace melo::download {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The curl tool's own read size, so a large song costs no more syscalls.
+constexpr long kReceiveBufferBytes = 100 * 1024;
+constexpr long kMaxRedirects = 20;
+// Stop requests wake the poll at once; the slice only bounds a stop that
+// arrives between the check and the poll.
+constexpr int kPollSliceMs = 100;
+constexpr auto kProgressEvery = std::chrono::milliseconds(100);
+constexpr std::chrono::milliseconds kConnectTimeout{30'000};
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+std::string_view HeaderValue(std::string_view line, std::string_view name) {
+  std::string_view value = line.substr(name.size());
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+    value.remove_prefix(1);
+  while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
+    value.remove_suffix(1);
+  return value;
+}
+
+std::optional<std::uint64_t> Number(std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end == text.data())
+    return std::nullopt;
+  return value;
+}
+
+// "bytes A-B/N" or "bytes */N": the first byte (nullopt for "*") and N.
+struct ContentRange {
+  std::optional<std::uint64_t> first;
+  std::optional<std::uint64_t> size;
+};
+
+ContentRange ParseContentRange(std::string_view value) {
+  ContentRange range;
+  if (!StartsWithNoCase(value, "bytes "))
+    return range;
+  value.remove_prefix(6);
+  const std::size_t slash = value.find('/');
+  if (slash == std::string_view::npos)
+    return range;
+  range.size = Number(value.substr(slash + 1));
+  if (value.front() != '*')
+    range.first = Number(value.substr(0, value.find('-')));
+  return range;
+}
+
+template <typename Value>
+void SetOption(CURL* easy, CURLoption option, Value value) {
+  const CURLcode rc = curl_easy_setopt(easy, option, value);
+  if (rc != CURLE_OK)
+    throw net::InternetError(curl_easy_strerror(rc));
+}
+
+// What one request ended with.
+enum class Verdict {
+  kComplete,
+  kRetry,       // network trouble or a 5xx: resume after a pause
+  kStartOver,   // the server will not resume: from byte 0, no pause
+  kFail,        // the song cannot be had
+  kFailDiscard  // ... and the bytes are not the song's
+};
+
+struct AttemptEnd {
+  Verdict verdict = Verdict::kRetry;
+  std::string error;
+};
+
+// One GET into the open .part, from its current size.
+class Attempt {
+ public:
+  // The .part holds `base` bytes before the song's, then `offset` of the song's.
+  Attempt(int fd, std::uint64_t base, std::uint64_t offset, const PartProgress& progress)
+      : fd_(fd),
+        base_(base),
+        offset_(offset),
+        written_(offset),
+        progress_(progress),
+        started_(Clock::now()),
+        lastReport_(started_) {}
+
+  AttemptEnd Run(const std::string& address, const DownloadOptions& options,
+                 const std::stop_token& stop);
+
+ private:
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+  bool StartBody(std::string_view first);
+  bool Append(std::string_view bytes);
+  AttemptEnd Judge(CURLcode result, const char* errorText);
+  void Report(bool force);
+
+  int fd_;
+  std::uint64_t base_;
+  std::uint64_t offset_;
+  std::uint64_t written_;
+  const PartProgress& progress_;
+  Clock::time_point started_;
+  Clock::time_point lastReport_;
+  CURL* easy_ = nullptr;
+
+  std::string contentType_;
+  std::string contentRange_;
+  bool bodyStarted_ = false;
+  std::uint64_t total_ = 0;
+  std::optional<AttemptEnd> abort_;  // why a callback ended the transfer
+};
+
+AttemptEnd Attempt::Run(const std::string& address, const DownloadOptions& options,
+                        const std::stop_token& stop) {
+  net::MultiHandle multi = net::AcquireThreadMulti();
+  net::EasyHandle easy(curl_easy_init());
+  if (!multi || !easy)
+    return {Verdict::kFail, curl_easy_strerror(CURLE_OUT_OF_MEMORY)};
+  easy_ = easy.get();
+  char errorText[CURL_ERROR_SIZE] = {};
+  const std::string range = std::to_string(offset_) + "-";
+  try {
+    SetOption(easy_, CURLOPT_ERRORBUFFER, errorText);
+    SetOption(easy_, CURLOPT_URL, address.c_str());
+    SetOption(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    SetOption(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    SetOption(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    SetOption(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
+    SetOption(easy_, CURLOPT_USERAGENT, net::CurrentUserAgent().c_str());
+    SetOption(easy_, CURLOPT_SHARE, net::SharedNameCache());
+    SetOption(easy_, CURLOPT_NOSIGNAL, 1L);
+    SetOption(easy_, CURLOPT_QUICK_EXIT, 1L);
+    SetOption(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kConnectTimeout.count()));
+    // Below one byte a second for the stall time: a dead connection.
+    SetOption(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    SetOption(easy_, CURLOPT_LOW_SPEED_TIME,
+              std::max(1L, static_cast<long>(options.stall.count() / 1000)));
+    SetOption(easy_, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    SetOption(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (options.rateLimit > 0)
+      SetOption(easy_, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(options.rateLimit));
+    if (offset_ > 0)
+      SetOption(easy_, CURLOPT_RANGE, range.c_str());
+    SetOption(easy_, CURLOPT_WRITEFUNCTION, &Attempt::OnBody);
+    SetOption(easy_, CURLOPT_WRITEDATA, this);
+    SetOption(easy_, CURLOPT_HEADERFUNCTION, &Attempt::OnHeader);
+    SetOption(easy_, CURLOPT_HEADERDATA, this);
+  } catch (const net::InternetError& error) {
+    return {Verdict::kFail, error.what()};
+  }
+  if (curl_multi_add_handle(multi.get(), easy_) != CURLM_OK)
+    return {Verdict::kFail, curl_easy_strerror(CURLE_OUT_OF_MEMORY)};
+
+  CURLcode result = CURLE_OK;
+  bool finished = false;
+  {
+    CURLM* multiHandle = multi.get();
+    std::stop_callback wake(stop, [multiHandle] { curl_multi_wakeup(multiHandle); });
+    while (!finished && !stop.stop_requested()) {
+      int running = 0;
+      if (curl_multi_perform(multiHandle, &running) != CURLM_OK)
+        break;
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multiHandle, &queued)) {
+        if (message->msg == CURLMSG_DONE) {
+          finished = true;
+          result = message->data.result;
+        }
+      }
+      if (!finished)
+        curl_multi_poll(multiHandle, nullptr, 0, kPollSliceMs, nullptr);
+    }
+  }
+  curl_multi_remove_handle(multi.get(), easy_);
+  net::ReleaseThreadMulti(std::move(multi));
+  if (!finished)
+    return {Verdict::kRetry, "stopped"};  // the caller sees the stop itself
+  Report(true);
+  return Judge(result, errorText);
+}
+
+std::size_t Attempt::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+  auto& attempt = *static_cast<Attempt*>(self);
+  const std::string_view line(data, size * count);
+  // Every reply of a redirect chain starts its own headers.
+  if (StartsWithNoCase(line, "HTTP/")) {
+    attempt.contentType_.clear();
+    attempt.contentRange_.clear();
+  } else if (StartsWithNoCase(line, "Content-Type:")) {
+    attempt.contentType_ = HeaderValue(line, "Content-Type:");
+  } else if (StartsWithNoCase(line, "Content-Range:")) {
+    attempt.contentRange_ = HeaderValue(line, "Content-Range:");
+  }
+  return size * count;
+}
+
+std::size_t Attempt::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+  auto& attempt = *static_cast<Attempt*>(self);
+  const std::string_view bytes(data, size * count);
+  if (!attempt.bodyStarted_) {
+    attempt.bodyStarted_ = true;
+    if (!attempt.StartBody(bytes))
+      return 0;  // curl ends the transfer with a write error
+  }
+  return attempt.Append(bytes) ? bytes.size() : 0;
+}
+
+// Decides from the first body bytes whether they belong in the file, and
+// where.
+bool Attempt::StartBody(std::string_view first) {
+  long status = 0;
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 400) {
+    abort_ = AttemptEnd{status >= 500 ? Verdict::kRetry : Verdict::kFailDiscard,
+                        "HTTP " + std::to_string(status)};
+    return false;
+  }
+  curl_off_t length = -1;
+  curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (status == 206) {
+    const ContentRange range = ParseContentRange(contentRange_);
+    if (range.first != offset_) {
+      abort_ = AttemptEnd{Verdict::kStartOver, "bad Content-Range"};
+      return false;
+    }
+    total_ = range.size.value_or(length > 0 ? offset_ + length : 0);
+  } else {
+    // The whole song again: what the .part held is replaced, never
+    // appended to.
+    if (offset_ > 0 && (ftruncate(fd_, static_cast<off_t>(base_)) != 0 ||
+                        lseek(fd_, static_cast<off_t>(base_), SEEK_SET) < 0)) {
+      abort_ = AttemptEnd{Verdict::kFail, std::strerror(errno)};
+      return false;
+    }
+    offset_ = 0;
+    written_ = 0;
+    total_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+  }
+  // A page instead of a song: an error page served with 200, a login wall.
+  // Only the start of a song can be told apart; a resumed middle is bytes.
+  const std::size_t text = first.find_first_not_of(" \t\r\n");
+  const bool markup = offset_ == 0 && text != std::string_view::npos && first[text] == '<';
+  if (StartsWithNoCase(contentType_, "text/") || markup) {
+    abort_ = AttemptEnd{Verdict::kFailDiscard, "not audio"};
+    return false;
+  }
+  return true;
+}
+
+bool Attempt::Append(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = write(fd_, bytes.data(), bytes.size());
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0) {
+      abort_ = AttemptEnd{Verdict::kFail, std::strerror(put < 0 ? errno : ENOSPC)};
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+    written_ += static_cast<std::uint64_t>(put);
+  }
+  Report(false);
+  return true;
+}
+
+AttemptEnd Attempt::Judge(CURLcode result, const char* errorText) {
+  if (abort_)
+    return *abort_;
+  long status = 0;
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  if (result == CURLE_OK && !bodyStarted_) {
+    if (status == 416) {
+      // Nothing past the end: done when the .part already holds it all.
+      const ContentRange range = ParseContentRange(contentRange_);
+      if (range.size && *range.size == offset_ && offset_ > 0)
+        return {Verdict::kComplete, {}};
+      return {Verdict::kStartOver, "HTTP 416"};
+    }
+    if (status >= 400)
+      return {status >= 500 ? Verdict::kRetry : Verdict::kFailDiscard,
+              "HTTP " + std::to_string(status)};
+    if (offset_ == 0 || status != 206)
+      return {Verdict::kFailDiscard, "not audio"};  // an empty body
+  }
+  switch (result) {
+    case CURLE_OK:
+      return {Verdict::kComplete, {}};
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_OUT_OF_MEMORY:
+      return {Verdict::kFail, errorText[0] != '\0' ? errorText : curl_easy_strerror(result)};
+    default:
+      return {Verdict::kRetry, errorText[0] != '\0' ? errorText : curl_easy_strerror(result)};
+  }
+}
+
+void Attempt::Report(bool force) {
+  const auto now = Clock::now();
+  if (!progress_ || (!force && now - lastReport_ < kProgressEvery))
+    return;
+  lastReport_ = now;
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  const double speed = seconds > 0 ? static_cast<double>(written_ - offset_) / seconds : 0;
+  progress_(written_, total_, speed);
+}
+
+// Returns false when `stop` fired during the pause.
+bool PauseBeforeRetry(std::chrono::milliseconds pause, const std::stop_token& stop) {
+  std::mutex mutex;
+  std::condition_variable_any never;
+  std::unique_lock lock(mutex);
+  never.wait_for(lock, stop, pause, [] { return false; });
+  return !stop.stop_requested();
+}
+
+}  // namespace
+
+namespace {
+
+// Room for the tag ahead of the song (see TagRoom): written into a new
+// .part when tags are wanted, recognised in one a run before left.
+std::optional<std::uint64_t> PrepareBase(int fd, bool tags) {
+  const off_t size = lseek(fd, 0, SEEK_END);
+  if (size < 0)
+    return std::nullopt;
+  if (size > 0) {
+    std::string head(kTagRoomBytes, '\0');
+    const bool room = pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+                      head == TagRoom();
+    return room ? kTagRoomBytes : 0;
+  }
+  if (!tags)
+    return 0;
+  const std::string room = TagRoom();
+  if (write(fd, room.data(), room.size()) != static_cast<ssize_t>(room.size()))
+    return std::nullopt;
+  return kTagRoomBytes;
+}
+
+PartOutcome FetchWithRetries(int fd, std::uint64_t base, const std::string& requestAddress,
+                             const DownloadOptions& options, const PartProgress& progress,
+                             const std::stop_token& stop, bool& discard) {
+  int failures = 0;
+  for (;;) {
+    const off_t size = lseek(fd, 0, SEEK_END);
+    if (size < 0)
+      return {PartOutcome::kFailed, std::strerror(errno)};
+    const auto held = static_cast<std::uint64_t>(size);
+    Attempt attempt(fd, base, held > base ? held - base : 0, progress);
+    const AttemptEnd end = attempt.Run(requestAddress, options, stop);
+    if (stop.stop_requested())
+      return {PartOutcome::kStopped, {}};
+    switch (end.verdict) {
+      case Verdict::kComplete:
+        return {PartOutcome::kComplete, {}};
+      case Verdict::kFail:
+        return {PartOutcome::kFailed, end.error};
+      case Verdict::kFailDiscard:
+        discard = true;
+        return {PartOutcome::kFailed, end.error};
+      case Verdict::kStartOver:
+        if (ftruncate(fd, static_cast<off_t>(base)) != 0)
+          return {PartOutcome::kFailed, std::strerror(errno)};
+        // A server that keeps refusing ranges must not loop for ever.
+        if (++failures > options.retries + 1)
+          return {PartOutcome::kFailed, end.error};
+        continue;
+      case Verdict::kRetry:
+        if (++failures > options.retries)
+          return {PartOutcome::kFailed, end.error};
+        if (!PauseBeforeRetry(options.retryPause * failures, stop))
+          return {PartOutcome::kStopped, {}};
+        continue;
+    }
+  }
+}
+
+}  // namespace
+
+PartOutcome FetchIntoPart(const std::string& requestAddress, const std::filesystem::path& part,
+                          const DownloadOptions& options, const PartProgress& progress,
+                          std::stop_token stop) {
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (options.continueParts ? 0 : O_TRUNC);
+  const FileDescriptor file(open(part.c_str(), flags, 0644));
+  if (file.get() < 0)
+    return {PartOutcome::kFailed, std::strerror(errno)};
+  const std::optional<std::uint64_t> base = PrepareBase(file.get(), options.tags);
+  if (!base)
+    return {PartOutcome::kFailed, std::strerror(errno)};
+
+  bool discard = false;
+  const PartOutcome outcome =
+      FetchWithRetries(file.get(), *base, requestAddress, options, progress, stop, discard);
+  // Bytes that are not the song's, or none of the song at all, are not worth
+  // keeping for the next run.
+  const off_t size = lseek(file.get(), 0, SEEK_END);
+  if (outcome.kind == PartOutcome::kFailed && (discard || size <= static_cast<off_t>(*base))) {
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+  }
+  return outcome;
+}
+
+}  // namespace melo::download

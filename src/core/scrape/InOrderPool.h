@@ -1,0 +1,81 @@
+#pragma once
+// Work on a list, up to `jobs` items at a time, with the results handed to
+// the caller one by one in list order, on the caller's thread: whatever
+// `jobs` is, the caller sees exactly what one item after another would give.
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace melo::scrape {
+
+// `work(index, stop)` runs on the pool's threads and returns a Result;
+// `handle(index, result)` runs on the caller's thread. Returns false when
+// `stop` fired before every result was handed out; none is handed out after
+// that.
+template <typename Result, typename Work, typename Handle>
+bool RunInOrder(std::size_t count, int jobs, std::stop_token stop, Work work, Handle handle) {
+  const std::size_t workers = std::min<std::size_t>(std::max(jobs, 1), count);
+  if (workers <= 1) {
+    for (std::size_t i = 0; i < count; ++i) {
+      Result result = work(i, stop);
+      if (stop.stop_requested())
+        return false;
+      handle(i, result);
+    }
+    return !stop.stop_requested();
+  }
+
+  std::mutex mutex;
+  std::condition_variable_any ready;
+  std::vector<std::optional<Result>> slots(count);
+  std::atomic<std::size_t> next{0};
+  // The pool stops with the caller's token and when this function returns,
+  // whichever comes first.
+  std::stop_source poolStop;
+  std::stop_callback forward(stop, [&] { poolStop.request_stop(); });
+  // Destroyed before the pool: on every way out, a throwing handler
+  // included, the pool is told to stop before it is joined.
+  struct StopOnExit {
+    std::stop_source& source;
+    ~StopOnExit() { source.request_stop(); }
+  };
+  std::vector<std::jthread> pool;
+  pool.reserve(workers);
+  for (std::size_t w = 0; w < workers; ++w) {
+    pool.emplace_back([&, token = poolStop.get_token()] {
+      for (std::size_t i = next++; i < count && !token.stop_requested(); i = next++) {
+        Result result = work(i, token);
+        {
+          std::lock_guard lock(mutex);
+          slots[i] = std::move(result);
+        }
+        ready.notify_all();
+      }
+    });
+  }
+  const StopOnExit stopPool{poolStop};
+
+  for (std::size_t i = 0; i < count; ++i) {
+    std::optional<Result> result;
+    {
+      std::unique_lock lock(mutex);
+      if (!ready.wait(lock, stop, [&] { return slots[i].has_value(); }))
+        return false;
+      result = std::exchange(slots[i], std::nullopt);
+    }
+    if (stop.stop_requested())
+      return false;
+    handle(i, *result);
+  }
+  return true;
+}
+
+}  // namespace melo::scrape

@@ -1,0 +1,72 @@
+// Singer and title are hostile page text: every name stays in the folder and
+// fits the file system.
+
+#include <gtest/gtest.h>
+
+#include "core/download/Download.h"
+#include "core/download/FileNames.h"
+#include "core/text/Gbk.h"
+
+namespace melo::download {
+namespace {
+
+struct NameCase {
+  const char* name;
+  std::string singer;  // UTF-8
+  std::string title;
+  std::string expected;
+  bool windows = false;
+  std::string nameTemplate = "{singer} - {title}.mp3";
+};
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i)
+    out += text;
+  return out;
+}
+
+const std::string kLongCjk = Repeat("歌", 200);
+// 250 bytes leave room for ".part"; "歌手 - " is 9 bytes, ".mp3" 4: 237
+// bytes of title, cut back to 79 whole characters.
+const std::string kCutCjk = Repeat("歌", 79);
+
+void PrintTo(const NameCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class FileNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(FileNameTest, GivesTheSafeName) {
+  const NameCase& c = GetParam();
+  DownloadOptions options;
+  options.windowsNames = c.windows;
+  options.nameTemplate = c.nameTemplate;
+  const scrape::SongRecord song{text::Utf8ToGbk(c.singer), text::Utf8ToGbk(c.title), "", "", ""};
+  const std::string name = FileNameFor(song, options);
+  EXPECT_EQ(name, c.expected);
+  EXPECT_LE(name.size() + kPartSuffix.size(), kMaxNameBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostileText, FileNameTest,
+    ::testing::Values(
+        NameCase{"Plain", "林晚风", "晚风里的信", "林晚风 - 晚风里的信.mp3"},
+        NameCase{"Slashes", "AC/DC", "a/../../b", "AC_DC - a_.._.._b.mp3"},
+        NameCase{"DotsOnly", "..", ".", "_ - _.mp3"},
+        NameCase{"ControlBytes",
+                 "a\x01"
+                 "b",
+                 "x\ty\x7f", "a_b - x_y_.mp3"},
+        NameCase{"BlanksAndTrailingDots", "  Singer ", "Title... ", "Singer - Title.mp3"},
+        NameCase{"Empty", "", "", "_ - _.mp3"},
+        NameCase{"LongCjkCutAtCharacter", "歌手", kLongCjk, "歌手 - " + kCutCjk + ".mp3"},
+        NameCase{"WindowsCharacters", "a:b", "why?<\"*|>\\", "a_b - why_______.mp3", true},
+        NameCase{"WindowsCharactersKeptOnLinux", "a:b", "why?", "a:b - why?.mp3"},
+        NameCase{"TemplateCannotClimbOut", "s", "t", ".._s_t.mp3", false,
+                 "../{singer}/{title}.{ext}"},
+        NameCase{"TemplateOnlyDots", "s", "t", "_", false, ".."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace melo::download
