@@ -1,9 +1,13 @@
 // `melodrift` as a user runs it: exit codes, what goes to stdout and stderr.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -44,6 +48,51 @@ CliRun Melodrift(const std::string& args) {
     out.append(buffer, n);
   const int status = pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile(errPath)};
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+// Runs melodrift with `args`, presses Ctrl-C once its first row is out, and
+// collects the rest.
+CliRun InterruptAfterFirstRow(std::vector<std::string> args) {
+  int out[2];
+  int err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+    return {-1, "", "no pipe"};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  args.insert(args.begin(), MELODRIFT_BIN);
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, MELODRIFT_BIN, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  CliRun run{-1, "", ""};
+  if (spawned == 0) {
+    for (char c; run.out.find('\n') == std::string::npos && read(out[0], &c, 1) == 1;)
+      run.out += c;
+    kill(pid, SIGINT);
+    run.out += ReadAll(out[0]);
+    run.err = ReadAll(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  close(out[0]);
+  close(err[0]);
+  return run;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -137,9 +186,51 @@ TEST_F(CliTest, SearchBySinger) {
   EXPECT_TRUE(row.contains("singerLink"));
 }
 
+// --site, --demo and --json belong to the program, before or after the
+// command's name.
+TEST_F(CliTest, ProgramOptionsGoBeforeOrAfterTheCommand) {
+  const std::string url = SongUrl("2244436");
+  const CliRun before = Melodrift(Site() + "--json parse " + url);
+  ASSERT_EQ(before.exitCode, 0);
+  for (const std::string& args :
+       {"parse " + url + " --json " + Site(), "parse --json " + Site() + url,
+        "--json parse " + url + " " + Site()}) {
+    SCOPED_TRACE(args);
+    const CliRun after = Melodrift(args);
+    EXPECT_EQ(after.exitCode, 0);
+    EXPECT_EQ(after.out, before.out);
+    EXPECT_EQ(after.err, before.err);
+  }
+}
+
+// Ctrl-C ends a run with the text its stop button writes, and exit code 130.
+TEST_F(CliTest, CtrlCEndsWithTheStopText) {
+  melo::bundled::BundledSiteOptions slow;
+  slow.latencyMs = 100;  // so that the first row is far from the last
+  melo::bundled::BundledSite site(slow);
+  const struct {
+    std::vector<std::string> args;
+    const char* lastStatus;
+  } cases[] = {
+      {{"crawl", "chart", "--jobs", "1"}, "已停止解析"},
+      {{"search", "song", "e", "--jobs", "1"}, "已停止"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--site", site.Host()});
+    const CliRun run = InterruptAfterFirstRow(args);
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    ASSERT_FALSE(Lines(run.err).empty());
+    EXPECT_EQ(Lines(run.err).back(), c.lastStatus);
+    EXPECT_LT(Lines(run.out).size(), 20u);
+  }
+}
+
 TEST_F(CliTest, UsageErrorsExitTwo) {
-  for (const char* args : {"", "frobnicate", "parse", "crawl", "search song",
-                           "--site a --demo parse x", "crawl chart --jobs 0"}) {
+  for (const char* args :
+       {"", "frobnicate", "parse", "crawl", "search song", "--site a --demo parse x",
+        "parse x --site a --demo", "crawl chart --jobs 0"}) {
     EXPECT_EQ(Melodrift(args).exitCode, 2) << args;
   }
 }

@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
   CLI::App app{"melodrift: turns the site's song pages into songs"};
   app.set_version_flag("--version", "v1.5");
   app.require_subcommand(1);
+  // The program-wide options below work after the subcommand's name too
+  // (`melodrift crawl chart --json`); subcommands inherit this.
+  app.fallthrough();
 
   std::string siteHost;
   bool demo = false;
