@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "app/SiteSetup.h"
 #include "app/cli/Commands.h"
@@ -48,14 +49,21 @@ int main(int argc, char** argv) {
   cli::RegisterCheckUpdateCommand(app, context);
   cli::RegisterPlayCommand(app, context);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : kUsageExit;
-  } catch (const std::exception& e) {
-    std::cerr << "melodrift: " << e.what() << '\n';
-    return 1;
-  }
-  return context.exitCode;
+  // Page reads keep their connections open in caches of the thread that made
+  // them. The command runs on a thread of its own, whose end closes them, so
+  // that the bundled site then stops without waiting for them to go idle.
+  int exitCode = 0;
+  std::jthread([&] {
+    try {
+      app.parse(argc, argv);
+      exitCode = context.exitCode;
+    } catch (const CLI::ParseError& e) {
+      const int code = app.exit(e);
+      exitCode = code == 0 ? 0 : kUsageExit;
+    } catch (const std::exception& e) {
+      std::cerr << "melodrift: " << e.what() << '\n';
+      exitCode = 1;
+    }
+  }).join();
+  return exitCode;
 }
