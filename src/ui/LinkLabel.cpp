@@ -27,13 +27,14 @@ LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent
 }
 
 bool LinkLabel::eventFilter(QObject* watched, QEvent* event) {
-  // The release goes to whichever widget of this window took the press.
-  if (event->type() == QEvent::MouseButtonRelease && watched->isWidgetType() &&
-      static_cast<QWidget*>(watched)->window() == window()) {
+  // The release goes to whichever widget of this window took the press. Only
+  // its first delivery is spontaneous: the copies that bubble up to that
+  // widget's parents are not, so one release opens the link once.
+  if (event->type() == QEvent::MouseButtonRelease && event->spontaneous() &&
+      watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == window()) {
     const auto* release = static_cast<QMouseEvent*>(event);
-    if (release->button() == Qt::LeftButton && release->timestamp() != lastRelease_ &&
-        isVisible() && rect().contains(mapFromGlobal(release->globalPosition().toPoint()))) {
-      lastRelease_ = release->timestamp();
+    if (release->button() == Qt::LeftButton && isVisible() &&
+        rect().contains(mapFromGlobal(release->globalPosition().toPoint()))) {
       emit activated();
     }
   }

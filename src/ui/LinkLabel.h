@@ -21,11 +21,6 @@ class LinkLabel : public QLabel {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
-
- private:
-  // A release that bubbles up to the pressed widget's parents passes the
-  // filter once per parent; one release opens the link once.
-  quint64 lastRelease_ = 0;
 };
 
 // Grows `link` to its whole text along its line of the dialog: to the right
