@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Usage: [MELO_BUILD_DIR=build/x] bench/exit/run.sh
+# How long `melodrift parse` of one demo song takes from start to exit: with
+# the bundled site started and stopped in-process, and, for reference, against
+# a site already running elsewhere. Goal: the in-process run within half the
+# 0.2 s limit.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+runs="${RUNS:-5}"
+
+if [ -z "${MELO_BUILD_DIR:-}" ]; then
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench --target melodrift melodrift-site >/dev/null
+fi
+bin="${MELO_BUILD_DIR:-build/bench}/src"
+port=$((20000 + RANDOM % 20000))
+"$bin/site/melodrift-site" --port "$port" >/dev/null &
+site_pid=$!
+trap 'kill $site_pid 2>/dev/null' EXIT
+for _ in $(seq 50); do curl -s -o /dev/null "http://localhost:$port/" && break; sleep 0.1; done
+
+best() {  # best wall time of $runs runs of the command, in seconds
+  local best=""
+  for _ in $(seq "$runs"); do
+    local start end t
+    start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N)
+    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
+    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
+  done
+  echo "$best"
+}
+
+# The bundled site prefers port 47580; a song page on it is the start song.
+bundled=$(best "$bin/app/melodrift" parse "http://localhost:47580/song/2244436/")
+external=$(best "$bin/app/melodrift" --site "localhost:$port" parse \
+  "http://localhost:$port/song/2244436/")
+awk -v a="$bundled" -v b="$external" 'BEGIN {
+  printf "parse, bundled site:  %5.3f s   ratio to the 0.2 s limit %.2f (goal <= 0.5)\n", a, a / 0.2
+  printf "parse, running site:  %5.3f s   (reference: no site to start or stop)\n", b
+}'
