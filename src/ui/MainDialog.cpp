@@ -44,12 +44,13 @@ constexpr int kControlGap = 3;
 constexpr int kPlayStateLabel = 1015;
 constexpr int kPositionSlider = 1011;
 
-// A replaced text shows from its start, however long it is.
+// A replaced text shows from its start, however long it is; the same text
+// again leaves the line as the user left it.
 void ShowFromStart(QLineEdit& edit, const QString& text) {
   if (edit.text() != text) {
     edit.setText(text);
+    edit.setCursorPosition(0);
   }
-  edit.setCursorPosition(0);
 }
 
 // Remembers a control's own focus policy while it lies outside the window.

@@ -67,7 +67,7 @@ void CMainDialog::OnOK() {
   auto* ok = Control<QPushButton>(1);
   // Qt would pass the focus of a disabled button on to the URL box, with its
   // whole text selected; the window itself holds it until OK is back.
-  okHadFocus_ = ok->hasFocus();
+  okHadFocus_ = focusWidget() == ok;
   if (okHadFocus_) {
     setFocus(Qt::OtherFocusReason);
   }
