@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   // The program-wide options below work after the subcommand's name too
   // (`melodrift crawl chart --json`); subcommands inherit this.
   app.fallthrough();
+  app.footer("--site, --demo and --json may also follow the command's name.");
 
   std::string siteHost;
   bool demo = false;
