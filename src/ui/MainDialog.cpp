@@ -113,6 +113,12 @@ void CMainDialog::WidenRowCounter() {
   QRect place = counter->geometry();
   place.setWidth(counter->fontMetrics().horizontalAdvance(kWidestRowCount) +
                  2 * kLineEditTextMargin + 2);
+  // Its number stands on the line of the "Sum:" label built just before it.
+  const QObjectList& built = children();
+  const qsizetype at = built.indexOf(counter);
+  if (const auto* sum = at > 0 ? qobject_cast<QWidget*>(built[at - 1]) : nullptr) {
+    place.moveCenter({place.center().x(), sum->geometry().center().y()});
+  }
   counter->setGeometry(place);
   // The play state text moves right as far, and the slider after it gives
   // up as much of its left end.
