@@ -28,16 +28,7 @@ config_seq=$(mktemp)
 } >"$config_seq"
 echo "song pages: $(($(grep -c '^url' "$config_seq") - 1))"
 
-best() {  # best wall time of $runs runs of the command, in seconds
-  local best=""
-  for _ in $(seq "$runs"); do
-    local start end t
-    start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N)
-    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
-    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
-  done
-  echo "$best"
-}
+source bench/best-time.sh
 
 crawl1=$(best "$bin/app/melodrift" --site "localhost:$port" crawl chart --jobs 1)
 crawl8=$(best "$bin/app/melodrift" --site "localhost:$port" crawl chart --jobs 8)

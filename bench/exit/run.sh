@@ -19,16 +19,7 @@ site_pid=$!
 trap 'kill $site_pid 2>/dev/null' EXIT
 for _ in $(seq 50); do curl -s -o /dev/null "http://localhost:$port/" && break; sleep 0.1; done
 
-best() {  # best wall time of $runs runs of the command, in seconds
-  local best=""
-  for _ in $(seq "$runs"); do
-    local start end t
-    start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N)
-    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
-    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
-  done
-  echo "$best"
-}
+source bench/best-time.sh
 
 # The bundled site prefers port 47580; a song page on it is the start song.
 bundled=$(best "$bin/app/melodrift" parse "http://localhost:47580/song/2244436/")
