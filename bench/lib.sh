@@ -1,5 +1,5 @@
 # What the benchmark scripts share; sourced from the repository's root.
-runs="${RUNS:-3}"
+runs="${RUNS:-${runs:-3}}"
 bin=build/bench/src
 
 build_programs() {

@@ -49,6 +49,7 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
   BuildControls(*this, dialogTemplate, AboutFields());
   setFixedSize(DialogUnitsToPixels(dialogTemplate.width),
                DialogUnitsToPixels(dialogTemplate.height));
+  FitLinkToItsText(*Control<LinkLabel>(kLinkLabelId));
 
   connect(Control<QPushButton>(1), &QPushButton::clicked, this, &QDialog::accept);
   connect(Control<QPushButton>(kCheckButtonId), &QPushButton::clicked, this,

@@ -84,6 +84,7 @@ QWidget* MakeControl(QWidget& dialog, const ControlTemplate& control, const QStr
       auto* label = new QLabel(&dialog);
       const QRect place = PixelRect(control);
       label->setPixmap(ProgramIcon().pixmap(place.size()));
+      label->setAccessibleName(QStringLiteral("MeloDriftDown"));
       return label;
     }
   }

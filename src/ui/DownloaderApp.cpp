@@ -2,6 +2,10 @@
 
 #include <QFile>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <memory>
 
 #include "ui/ControlBuilder.h"
 #include "ui/MainDialog.h"
@@ -19,9 +23,20 @@ QString SkinData() {
   return QString::fromUtf8(skin.readAll());
 }
 
+// Qt's own texts (standard buttons, the edit boxes' menus) in the program's
+// language, whatever the desktop's; the program's own texts need none.
+void LoadQtTranslations(QApplication& app) {
+  auto translator = std::make_unique<QTranslator>(&app);
+  if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                       QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    app.installTranslator(translator.release());
+  }
+}
+
 }  // namespace
 
 void ApplyProgramLook(QApplication& app) {
+  LoadQtTranslations(app);
   QFont font(QStringLiteral("Noto Sans CJK SC"), kTemplateFontPoints);
   font.setStyleHint(QFont::SansSerif);
   app.setFont(font);

@@ -16,9 +16,10 @@ class CDownloaderApp : public QApplication {
   int RunMainDialog();
 };
 
-// The 9-point CJK font the dialog templates are laid out for, and the skin
-// (a style sheet from the program's resources). Without the skin the plain
-// platform look shows and nothing else changes.
+// The 9-point CJK font the dialog templates are laid out for, Qt's own texts
+// in Simplified Chinese, and the skin (a style sheet from the program's
+// resources). Without the skin the plain platform look shows, without the
+// translations Qt's English; nothing else changes.
 void ApplyProgramLook(QApplication& app);
 
 }  // namespace melo::ui

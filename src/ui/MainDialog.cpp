@@ -7,6 +7,8 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
+#include <QVariant>
+#include <utility>
 
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
@@ -23,6 +25,37 @@ constexpr int kCountTickMs = 1000;
 // The ids whose clicks are window commands; the rest of the controls only
 // hold state.
 constexpr int kCommandButtons[] = {1, 1004, 1007, 1010, 1014, 1017, 1019, 1020, 1021};
+
+// What screen readers call the controls that show no caption of their own;
+// buttons and labels are known by their texts.
+constexpr std::pair<int, const char*> kAccessibleNames[] = {
+    {1000, "URL"},        {1003, "状态"},     {1008, "歌曲列表"}, {1009, "歌曲数"},
+    {1011, "播放进度"},   {1012, "总时长"},   {1013, "已播放"},   {1015, "播放状态"},
+    {1018, "搜索关键字"}, {1025, "歌手列表"},
+};
+
+// The row counter holds this many digits whole; the template's field holds
+// only two.
+const QString kWidestRowCount = QStringLiteral("999999");
+// QLineEdit keeps this many pixels free on either side of its text.
+constexpr int kLineEditTextMargin = 2;
+constexpr int kControlGap = 3;
+
+// To the right of the row counter, on its line.
+constexpr int kPlayStateLabel = 1015;
+constexpr int kPositionSlider = 1011;
+
+// A replaced text shows from its start, however long it is; the same text
+// again leaves the line as the user left it.
+void ShowFromStart(QLineEdit& edit, const QString& text) {
+  if (edit.text() != text) {
+    edit.setText(text);
+    edit.setCursorPosition(0);
+  }
+}
+
+// Remembers a control's own focus policy while it lies outside the window.
+constexpr char kFocusPolicyOutside[] = "meloFocusPolicy";
 
 }  // namespace
 
@@ -41,6 +74,10 @@ void CMainDialog::BuildWindow() {
   slider->setRange(1, 1000);
   slider->setEnabled(false);
   Control<QPushButton>(1014)->setEnabled(false);
+  for (const auto& [id, name] : kAccessibleNames) {
+    Control(id)->setAccessibleName(QString::fromUtf8(name));
+  }
+  WidenRowCounter();
   SetClientWidth(kNarrowClientWidth);
   ConnectControls();
 
@@ -68,15 +105,61 @@ void CMainDialog::ConnectControls() {
 }
 
 void CMainDialog::RefreshRowCount() {
-  Control<QLineEdit>(1009)->setText(QString::number(songList_->RowCount()));
+  ShowFromStart(*Control<QLineEdit>(1009), QString::number(songList_->RowCount()));
+}
+
+void CMainDialog::WidenRowCounter() {
+  auto* counter = Control<QLineEdit>(1009);
+  QRect place = counter->geometry();
+  place.setWidth(counter->fontMetrics().horizontalAdvance(kWidestRowCount) +
+                 2 * kLineEditTextMargin + 2);
+  // Its number stands on the line of the "Sum:" label built just before it.
+  const QObjectList& built = children();
+  const qsizetype at = built.indexOf(counter);
+  if (const auto* sum = at > 0 ? qobject_cast<QWidget*>(built[at - 1]) : nullptr) {
+    place.moveCenter({place.center().x(), sum->geometry().center().y()});
+  }
+  counter->setGeometry(place);
+  // The play state text moves right as far, and the slider after it gives
+  // up as much of its left end.
+  QWidget* state = Control(kPlayStateLabel);
+  const int shift = place.right() + kControlGap - state->x();
+  if (shift <= 0) {
+    return;
+  }
+  state->move(state->x() + shift, state->y());
+  QWidget* slider = Control(kPositionSlider);
+  slider->setGeometry(slider->geometry().adjusted(shift, 0, 0, 0));
 }
 
 void CMainDialog::SetClientWidth(int width) {
   setFixedSize(width, kClientHeight);
+  TakeOutsideControlsOffTheTabChain();
+}
+
+// The search panel lies beyond the window's right edge while it is closed:
+// its controls leave the Tab chain then, so the focus never goes out of sight.
+void CMainDialog::TakeOutsideControlsOffTheTabChain() {
+  bool focusLeftTheWindow = false;
+  for (QWidget* control : findChildren<QWidget*>()) {
+    const bool outside = control->mapTo(this, QPoint(0, 0)).x() >= width();
+    const QVariant ownPolicy = control->property(kFocusPolicyOutside);
+    if (outside && !ownPolicy.isValid() && control->focusPolicy() != Qt::NoFocus) {
+      control->setProperty(kFocusPolicyOutside, static_cast<int>(control->focusPolicy()));
+      control->setFocusPolicy(Qt::NoFocus);
+      focusLeftTheWindow = focusLeftTheWindow || control->hasFocus();
+    } else if (!outside && ownPolicy.isValid()) {
+      control->setFocusPolicy(static_cast<Qt::FocusPolicy>(ownPolicy.toInt()));
+      control->setProperty(kFocusPolicyOutside, QVariant());
+    }
+  }
+  if (focusLeftTheWindow) {
+    focusNextChild();
+  }
 }
 
 void CMainDialog::SetStatus(const std::string& gbk) {
-  Control<QLineEdit>(1003)->setText(QString::fromStdString(text::GbkToUtf8(gbk)));
+  ShowFromStart(*Control<QLineEdit>(1003), QString::fromStdString(text::GbkToUtf8(gbk)));
 }
 
 void CMainDialog::AppendSongRow(const scrape::SongRecord& record) {

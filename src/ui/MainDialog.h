@@ -74,7 +74,9 @@ class CMainDialog : public QDialog, public RunEventSink {
   void BuildWindow();
   void ConnectControls();
   void RefreshRowCount();
+  void WidenRowCounter();
   void SetClientWidth(int width);
+  void TakeOutsideControlsOffTheTabChain();
 
   // Row commands and menus, in MainDialogCommands.cpp.
   void OnOK();
@@ -122,6 +124,8 @@ class CMainDialog : public QDialog, public RunEventSink {
   QTimer* countTicker_ = nullptr;
   RunBoard runs_{*this, *this};
   std::optional<RunId> addLinkRun_;
+  // OK had the focus when it was disabled: it gets it back when it returns.
+  bool okHadFocus_ = false;
   std::optional<RunId> searchRun_;
   // Mirrors the radio buttons so a search reads its mode without waiting on
   // the window's thread (which may be joining that very search).

@@ -75,6 +75,12 @@ void CMainDialog::OnOK() {
     return;
   }
   auto* ok = Control<QPushButton>(1);
+  // Qt would pass the focus of a disabled button on to the URL box, with its
+  // whole text selected; the window itself holds it until OK is back.
+  okHadFocus_ = focusWidget() == ok;
+  if (okHadFocus_) {
+    setFocus(Qt::OtherFocusReason);
+  }
   ok->setEnabled(false);
   const std::string address = text::Utf8ToGbk(Control<QLineEdit>(1000)->text().toStdString());
   const RunId id = runs_.Start(RunKind::kAddLink,

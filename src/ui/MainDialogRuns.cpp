@@ -3,6 +3,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <utility>
 
 #include "core/scrape/StatusTexts.h"
 #include "core/text/Gbk.h"
@@ -46,7 +47,12 @@ void CMainDialog::ApplyRunEvent(RunId runId, const RunEvent& event) {
 void CMainDialog::OnRunThreadEnded(RunId runId) {
   if (addLinkRun_ == runId) {
     addLinkRun_.reset();
-    Control<QPushButton>(1)->setEnabled(true);
+    auto* ok = Control<QPushButton>(1);
+    ok->setEnabled(true);
+    // Unless the user has put the focus somewhere else meanwhile.
+    if (std::exchange(okHadFocus_, false) && focusWidget() == this) {
+      ok->setFocus(Qt::OtherFocusReason);
+    }
   }
   if (searchRun_ == runId) {
     // Ended without its last report (it cannot, but the caption must not

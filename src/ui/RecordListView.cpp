@@ -41,6 +41,9 @@ RecordListView::RecordListView(std::span<const ColumnTemplate> columns, bool mul
   setHeaderLabels(headings);
   header()->setStretchLastSection(false);
   header()->setSectionsMovable(false);
+  // A right click on a heading has nothing to offer, and must not reach the
+  // window's own menu either.
+  header()->setContextMenuPolicy(Qt::PreventContextMenu);
   for (int c = 0; c < columnCount(); ++c) {
     const ColumnTemplate& column = columns[static_cast<std::size_t>(c)];
     headerItem()->setTextAlignment(c, column.centred ? Qt::AlignCenter : Qt::AlignLeft);

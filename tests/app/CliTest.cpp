@@ -31,20 +31,27 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-// Runs melodrift with `args` (already shell-quoted where needed).
-CliRun Melodrift(const std::string& args) {
-  // ctest runs the cases in parallel: each gets a stderr file of its own.
-  const std::string errPath = ::testing::TempDir() + "cli_stderr_" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                              ".txt";
-  const std::string command = std::string(MELODRIFT_BIN) + " " + args + " 2>" + errPath;
+// Runs melodrift with `args` (already shell-quoted where needed); with
+// `ctrlC`, sends it SIGINT once its first row is out, as Ctrl-C would.
+CliRun Melodrift(const std::string& args, bool ctrlC = false) {
+  // ctest runs the cases in parallel: each gets files of its own.
+  const std::string files = ::testing::TempDir() + "cli_" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string command = std::string(MELODRIFT_BIN) + " " + args + " 2>" + files + ".err";
+  if (ctrlC) {
+    const std::string out = files + ".out";
+    command =
+        ": >" + out + "; " + command + " >" + out + " & p=$!; until [ -s " + out +
+        " ] || ! kill -0 $p 2>/dev/null; do sleep 0.01; done; kill -INT $p; wait $p; s=$?; cat " +
+        out + "; exit $s";
+  }
   FILE* pipe = popen(command.c_str(), "r");
   std::string out;
   char buffer[4096];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
     out.append(buffer, n);
   const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile(errPath)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile(files + ".err")};
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -138,11 +145,50 @@ TEST_F(CliTest, SearchBySinger) {
   EXPECT_TRUE(row.contains("singerLink"));
 }
 
+// --site, --demo and --json belong to the program, before or after the
+// command's name.
+TEST_F(CliTest, ProgramOptionsGoBeforeOrAfterTheCommand) {
+  const std::string url = SongUrl("2244436");
+  const CliRun before = Melodrift(Site() + "--json parse " + url);
+  ASSERT_EQ(before.exitCode, 0);
+  for (const std::string& args :
+       {"parse " + url + " --json " + Site(), "parse --json " + Site() + url,
+        "--json parse " + url + " " + Site()}) {
+    SCOPED_TRACE(args);
+    const CliRun after = Melodrift(args);
+    EXPECT_EQ(after.exitCode, 0);
+    EXPECT_EQ(after.out, before.out);
+    EXPECT_EQ(after.err, before.err);
+  }
+}
+
+// Ctrl-C ends a run with the text its stop button writes, and exit code 130.
+TEST_F(CliTest, CtrlCEndsWithTheStopText) {
+  melo::bundled::BundledSiteOptions slow;
+  slow.latencyMs = 100;  // so that the first row is far from the last
+  melo::bundled::BundledSite site(slow);
+  const struct {
+    std::string args;
+    const char* lastStatus;
+  } cases[] = {
+      {"crawl chart --jobs 1", "已停止解析"},
+      {"search song e --jobs 1", "已停止"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun run = Melodrift(c.args + " --site " + site.Host(), true);
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    ASSERT_FALSE(Lines(run.err).empty());
+    EXPECT_EQ(Lines(run.err).back(), c.lastStatus);
+    EXPECT_LT(Lines(run.out).size(), 20u);
+  }
+}
+
 TEST_F(CliTest, UsageErrorsExitTwo) {
   for (const char* args :
        {"", "frobnicate", "parse", "crawl", "search song", "--site a --demo parse x",
-        "crawl chart --jobs 0", "download", "download --id3v2-version 5 -",
-        "download --limit-rate fast -", "download --jobs 0 -"}) {
+        "parse x --site a --demo", "crawl chart --jobs 0", "download",
+        "download --id3v2-version 5 -", "download --limit-rate fast -", "download --jobs 0 -"}) {
     EXPECT_EQ(Melodrift(args).exitCode, 2) << args;
   }
 }

@@ -32,8 +32,8 @@ std::vector<SeenBox> CheckForUpdate(QMessageBox::StandardButton answer, std::siz
 
 using AboutBoxTest = DialogFixture;
 
-// The window menu opens the box; its link opens the home page on a click.
-TEST_F(AboutBoxTest, WindowMenuOpensTheBoxWithItsTextsAndLink) {
+// The window menu opens the box, with its texts.
+TEST_F(AboutBoxTest, WindowMenuOpensTheBoxWithItsTexts) {
   QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 60),
                           dialog_->mapToGlobal(QPoint(300, 60)));
   QCoreApplication::sendEvent(dialog_.get(), &event);
@@ -60,11 +60,58 @@ TEST_F(AboutBoxTest, WindowMenuOpensTheBoxWithItsTextsAndLink) {
                                 Q("注:如有不能下载或者其它不正常情况请联系我")}));
   EXPECT_EQ(box->Control<QPushButton>(1)->text(), Q("确定"));
   EXPECT_EQ(box->Control<QPushButton>(1007)->text(), Q("检查更新"));
+}
 
-  UrlRecorder urls;
-  QTest::mouseClick(box->Control<LinkLabel>(1006), Qt::LeftButton);
-  EXPECT_EQ(urls.opened,
-            std::vector<QByteArray>{QByteArray::fromStdString(Base() + "melodriftdown/")});
+// The link as drawn: the whole address in blue, its underline and its
+// descenders inside the label, clear of the button beside it.
+TEST_F(AboutBoxTest, LinkShowsItsWholeAddressUnderlined) {
+  CAboutDialog box(dialog_.get());
+  box.show();
+  auto* link = box.Control<LinkLabel>(1006);
+  const Ink ink = InkOf(*link, IsBlue);
+  EXPECT_GE(ink.box.width(), link->fontMetrics().tightBoundingRect(link->text()).width() - 1);
+  EXPECT_GE(ink.widestRow, ink.box.width() * 9 / 10);  // the underline
+  EXPECT_GT(ink.box.top(), 0);
+  EXPECT_LT(ink.box.bottom(), link->height() - 1);
+  EXPECT_LT(ink.box.right(), link->width() - 1);
+  EXPECT_FALSE(link->geometry().intersects(box.Control(1007)->geometry()));
+}
+
+// The link opens on a left release over it, wherever the press was.
+TEST_F(AboutBoxTest, LinkOpensOnAReleaseOverIt) {
+  CAboutDialog box(dialog_.get());
+  box.show();
+  auto* link = box.Control<LinkLabel>(1006);
+  const QPoint onLink = link->geometry().center();
+  const QPoint background(3, box.height() - 3);
+  const QPoint onButton = box.Control(1007)->geometry().center();
+  QPoint onText;  // a label that leaves the release to the box
+  for (const QLabel* label : box.findChildren<QLabel*>()) {
+    if (label->text() == Q("Blog:")) {
+      onText = label->geometry().center();
+    }
+  }
+  const struct {
+    QPoint press, release;
+    Qt::MouseButton button;
+    bool opens;
+  } cases[] = {
+      {onLink, onLink, Qt::LeftButton, true},   {background, onLink, Qt::LeftButton, true},
+      {onButton, onLink, Qt::LeftButton, true}, {onLink, background, Qt::LeftButton, false},
+      {onLink, onLink, Qt::RightButton, false},
+  };
+  for (const auto& c : cases) {
+    UrlRecorder urls;
+    QTest::mousePress(box.windowHandle(), c.button, {}, c.press);
+    QTest::mouseRelease(box.windowHandle(), c.button, {}, c.release);
+    Settle();
+    EXPECT_EQ(urls.opened,
+              c.opens
+                  ? std::vector<QByteArray>{QByteArray::fromStdString(Base() + "melodriftdown/")}
+                  : std::vector<QByteArray>{})
+        << c.press.x() << "," << c.press.y() << " -> " << c.release.x() << "," << c.release.y();
+    ASSERT_TRUE(WaitUntil([&] { return box.Control(1007)->isEnabled(); }));
+  }
 }
 
 TEST(UpdateCheckTest, EveryAnswerOfTheUpdatePage) {
@@ -109,6 +156,8 @@ TEST(UpdateCheckTest, EveryAnswerOfTheUpdatePage) {
       EXPECT_FALSE(seen[0].text.isEmpty());
       EXPECT_TRUE(c.siteDown || seen[0].text == Q(c.text)) << seen[0].text.toStdString();
       EXPECT_EQ(seen[0].icon, c.siteDown ? QMessageBox::Critical : QMessageBox::Warning);
+      EXPECT_EQ(seen[0].buttons, c.answer == QMessageBox::Ok ? QStringList{Q("确定")}
+                                                             : QStringList({Q("是"), Q("否")}));
     }
     const std::string download =
         site::SiteBase() + "melodriftdown/download/melodriftdown-v1.6.zip?from=update&v=1.6";

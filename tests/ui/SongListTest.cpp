@@ -83,6 +83,23 @@ TEST_F(SongListTest, EnterInTheUrlBoxAddsAndKeepsTheWindowOpen) {
   EXPECT_EQ(Songs().RowCount(), 1);
 }
 
+// The OK the user pressed gets the focus back once the parse is over; the
+// address in the URL box is never selected for the next key to replace.
+TEST_F(SongListTest, OkKeepsTheAddressUnselectedAndTakesTheFocusBack) {
+  ASSERT_TRUE(Activate(*dialog_));
+  auto* ok = Control<QPushButton>(1);
+  auto* url = Control<QLineEdit>(1000);
+  ok->setFocus();
+  QTest::keyClick(ok, Qt::Key_Space);
+  EXPECT_FALSE(ok->isEnabled());
+  EXPECT_FALSE(url->hasFocus());
+  EXPECT_FALSE(url->hasSelectedText());
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Songs().RowCount(), 1);
+  EXPECT_TRUE(ok->hasFocus());
+  EXPECT_FALSE(url->hasSelectedText());
+}
+
 // The menu needs a mark, not a row under the pointer; its delete and the
 // command reach the same row, and a wrong row number deletes nothing.
 TEST_F(SongListTest, MenuDeleteAndClear) {

@@ -1,10 +1,14 @@
 // The main window as it opens.
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QHeaderView>
 #include <QRadioButton>
 #include <QSlider>
+#include <set>
 
 #include "UiTestSupport.h"
+#include "ui/Menus.h"
 
 namespace melo::ui::testing {
 namespace {
@@ -20,6 +24,10 @@ TEST_F(StartUpTest, WindowTextsAndPlaces) {
   EXPECT_EQ(Control<QLineEdit>(1000)->text().toStdString(), Base() + "song/2244436/");
   EXPECT_EQ(Status(), QString());
   EXPECT_TRUE(Control<QLineEdit>(1003)->isReadOnly());
+  // Qt's own texts speak the program's language too.
+  const std::unique_ptr<QMenu> menu(Control<QLineEdit>(1000)->createStandardContextMenu());
+  ASSERT_FALSE(menu->actions().isEmpty());
+  EXPECT_TRUE(menu->actions()[0]->text().startsWith(Q("撤消(&U)")));
   EXPECT_EQ(Control<QLineEdit>(1009)->text(), Q("0"));
   EXPECT_FALSE(Control<QSlider>(1011)->isEnabled());
   // The search panel starts beyond the narrow window.
@@ -72,6 +80,107 @@ TEST_F(StartUpTest, ListsHaveTheirColumns) {
   EXPECT_EQ(Songs().selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(Singers().selectionMode(), QAbstractItemView::ExtendedSelection);
   EXPECT_EQ(Songs().selectionBehavior(), QAbstractItemView::SelectRows);
+}
+
+// What is drawn: the whole count, however many rows (the cursor of a
+// freshly set text sits at its end, the worst case for a narrow field).
+TEST_F(StartUpTest, RowCounterShowsTheWholeNumber) {
+  auto* counter = Control<QLineEdit>(1009);
+  for (const char* count : {"100", "1000", "999999"}) {
+    SCOPED_TRACE(count);
+    counter->setText(Q(count));
+    const Ink ink = InkOf(*counter, IsDark);
+    // "00" of a cut "100" is a third narrower; anti-aliased edges are not.
+    EXPECT_GE(ink.box.width(), counter->fontMetrics().tightBoundingRect(Q(count)).width() - 3);
+    EXPECT_GT(ink.box.left(), 0);
+    EXPECT_LT(ink.box.right(), counter->width() - 1);
+  }
+  // Nothing beside it is covered.
+  for (const int id : {1015, 1011}) {
+    EXPECT_FALSE(counter->geometry().intersects(Control(id)->geometry())) << id;
+  }
+}
+
+// A text wider than the line shows from its start: its left end looks as
+// the same start alone does.
+TEST_F(StartUpTest, StatusLineShowsALongTextFromItsStart) {
+  auto* status = Control<QLineEdit>(1003);
+  const std::string start = "http://localhost/";
+  dialog_->SetStatus(start + std::string(200, 'x') + Gbk("   解析失败"));
+  const QImage whole = status->grab().toImage();
+  dialog_->SetStatus(start);
+  const QImage alone = status->grab().toImage();
+  const int shown = status->fontMetrics().horizontalAdvance(QString::fromStdString(start));
+  EXPECT_EQ(whole.copy(0, 0, shown, whole.height()), alone.copy(0, 0, shown, alone.height()));
+}
+
+// Tab visits only controls the user can see: the search panel's while it is
+// open, none of them while it lies beyond the window's edge.
+TEST_F(StartUpTest, TabStaysInsideTheWindow) {
+  ASSERT_TRUE(Activate(*dialog_));
+  for (const bool panelOpen : {false, true, false}) {
+    SCOPED_TRACE(panelOpen);
+    if (panelOpen != (dialog_->width() == kWideClientWidth)) {
+      dialog_->OnCommand(kSearchPanelCommand);
+    }
+    Control(1)->setFocus();
+    std::set<QWidget*> visited;
+    for (int step = 0; step < 30; ++step) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QWidget* focus = QApplication::focusWidget();
+      ASSERT_NE(focus, nullptr);
+      const QRect place(focus->mapTo(dialog_.get(), QPoint(0, 0)), focus->size());
+      EXPECT_TRUE(dialog_->rect().contains(place)) << focus->objectName().toStdString();
+      visited.insert(focus);
+    }
+    EXPECT_EQ(visited.contains(Control(1018)), panelOpen);
+    EXPECT_TRUE(visited.contains(Control(1000)));
+  }
+}
+
+TEST_F(StartUpTest, EveryControlHasANameForScreenReaders) {
+  const auto name = [](QWidget* widget) {
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+  };
+  const struct {
+    int id;
+    const char* name;
+  } cases[] = {
+      {1000, "URL"},      {1003, "状态"},     {1008, "歌曲列表"},   {1009, "歌曲数"},
+      {1011, "播放进度"}, {1015, "播放状态"}, {1018, "搜索关键字"}, {1025, "歌手列表"},
+      {1, "确定"},        {1014, "■"},        {1022, "歌曲"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(name(Control(c.id)), Q(c.name)) << c.id;
+  }
+  for (QWidget* control : dialog_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (!control->objectName().isEmpty()) {
+      EXPECT_FALSE(name(control).isEmpty()) << control->objectName().toStdString();
+    }
+  }
+}
+
+// A right click on a heading brings up nothing; on the window's background
+// the window menu, so the clicks do reach the window.
+TEST_F(StartUpTest, RightClickOnAHeadingShowsNoMenu) {
+  Songs().SetSelectionMark(Songs().AppendRow({"a", "b"}));
+  const auto rightClick = [this](QWidget* where, QPoint at) {
+    QTest::mouseClick(dialog_->windowHandle(), Qt::RightButton, {},
+                      where->mapTo(dialog_.get(), at));
+    Settle();
+    QMenu* menu = dialog_->findChild<QMenu*>();
+    if (menu == nullptr) {
+      return QString();
+    }
+    const QString shown = menu->isVisible() ? menu->objectName() : QString();
+    menu->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return shown;
+  };
+  EXPECT_EQ(rightClick(Songs().header()->viewport(), QPoint(20, 5)), QString());
+  dialog_->OnCommand(kSearchPanelCommand);
+  EXPECT_EQ(rightClick(Singers().header()->viewport(), QPoint(20, 5)), QString());
+  EXPECT_EQ(rightClick(dialog_.get(), QPoint(4, 100)), QStringLiteral("101"));
 }
 
 }  // namespace

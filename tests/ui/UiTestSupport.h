@@ -6,13 +6,16 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,6 +51,40 @@ inline QStringList ActionTexts(const QMenu& menu) {
   return texts;
 }
 
+// Where a widget, as drawn, holds pixels that `isInk` picks: their bounding
+// box, and the most of them on any one row (an underline fills its row).
+struct Ink {
+  QRect box;
+  int widestRow = 0;
+};
+inline Ink InkOf(QWidget& widget, const std::function<bool(QColor)>& isInk) {
+  const QImage image = widget.grab().toImage();
+  Ink ink;
+  for (int y = 0; y < image.height(); ++y) {
+    int row = 0;
+    for (int x = 0; x < image.width(); ++x) {
+      if (isInk(image.pixelColor(x, y))) {
+        ink.box |= QRect(x, y, 1, 1);
+        ++row;
+      }
+    }
+    ink.widestRow = std::max(ink.widestRow, row);
+  }
+  return ink;
+}
+inline bool IsDark(QColor c) {
+  return c.alpha() > 64 && c.lightness() < 160;
+}
+inline bool IsBlue(QColor c) {
+  return c.blue() > c.red() + 64 && c.blue() > c.green() + 64;
+}
+
+// Gives the window the keyboard, as a user's click on it would.
+inline bool Activate(QWidget& window) {
+  window.activateWindow();
+  return QTest::qWaitForWindowActive(&window);
+}
+
 inline QString Q(const char* utf8) {
   return QString::fromUtf8(utf8);
 }
@@ -79,6 +116,7 @@ struct SeenBox {
   QString title;
   QString text;
   QMessageBox::Icon icon;
+  QStringList buttons;  // as shown, without their shortcut marks
 };
 
 // Records each message box that comes up and closes it with `answer`.
@@ -100,7 +138,11 @@ class MessageBoxWatcher : public QObject {
         continue;
       }
       handled_.append(box);
-      seen.push_back({box->windowTitle(), box->text(), box->icon()});
+      QStringList buttons;
+      for (const QAbstractButton* button : box->buttons()) {
+        buttons << QString(button->text()).remove(QRegularExpression(QStringLiteral("\\(&.\\)|&")));
+      }
+      seen.push_back({box->windowTitle(), box->text(), box->icon(), buttons});
       if (QAbstractButton* button = box->button(answer_)) {
         button->click();
       } else {

@@ -148,12 +148,16 @@ InterruptStop::~InterruptStop() {
   std::signal(SIGTERM, SIG_DFL);
 }
 
-int RunOnConsole(bool json, const std::function<void(scrape::RunReporter&, std::stop_token)>& run) {
+int RunOnConsole(bool json, const std::string& stoppedText,
+                 const std::function<void(scrape::RunReporter&, std::stop_token)>& run) {
   InterruptStop interrupt;
   ConsoleReporter reporter(std::cout, std::cerr, json, StderrIsTerminal());
   run(reporter, interrupt.Token());
-  if (interrupt.Interrupted())
+  if (interrupt.Interrupted()) {
+    if (!stoppedText.empty())
+      reporter.Status(stoppedText);
     return kInterruptedExit;
+  }
   return reporter.SawFailure() ? 1 : 0;
 }
 

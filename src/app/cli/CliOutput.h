@@ -67,9 +67,11 @@ class InterruptStop {
 inline constexpr int kInterruptedExit = 130;
 
 // Runs one crawl or search on the console, with progress on a terminal and
-// Ctrl-C as its stop. Exit code: 0, 1 when any failure was reported, 130
-// when interrupted.
-int RunOnConsole(bool json, const std::function<void(scrape::RunReporter&, std::stop_token)>& run);
+// Ctrl-C as its stop, after which `stoppedText` (GBK; none when empty) is the
+// last status, as the window's stop buttons write it. Exit code: 0, 1 when
+// any failure was reported, 130 when interrupted.
+int RunOnConsole(bool json, const std::string& stoppedText,
+                 const std::function<void(scrape::RunReporter&, std::stop_token)>& run);
 
 // Whether stderr is a terminal (progress is shown only there).
 bool StderrIsTerminal();

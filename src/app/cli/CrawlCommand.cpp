@@ -4,6 +4,7 @@
 #include "app/cli/CliOutput.h"
 #include "app/cli/Commands.h"
 #include "core/scrape/ListCrawl.h"
+#include "core/scrape/StatusTexts.h"
 #include "core/text/Gbk.h"
 
 namespace melo::cli {
@@ -48,9 +49,10 @@ void RegisterCrawlCommand(CLI::App& app, CliContext& context) {
   command->callback([&context, options] {
     context.EnsureSite();
     const scrape::CrawlRequest request = RequestFor(*options);
-    context.exitCode = RunOnConsole(context.json, [&](auto& reporter, std::stop_token stop) {
-      scrape::RunListCrawl(request, reporter, stop);
-    });
+    context.exitCode = RunOnConsole(context.json, scrape::texts::kCrawlStopped,
+                                    [&](auto& reporter, std::stop_token stop) {
+                                      scrape::RunListCrawl(request, reporter, stop);
+                                    });
   });
 }
 

@@ -15,7 +15,7 @@ void RegisterParseCommand(CLI::App& app, CliContext& context) {
     context.EnsureSite();
     // Every failed parse ends in a failure text, so the run's exit code says
     // whether all addresses parsed.
-    context.exitCode = RunOnConsole(context.json, [&](auto& reporter, std::stop_token stop) {
+    context.exitCode = RunOnConsole(context.json, {}, [&](auto& reporter, std::stop_token stop) {
       for (const std::string& address : *addresses) {
         if (stop.stop_requested())
           return;

@@ -4,6 +4,7 @@
 #include "app/cli/CliOutput.h"
 #include "app/cli/Commands.h"
 #include "core/scrape/SiteSearch.h"
+#include "core/scrape/StatusTexts.h"
 #include "core/text/Gbk.h"
 
 namespace melo::cli {
@@ -35,9 +36,10 @@ void RegisterSearchCommand(CLI::App& app, CliContext& context) {
     const auto mode =
         options->mode == "song" ? scrape::SearchMode::kSong : scrape::SearchMode::kSinger;
     request.readMode = [mode] { return mode; };
-    context.exitCode = RunOnConsole(context.json, [&](auto& reporter, std::stop_token stop) {
-      scrape::RunSiteSearch(request, reporter, stop);
-    });
+    context.exitCode = RunOnConsole(context.json, scrape::texts::kSearchStopped,
+                                    [&](auto& reporter, std::stop_token stop) {
+                                      scrape::RunSiteSearch(request, reporter, stop);
+                                    });
   });
 }
 

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "app/SiteSetup.h"
 #include "app/cli/Commands.h"
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
   CLI::App app{"melodrift: turns the site's song pages into songs"};
   app.set_version_flag("--version", "v1.5");
   app.require_subcommand(1);
+  // The program-wide options below work after the subcommand's name too
+  // (`melodrift crawl chart --json`); subcommands inherit this.
+  app.fallthrough();
+  app.footer("--site, --demo and --json may also follow the command's name.");
 
   std::string siteHost;
   bool demo = false;
@@ -46,14 +51,21 @@ int main(int argc, char** argv) {
   cli::RegisterPlayCommand(app, context);
   cli::RegisterDownloadCommand(app, context);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : kUsageExit;
-  } catch (const std::exception& e) {
-    std::cerr << "melodrift: " << e.what() << '\n';
-    return 1;
-  }
-  return context.exitCode;
+  // Page reads keep their connections open in caches of the thread that made
+  // them. The command runs on a thread of its own, whose end closes them, so
+  // that the bundled site then stops without waiting for them to go idle.
+  int exitCode = 0;
+  std::jthread([&] {
+    try {
+      app.parse(argc, argv);
+      exitCode = context.exitCode;
+    } catch (const CLI::ParseError& e) {
+      const int code = app.exit(e);
+      exitCode = code == 0 ? 0 : kUsageExit;
+    } catch (const std::exception& e) {
+      std::cerr << "melodrift: " << e.what() << '\n';
+      exitCode = 1;
+    }
+  }).join();
+  return exitCode;
 }
