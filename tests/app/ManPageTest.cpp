@@ -44,7 +44,8 @@ struct Help {
 };
 
 // The option column of the "Options:" sections ("-h,--help", "-h, --help",
-// "--site TEXT") and the first words of the "Subcommands:" section.
+// "--site TEXT"; the window's heading comes translated) and the first words
+// of the "Subcommands:" section.
 Help ReadHelp(const std::string& text) {
   Help help;
   std::istringstream in(text);
@@ -60,7 +61,7 @@ Help ReadHelp(const std::string& text) {
     }
     if (section == "Subcommands:") {
       help.commands.push_back(words.front());
-    } else if (section == "Options:") {
+    } else if (section == "Options:" || section == "选项：") {
       for (const std::string& word : words) {
         if (word.front() != '-') {
           break;
