@@ -73,8 +73,8 @@ struct BundledSite::Server {
     http.set_keep_alive_timeout(kKeepAliveSeconds);
     http.set_read_timeout(kKeepAliveSeconds);
     if (options.latencyMs > 0) {
-      http.set_pre_routing_handler([ms = options.latencyMs](const auto&, auto&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      http.set_pre_routing_handler([this](const auto&, auto&) {
+        http.Pause(std::chrono::milliseconds(options.latencyMs));
         return httplib::Server::HandlerResponse::Unhandled;
       });
     }

@@ -227,6 +227,11 @@ void ConnectionServer::Stop() {
   stop();
 }
 
+void ConnectionServer::Pause(std::chrono::milliseconds delay) const {
+  pollfd stop{.fd = stopping_.Fd(), .events = POLLIN, .revents = 0};
+  ::poll(&stop, 1, static_cast<int>(delay.count()));
+}
+
 bool ConnectionServer::process_and_close_socket(socket_t sock) {
   const int on = 1;
   setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

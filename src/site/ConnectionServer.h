@@ -12,6 +12,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -64,6 +65,8 @@ class ConnectionServer : public httplib::Server {
   // Ends listening and wakes every connection; the listening thread returns
   // once each connection has been closed. Safe before listening started.
   void Stop();
+  // Waits `delay` in a handler, or less when the server stops meanwhile.
+  void Pause(std::chrono::milliseconds delay) const;
 
  private:
   bool process_and_close_socket(socket_t sock) override;
