@@ -1,8 +1,10 @@
 #include "ui/RecordListView.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QTimer>
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
@@ -11,8 +13,18 @@
 
 namespace melo::ui {
 
+namespace {
+
+// Each announcement of new rows costs the view a layout of every row, so
+// rows that arrive in a stream are announced at most this often.
+constexpr int kAnnounceIntervalMs = 100;
+
+}  // namespace
+
 // Each row is one string holding its columns' bytes back to back, and the
 // end offset of each column: about the bytes themselves plus 50 bytes a row.
+// The view learns of appended rows a little later (see Announce); everything
+// else reads the stored rows.
 class RecordModel : public QAbstractTableModel {
  public:
   RecordModel(std::span<const ColumnTemplate> columns, QObject* parent)
@@ -21,11 +33,16 @@ class RecordModel : public QAbstractTableModel {
       headings_.push_back(QString::fromUtf8(column.heading));
       centred_.push_back(column.centred);
     }
+    announceLater_.setSingleShot(true);
+    connect(&announceLater_, &QTimer::timeout, this, &RecordModel::Announce);
+    sinceAnnounce_.start();
   }
 
+  // The rows the view knows of.
   int rowCount(const QModelIndex& parent = {}) const override {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : announced_;
   }
+  int StoredRows() const { return static_cast<int>(rows_.size()); }
   int columnCount(const QModelIndex& parent = {}) const override {
     return parent.isValid() ? 0 : static_cast<int>(headings_.size());
   }
@@ -53,8 +70,7 @@ class RecordModel : public QAbstractTableModel {
   }
 
   int Append(const std::vector<std::string>& texts) {
-    const int row = rowCount();
-    beginInsertRows({}, row, row);
+    const int row = StoredRows();
     std::string bytes;
     for (std::size_t c = 0; c < Columns(); ++c) {
       if (c < texts.size())
@@ -63,12 +79,29 @@ class RecordModel : public QAbstractTableModel {
     }
     bytes.shrink_to_fit();
     rows_.push_back(std::move(bytes));
-    endInsertRows();
+    if (announceLater_.isActive())
+      return row;
+    const qint64 sinceLast = sinceAnnounce_.elapsed();
+    if (sinceLast >= kAnnounceIntervalMs)
+      Announce();
+    else
+      announceLater_.start(static_cast<int>(kAnnounceIntervalMs - sinceLast));
     return row;
   }
 
+  // Tells the view of the rows appended since it last heard.
+  void Announce() {
+    announceLater_.stop();
+    sinceAnnounce_.restart();
+    if (announced_ == StoredRows())
+      return;
+    beginInsertRows({}, announced_, StoredRows() - 1);
+    announced_ = StoredRows();
+    endInsertRows();
+  }
+
   std::string_view Bytes(int row, int column) const {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
+    if (row < 0 || row >= StoredRows() || column < 0 || column >= columnCount())
       return {};
     const std::size_t first = static_cast<std::size_t>(row) * Columns();
     const std::size_t start = column == 0 ? 0 : ends_[first + static_cast<std::size_t>(column) - 1];
@@ -81,18 +114,22 @@ class RecordModel : public QAbstractTableModel {
   }
 
   void Remove(int row) {
+    Announce();
     beginRemoveRows({}, row, row);
     rows_.erase(rows_.begin() + row);
     const auto first =
         ends_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(row) * Columns());
     ends_.erase(first, first + static_cast<std::ptrdiff_t>(Columns()));
+    --announced_;
     endRemoveRows();
   }
 
   void Clear() {
     beginResetModel();
+    announceLater_.stop();
     rows_ = {};
     ends_ = {};
+    announced_ = 0;
     endResetModel();
   }
 
@@ -104,6 +141,9 @@ class RecordModel : public QAbstractTableModel {
   std::vector<bool> centred_;
   std::vector<std::string> rows_;
   std::vector<std::uint32_t> ends_;  // columnCount() a row
+  int announced_ = 0;
+  QTimer announceLater_;
+  QElapsedTimer sinceAnnounce_;
 };
 
 RecordListView::RecordListView(std::span<const ColumnTemplate> columns, bool multiSelect,
@@ -140,7 +180,7 @@ int RecordListView::AppendRow(const std::vector<std::string>& gbkTexts) {
 }
 
 int RecordListView::RowCount() const {
-  return records_->rowCount();
+  return records_->StoredRows();
 }
 
 int RecordListView::ColumnCount() const {
@@ -165,6 +205,7 @@ int RecordListView::SelectionMark() const {
 
 void RecordListView::SetSelectionMark(int row) {
   if (row >= 0 && row < RowCount()) {
+    records_->Announce();
     setCurrentIndex(records_->index(row, 0));
   }
 }

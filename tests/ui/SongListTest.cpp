@@ -87,6 +87,8 @@ TEST_F(SongListTest, EnterInTheUrlBoxAddsAndKeepsTheWindowOpen) {
 // command reach the same row, and a wrong row number deletes nothing.
 TEST_F(SongListTest, MenuDeleteAndClear) {
   FillRows(5);
+  // Rows that come in a stream reach the view together, a moment later.
+  EXPECT_TRUE(WaitUntil([&] { return Songs().model()->rowCount() == 5; }));
   EXPECT_EQ(RightClickSongList(), nullptr);
   dialog_->OnCommand(kDeleteSongCommand);  // no mark
   Songs().DeleteRow(5);
