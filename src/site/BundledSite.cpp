@@ -99,6 +99,7 @@ struct BundledSite::Server {
       throw std::runtime_error("bundled site: cannot listen on " + std::string(kLoopback) + ":" +
                                std::to_string(options.port));
     }
+    http.AcceptManyAtOnce();
     site = std::make_unique<SiteContext>(SiteContext{.host = "localhost:" + std::to_string(port),
                                                      .catalogue = DemoCatalogue(),
                                                      .chartSize = options.chartSize,

@@ -227,6 +227,10 @@ void ConnectionServer::Stop() {
   stop();
 }
 
+void ConnectionServer::AcceptManyAtOnce() {
+  ::listen(svr_sock_, SOMAXCONN);
+}
+
 void ConnectionServer::Pause(std::chrono::milliseconds delay) const {
   pollfd stop{.fd = stopping_.Fd(), .events = POLLIN, .revents = 0};
   ::poll(&stop, 1, static_cast<int>(delay.count()));

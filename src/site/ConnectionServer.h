@@ -65,6 +65,10 @@ class ConnectionServer : public httplib::Server {
   // Ends listening and wakes every connection; the listening thread returns
   // once each connection has been closed. Safe before listening started.
   void Stop();
+  // Call after binding: the library listens with a backlog of 5, so a
+  // client opening eight connections at once lost SYNs and waited 1 s to
+  // retry them.
+  void AcceptManyAtOnce();
   // Waits `delay` in a handler, or less when the server stops meanwhile.
   void Pause(std::chrono::milliseconds delay) const;
 
