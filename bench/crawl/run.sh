@@ -12,8 +12,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 songs="${SONGS:-200}"
 runs="${RUNS:-3}"
-bin=build/bench/src
-plain=build/bench/bench/crawl/plain_site
+build="${BUILD_DIR:-build/bench}"  # another build of the same targets, for comparison
+bin=$build/src
+plain=$build/bench/crawl/plain_site
 work=$(mktemp -d)
 server_pid=""
 trap 'if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
