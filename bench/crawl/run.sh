@@ -1,38 +1,96 @@
 #!/usr/bin/env bash
-# Crawls a 200-song chart from the bundled site (20 ms before each answer)
-# with --jobs 1 and --jobs 8, against curl fetching the same list page and
-# song pages one after another and with --parallel --parallel-max 8.
-# Goals: jobs 1 within 1.2x of sequential curl, jobs 8 within 1.5x of
-# parallel curl.
+# Crawls a 200-song chart with --jobs 1 and --jobs 8 from the bundled site and
+# from plain_site (the same pages behind a plain loopback server of the
+# benchmark's own), each with no added latency and with 20 ms before every
+# answer, and fetches the same pages with curl, one after another and with
+# --parallel --parallel-max 8. Compares each crawl with curl and with the
+# limit the latency sets (songs x latency / jobs, plus the list page).
+# Expects the bench preset built (bench/run.sh does that); prints one line a
+# measurement: name, value, unit, reference, reference value, goal (the
+# largest ratio that meets it; - for a figure shown for comparison).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 songs="${SONGS:-200}"
-latency="${LATENCY_MS:-20}"
 . bench/lib.sh
+build="${BUILD_DIR:-build/bench}"  # another build of the same targets, for comparison
+bin=$build/src
+plain=$build/bench/crawl/plain_site
+work=$(mktemp -d)
+server_pid=""
+trap 'if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
 
-build_programs
-port=$((20000 + RANDOM % 20000))
-"$bin/site/melodrift-site" --port "$port" --latency-ms "$latency" --chart-size "$songs" >/dev/null &
-site_pid=$!
-trap 'kill $site_pid 2>/dev/null; rm -f "$config_seq"' EXIT
-wait_for_site "$port"
-
-chart="http://localhost:$port/music/chart"
-config_seq=$(mktemp)
-{
-  echo "url = \"$chart\""; echo "output = /dev/null"
-  "$bin/app/melodrift" --site "localhost:$port" crawl chart --jobs 8 2>/dev/null | cut -f5 |
-    while read -r song; do echo "url = \"$song\""; echo "output = /dev/null"; done
-} >"$config_seq"
-echo "song pages: $(($(grep -c '^url' "$config_seq") - 1))"
-
-crawl1=$(best "$bin/app/melodrift" --site "localhost:$port" crawl chart --jobs 1)
-crawl8=$(best "$bin/app/melodrift" --site "localhost:$port" crawl chart --jobs 8)
-curl1=$(best curl -s -K "$config_seq")
-curl8=$(best curl -s --parallel --parallel-max 8 -K "$config_seq")
-report() {
-  awk -v n="$1" -v a="$2" -v m="$3" -v b="$4" -v goal="$5" \
-    'BEGIN { printf "%-16s %6.2f s   %-16s %6.2f s   ratio %.2f (goal <= %s)\n", n, a, m, b, a / b, goal }'
+row() { # name value unit reference reference-value goal
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$@"
 }
-report "crawl --jobs 1:" "$crawl1" "curl sequential:" "$curl1" 1.2
-report "crawl --jobs 8:" "$crawl8" "curl parallel 8:" "$curl8" 1.5
+
+start_server() { # kind latency; sets host and server_pid
+  local kind=$1 latency=$2
+  if [ "$kind" = site ]; then
+    "$bin/site/melodrift-site" --port 0 --latency-ms "$latency" --chart-size "$songs" \
+      >"$work/out" &
+  else
+    "$plain" "$latency" "$songs" >"$work/out" &
+  fi
+  server_pid=$!
+  for _ in $(seq 100); do [ -s "$work/out" ] && break; sleep 0.05; done
+  if [ "$kind" = site ]; then
+    host=$(sed -n 's|listening on http://\(.*\)/|\1|p' "$work/out")
+  else
+    host="localhost:$(cat "$work/out")"
+  fi
+}
+
+stop_server() {
+  kill "$server_pid"
+  wait "$server_pid" 2>/dev/null || true
+  server_pid=""
+}
+
+measure() { # kind latency
+  local kind=$1 latency=$2 name
+  name="$([ "$kind" = site ] && echo "bundled site" || echo "plain server"), $latency ms"
+  start_server "$kind" "$latency"
+  local crawl=("$bin/app/melodrift" --site "$host" crawl chart)
+  {
+    echo "url = \"http://$host/music/chart\""
+    echo "output = /dev/null"
+    "${crawl[@]}" --jobs 8 2>/dev/null | cut -f5 |
+      while read -r song; do
+        echo "url = \"$song\""
+        echo "output = /dev/null"
+      done
+  } >"$work/pages"
+  local jobs1 jobs8 curl1 curl8
+  jobs1=$(best "${crawl[@]}" --jobs 1)
+  jobs8=$(best "${crawl[@]}" --jobs 8)
+  curl1=$(best curl -s -K "$work/pages")
+  curl8=$(best curl -s --parallel --parallel-max 8 -K "$work/pages")
+  stop_server
+  # Goals: those of the bundled site; the plain server's figures show what
+  # the program reaches when the server is not in the way.
+  local curl_goal=- jobs_goal=-
+  if [ "$kind" = site ]; then
+    curl_goal=1.2
+    jobs_goal=1.0
+  fi
+  row "crawl --jobs 1 ($name)" "$jobs1" s "curl one after another" "$curl1" -
+  row "crawl --jobs 8 ($name)" "$jobs8" s "curl --parallel-max 8" "$curl8" "$curl_goal"
+  row "crawl --jobs 8 ($name)" "$jobs8" s "crawl --jobs 1" "$jobs1" "$jobs_goal"
+  if [ "$latency" -gt 0 ]; then
+    row "crawl --jobs 1 ($name)" "$jobs1" s "limit (songs+1) x latency" \
+      "$(awk -v n="$songs" -v l="$latency" 'BEGIN { print (n + 1) * l / 1000 }')" 1.1
+    row "crawl --jobs 8 ($name)" "$jobs8" s "limit songs x latency / 8 + latency" \
+      "$(awk -v n="$songs" -v l="$latency" 'BEGIN { print (n * l / 8 + l) / 1000 }')" 1.2
+  fi
+  eval "last_jobs1_${kind}=$jobs1"
+}
+
+for latency in 0 20; do
+  measure plain "$latency"
+  measure site "$latency"
+  if [ "$latency" -eq 0 ]; then
+    # The issue's goal: 0.3 s against 0.12 s from a plain server.
+    row "crawl --jobs 1 (bundled site, 0 ms)" "$last_jobs1_site" s "crawl --jobs 1 (plain server)" \
+      "$last_jobs1_plain" 2.5
+  fi
+done

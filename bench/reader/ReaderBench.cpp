@@ -48,6 +48,11 @@ class PageServer {
     server_.stop();
   }
   std::string Address() const { return "http://127.0.0.1:" + std::to_string(port_) + "/page"; }
+  // What ReadToEnd(true) gives: the page without its line ends.
+  std::size_t TextBytes() const {
+    return page_.size() - static_cast<std::size_t>(std::count(page_.begin(), page_.end(), '\r') +
+                                                   std::count(page_.begin(), page_.end(), '\n'));
+  }
 
  private:
   std::string page_;
@@ -66,7 +71,10 @@ void BM_PageReaderReadToEnd(benchmark::State& state) {
   for (auto _ : state) {
     melo::net::PageReader reader;
     reader.Open(address);
-    benchmark::DoNotOptimize(reader.ReadToEnd(true));
+    const std::string text = reader.ReadToEnd(true);
+    if (text.size() != Server().TextBytes())
+      state.SkipWithError("wrong page text");
+    benchmark::DoNotOptimize(text.data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPageBytes));
 }

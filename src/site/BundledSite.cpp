@@ -9,19 +9,16 @@
 #include <thread>
 
 #include "site/Catalogue.h"
+#include "site/ConnectionServer.h"
 #include "site/RecordedPages.h"
 #include "site/Router.h"
 
 namespace melo::bundled {
 namespace {
 
-// Every keep-alive connection holds a worker for as long as it stays open,
-// so there are enough for a crawl, a search and a playing song at once.
-constexpr size_t kWorkerThreads = 32;
 constexpr size_t kRequestsPerConnection = 1000;
-// Short, because stopping the server waits for idle connections to time out,
-// and the window must be gone within two seconds of its close box.
-constexpr time_t kKeepAliveSeconds = 1;
+// Stopping does not wait for idle connections, so they may stay a while.
+constexpr time_t kKeepAliveSeconds = 5;
 constexpr std::string_view kLoopback = "127.0.0.1";
 
 std::string_view QueryOf(std::string_view target) {
@@ -69,8 +66,6 @@ struct BundledSite::Server {
   explicit Server(BundledSiteOptions opts) : options(std::move(opts)) {}
 
   void Configure() {
-    // httplib takes ownership of the queue it is handed.
-    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     // The library's default adds SO_REUSEPORT, which would let a second site
     // share a port in use and split the requests between the two.
     http.set_socket_options([](socket_t sock) {
@@ -81,8 +76,8 @@ struct BundledSite::Server {
     http.set_keep_alive_timeout(kKeepAliveSeconds);
     http.set_read_timeout(kKeepAliveSeconds);
     if (options.latencyMs > 0) {
-      http.set_pre_routing_handler([ms = options.latencyMs](const auto&, auto&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      http.set_pre_routing_handler([this](const auto&, auto&) {
+        http.Pause(std::chrono::milliseconds(options.latencyMs));
         return httplib::Server::HandlerResponse::Unhandled;
       });
     }
@@ -107,6 +102,7 @@ struct BundledSite::Server {
       throw std::runtime_error("bundled site: cannot listen on " + std::string(kLoopback) + ":" +
                                std::to_string(options.port));
     }
+    http.AcceptManyAtOnce();
     site = std::make_unique<SiteContext>(SiteContext{.host = "localhost:" + std::to_string(port),
                                                      .catalogue = DemoCatalogue(),
                                                      .chartSize = options.chartSize,
@@ -122,13 +118,13 @@ struct BundledSite::Server {
   }
 
   void Stop() {
-    http.stop();
+    http.Stop();
     if (listener.joinable())
       listener.join();
   }
 
   BundledSiteOptions options;
-  httplib::Server http;
+  ConnectionServer http;
   int port = -1;
   std::unique_ptr<SiteContext> site;
   std::atomic<bool> listenEnded{false};

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "SiteFixture.h"
 #include "core/scrape/ListCrawl.h"
@@ -74,6 +78,29 @@ TEST(Serving, RefusesAPortInUse) {
   const BundledSite first;
   const auto samePort = OptionsWith([&](auto& o) { o.port = first.Port(); });
   EXPECT_THROW(BundledSite{samePort}, std::runtime_error);
+}
+
+// More clients than the site ever had worker threads each keep an idle
+// keep-alive connection: a new client is still answered, and the site stops
+// without waiting for any of them (stopping used to wait for each to time out).
+TEST(Serving, IdleConnectionsHoldBackNeitherClientsNorTheStop) {
+  auto site = std::make_unique<BundledSite>();
+  std::vector<std::unique_ptr<httplib::Client>> idle;
+  for (int i = 0; i < 40; ++i) {
+    idle.push_back(std::make_unique<httplib::Client>("127.0.0.1", site->Port()));
+    idle.back()->set_keep_alive(true);
+    const auto reply = idle.back()->Get("/song/2244436/");
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->status, 200);
+  }
+  httplib::Client latecomer("127.0.0.1", site->Port());
+  const auto reply = latecomer.Get("/song/2244436/");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+
+  auto stopped = std::async(std::launch::async, [&] { site.reset(); });
+  // The bound guards a hang.
+  EXPECT_EQ(stopped.wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
 TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {

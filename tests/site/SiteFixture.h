@@ -28,8 +28,7 @@ inline std::string ReadPage(const std::string& address, bool keepFirstLine = tru
   return reader.ReadToEnd(keepFirstLine);
 }
 
-// One site for the whole suite: stopping a site waits for the idle
-// connections that the reader's connection cache keeps open.
+// One site for the whole suite.
 class SiteTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { site_ = std::make_unique<BundledSite>(); }

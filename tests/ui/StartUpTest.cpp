@@ -64,11 +64,11 @@ TEST_F(StartUpTest, ListsHaveTheirColumns) {
     int width;  // 0: hidden
   };
   const auto check = [](RecordListView& list, std::vector<Column> columns) {
-    ASSERT_EQ(list.columnCount(), static_cast<int>(columns.size()));
-    for (int c = 0; c < list.columnCount(); ++c) {
+    ASSERT_EQ(list.ColumnCount(), static_cast<int>(columns.size()));
+    for (int c = 0; c < list.ColumnCount(); ++c) {
       SCOPED_TRACE(c);
       const Column& column = columns[static_cast<std::size_t>(c)];
-      EXPECT_EQ(list.headerItem()->text(c), Q(column.heading));
+      EXPECT_EQ(list.Heading(c), Q(column.heading));
       EXPECT_EQ(list.isColumnHidden(c), column.width == 0);
       EXPECT_TRUE(column.width == 0 || list.columnWidth(c) == column.width) << list.columnWidth(c);
     }

@@ -10,6 +10,10 @@ namespace {
 constexpr long kMaxRedirects = 20;
 // The curl tool's own read size: fewer, larger socket reads on big pages.
 constexpr long kReceiveBufferBytes = 100 * 1024;
+// One pump of the multi handle reads for as long as the socket has data; past
+// this many unread bytes the transfer pauses, so that a fast server does not
+// make the pending bytes grow (and be copied and faulted in) by megabytes.
+constexpr std::size_t kMaxPendingBytes = 512 * 1024;
 // Stop requests wake the poll at once; the slice only bounds how late the
 // stall check can run.
 constexpr std::chrono::milliseconds kPollSlice{100};
@@ -117,6 +121,15 @@ void PageReader::Transfer::PumpUntil(Ready ready) {
   for (;;) {
     if (stop_.stop_requested())
       throw TransferStopped();
+    if (paused_) {
+      // Hands over the bytes held back at the pause, then reads on.
+      paused_ = false;
+      const CURLcode rc = curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+      if (rc != CURLE_OK)
+        throw InternetError(curl_easy_strerror(rc));
+      if (ready())
+        return;
+    }
     int running = 0;
     const CURLMcode rc = curl_multi_perform(multi_.get(), &running);
     if (rc != CURLM_OK)
@@ -155,9 +168,13 @@ void PageReader::Transfer::ThrowFailure() const {
 std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size_t count,
                                          void* self) {
   auto& transfer = *static_cast<Transfer*>(self);
-  transfer.pending_.append(data, size * count);
   transfer.lastByte_ = Clock::now();
   transfer.replyStarted_ = true;
+  if (transfer.Pending().size() >= kMaxPendingBytes) {
+    transfer.paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  transfer.pending_.append(data, size * count);
   return size * count;
 }
 

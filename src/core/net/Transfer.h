@@ -62,6 +62,7 @@ struct PageReader::Transfer {
   Clock::time_point lastByte_;
   bool replyStarted_ = false;
   bool redirectAnnounced_ = false;
+  bool paused_ = false;  // by OnBody, with bytes held back by curl
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;
 };

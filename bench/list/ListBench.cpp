@@ -1,0 +1,154 @@
+// The song list under load, in the real window (offscreen):
+// - 100,000 rows appended as a crawl's events arrive: posted to the window in
+//   bursts of 100, the event loop running (layout and painting included)
+//   between bursts; the window thread's CPU time and the resident memory the
+//   rows add;
+// - a 10,000-song chart crawl of the bundled site filling the list, with the
+//   longest pause of the window's event loop meanwhile (the lateness of a
+//   5 ms timer).
+// Prints one line per measurement: name, value, limit, goal (ratio), unit.
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+
+#include "core/site/Site.h"
+#include "core/text/Gbk.h"
+#include "site/BundledSite.h"
+#include "ui/DownloaderApp.h"
+#include "ui/MainDialog.h"
+#include "ui/Menus.h"
+#include "ui/RecordListView.h"
+
+namespace {
+
+constexpr int kAppendedRows = 100'000;
+constexpr int kBurst = 100;
+constexpr int kCrawledSongs = 10'000;
+constexpr int kTickMs = 5;
+
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double ResidentMegabytes() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0;
+  long resident = 0;
+  statm >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+void Report(const char* name, double value, double limit, const char* unit) {
+  std::printf("%s\t%.3f\t%.3f\t%s\n", name, value, limit, unit);
+}
+
+// A song row shaped like the site's: GBK singer and title, quoted MP3
+// address, singer and song addresses; every row different.
+melo::scrape::SongRecord Row(int n) {
+  static const std::string singer = melo::text::Utf8ToGbk("林晚风");
+  static const std::string title = melo::text::Utf8ToGbk("晚风里的信 第");
+  const std::string id = std::to_string(2'000'000 + n);
+  melo::scrape::SongRecord record;
+  record.singer = singer + std::to_string(n % 97);
+  record.title = title + id;
+  record.downloadLink = "\"http://localhost:47580/cache/mp3/" + id + "/" + record.title + ".mp3\"";
+  record.singerLink = "http://www.localhost:47580/singer/" + std::to_string(n % 97) + "/";
+  record.songLink = "http://www.localhost:47580/song/" + id + "//";
+  return record;
+}
+
+void Settle() {
+  for (int i = 0; i < 5; ++i)
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void MeasureAppends() {
+  melo::ui::CMainDialog dialog;
+  dialog.show();
+  Settle();
+  const double rssBefore = ResidentMegabytes();
+  const double cpuBefore = ThreadCpuSeconds();
+  for (int first = 0; first < kAppendedRows; first += kBurst) {
+    for (int n = first; n < first + kBurst; ++n) {
+      QMetaObject::invokeMethod(
+          &dialog, [&dialog, n] { dialog.AppendSongRow(Row(n)); }, Qt::QueuedConnection);
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+  // Until the view has laid out every row, and drawn them.
+  const QAbstractItemModel& shown = *dialog.SongList().model();
+  while (shown.rowCount() < kAppendedRows)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  dialog.SongList().scrollToBottom();
+  dialog.repaint();
+  const double cpu = ThreadCpuSeconds() - cpuBefore;
+  const double rss = ResidentMegabytes() - rssBefore;
+  if (dialog.SongList().RowCount() != kAppendedRows)
+    std::fprintf(stderr, "list_bench: %d rows\n", dialog.SongList().RowCount());
+  Report("100,000 rows appended: window thread busy", cpu, 1.0, "s");
+  Report("100,000 rows appended: more resident memory", rss, 100.0, "MB");
+}
+
+void MeasureCrawl() {
+  melo::ui::CMainDialog dialog;
+  dialog.show();
+  Settle();
+
+  QElapsedTimer sinceTick;
+  qint64 longestGapMs = 0;
+  QTimer ticker;
+  ticker.setTimerType(Qt::PreciseTimer);
+  ticker.setInterval(kTickMs);
+  QObject::connect(&ticker, &QTimer::timeout,
+                   [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+  QEventLoop loop;
+  QTimer watcher;
+  watcher.setInterval(20);
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (dialog.RunThreadCount() == 0)
+      loop.quit();
+  });
+  QElapsedTimer crawl;
+  crawl.start();
+  dialog.OnCommand(melo::ui::kChartCommand);
+  sinceTick.start();
+  ticker.start();
+  watcher.start();
+  loop.exec();
+  Settle();
+  if (dialog.SongList().RowCount() != kCrawledSongs)
+    std::fprintf(stderr, "list_bench: crawl listed %d songs\n", dialog.SongList().RowCount());
+  std::fprintf(stderr, "list_bench: 10,000-song crawl took %.2f s\n",
+               static_cast<double>(crawl.elapsed()) / 1000);
+  Report("10,000-song crawl: longest event-loop pause", static_cast<double>(longestGapMs - kTickMs),
+         50.0, "ms");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("MELODRIFT_AUDIO_SINK"))
+    qputenv("MELODRIFT_AUDIO_SINK", "fakesink sync=true");
+  QApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("melodriftdown"));
+  melo::ui::ApplyProgramLook(app);
+  melo::bundled::BundledSiteOptions options;
+  options.chartSize = kCrawledSongs;
+  const melo::bundled::BundledSite site(options);
+  melo::site::SetSiteHost(site.Host());
+  MeasureAppends();
+  MeasureCrawl();
+  return 0;
+}

@@ -1,0 +1,260 @@
+#include "site/ConnectionServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace melo::bundled {
+namespace {
+
+using Milliseconds = std::chrono::milliseconds;
+
+// Answers up to this size leave in one write; larger bodies follow their
+// headers directly.
+constexpr std::size_t kCoalesceBytes = 64 * 1024;
+constexpr std::size_t kReadBufferBytes = 4 * 1024;
+
+Milliseconds ToMilliseconds(time_t sec, time_t usec) {
+  return Milliseconds(sec * 1000 + usec / 1000);
+}
+
+// The library's own stream, but every wait also ends when the server stops,
+// and writes are gathered until the answer is complete.
+class ConnectionStream : public httplib::Stream {
+ public:
+  ConnectionStream(int sock, const StopEvent& stopping, Milliseconds readTimeout,
+                   Milliseconds writeTimeout)
+      : sock_(sock), stopping_(stopping), readTimeout_(readTimeout), writeTimeout_(writeTimeout) {}
+
+  // True once a request has started to arrive within `idle`.
+  bool AwaitRequest(Milliseconds idle) const { return Buffered() > 0 || Await(POLLIN, idle); }
+
+  // Sends what write() gathered.
+  bool Flush() {
+    const bool sent = SendAll(pending_.data(), pending_.size());
+    pending_.clear();
+    return sent;
+  }
+
+  bool is_readable() const override { return Buffered() > 0 || Await(POLLIN, readTimeout_); }
+  bool is_writable() const override { return Await(POLLOUT, writeTimeout_); }
+
+  ssize_t read(char* ptr, std::size_t size) override {
+    if (Buffered() == 0) {
+      if (!Flush() || !Await(POLLIN, readTimeout_))
+        return -1;
+      if (size >= kReadBufferBytes)
+        return Receive(ptr, size);
+      input_.resize(kReadBufferBytes);
+      const ssize_t got = Receive(input_.data(), input_.size());
+      input_.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+      inputUsed_ = 0;
+      if (got <= 0)
+        return got;
+    }
+    const std::size_t count = std::min(size, Buffered());
+    std::memcpy(ptr, input_.data() + inputUsed_, count);
+    inputUsed_ += count;
+    return static_cast<ssize_t>(count);
+  }
+
+  ssize_t write(const char* ptr, std::size_t size) override {
+    if (pending_.size() + size > kCoalesceBytes && !Flush())
+      return -1;
+    if (size >= kCoalesceBytes)
+      return SendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
+    pending_.append(ptr, size);
+    return static_cast<ssize_t>(size);
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    AddressOf(getpeername, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    AddressOf(getsockname, ip, port);
+  }
+  socket_t socket() const override { return sock_; }
+
+ private:
+  std::size_t Buffered() const { return input_.size() - inputUsed_; }
+
+  // True when the socket is ready for `events` within `timeout` and the
+  // server is not stopping.
+  bool Await(short events, Milliseconds timeout) const {
+    pollfd fds[] = {{.fd = sock_, .events = events, .revents = 0},
+                    {.fd = stopping_.Fd(), .events = POLLIN, .revents = 0}};
+    int ready = 0;
+    do {
+      ready = ::poll(fds, 2, static_cast<int>(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
+  }
+
+  ssize_t Receive(char* ptr, std::size_t size) const {
+    ssize_t got = 0;
+    do {
+      got = ::recv(sock_, ptr, size, 0);
+    } while (got < 0 && errno == EINTR);
+    return got;
+  }
+
+  bool SendAll(const char* data, std::size_t size) const {
+    while (size > 0) {
+      const ssize_t sent = ::send(sock_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent > 0) {
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+      } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+        return false;
+      } else if (sent < 0 && errno == EAGAIN && !Await(POLLOUT, writeTimeout_)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  template <typename Query>
+  void AddressOf(Query query, std::string& ip, int& port) const {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (query(sock_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+      const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+      inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+      port = ntohs(v4.sin_port);
+    } else if (address.ss_family == AF_INET6) {
+      const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+      inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+      port = ntohs(v6.sin6_port);
+    }
+    ip = text;
+  }
+
+  int sock_;
+  const StopEvent& stopping_;
+  Milliseconds readTimeout_;
+  Milliseconds writeTimeout_;
+  std::string input_;
+  std::size_t inputUsed_ = 0;
+  std::string pending_;
+};
+
+}  // namespace
+
+StopEvent::StopEvent() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (fd_ < 0)
+    throw std::runtime_error(std::string("bundled site: eventfd: ") + std::strerror(errno));
+}
+
+StopEvent::~StopEvent() {
+  ::close(fd_);
+}
+
+void StopEvent::Signal() const {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
+}
+
+ThreadPerTask::~ThreadPerTask() {
+  shutdown();
+}
+
+void ThreadPerTask::enqueue(std::function<void()> task) {
+  const std::lock_guard lock(mutex_);
+  tasks_.push_back(std::move(task));
+  if (tasks_.size() > idle_) {
+    // Counted idle from its start, so that the next task does not start
+    // another thread before this one has taken its task.
+    ++idle_;
+    threads_.emplace_back([this] { Work(); });
+  } else {
+    wake_.notify_one();
+  }
+}
+
+void ThreadPerTask::shutdown() {
+  std::vector<std::jthread> threads;
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+    threads.swap(threads_);
+  }
+  wake_.notify_all();
+  threads.clear();  // joins; each thread finishes the tasks still queued first
+}
+
+void ThreadPerTask::Work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+    if (tasks_.empty())
+      return;
+    std::function<void()> task = std::move(tasks_.front());
+    tasks_.pop_front();
+    --idle_;
+    lock.unlock();
+    task();
+    task = nullptr;
+    lock.lock();
+    ++idle_;
+  }
+}
+
+ConnectionServer::ConnectionServer() {
+  new_task_queue = [] { return new ThreadPerTask(); };
+}
+
+ConnectionServer::~ConnectionServer() {
+  Stop();
+}
+
+void ConnectionServer::Stop() {
+  stopping_.Signal();
+  stop();
+}
+
+void ConnectionServer::AcceptManyAtOnce() {
+  ::listen(svr_sock_, SOMAXCONN);
+}
+
+void ConnectionServer::Pause(std::chrono::milliseconds delay) const {
+  pollfd stop{.fd = stopping_.Fd(), .events = POLLIN, .revents = 0};
+  ::poll(&stop, 1, static_cast<int>(delay.count()));
+}
+
+bool ConnectionServer::process_and_close_socket(socket_t sock) {
+  const int on = 1;
+  setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  bool served = false;
+  {
+    ConnectionStream stream(sock, stopping_, ToMilliseconds(read_timeout_sec_, read_timeout_usec_),
+                            ToMilliseconds(write_timeout_sec_, write_timeout_usec_));
+    const Milliseconds idle = ToMilliseconds(keep_alive_timeout_sec_, 0);
+    for (std::size_t left = keep_alive_max_count_; left > 0 && stream.AwaitRequest(idle); --left) {
+      bool closed = false;
+      served = process_request(stream, left == 1, closed, nullptr);
+      served = stream.Flush() && served;
+      if (!served || closed)
+        break;
+    }
+  }
+  ::shutdown(sock, SHUT_RDWR);
+  ::close(sock);
+  return served;
+}
+
+}  // namespace melo::bundled
