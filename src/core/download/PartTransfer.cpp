@@ -116,6 +116,7 @@ class Attempt {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   bool StartBody(std::string_view first);
   bool Append(std::string_view bytes);
+  AttemptEnd RangeNotSatisfiable() const;
   AttemptEnd Judge(CURLcode result, const char* errorText);
   void Report(bool force);
 
@@ -235,6 +236,10 @@ std::size_t Attempt::OnBody(char* data, std::size_t size, std::size_t count, voi
 bool Attempt::StartBody(std::string_view first) {
   long status = 0;
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  if (status == 416) {
+    abort_ = RangeNotSatisfiable();  // the page that comes with it is no matter
+    return false;
+  }
   if (status >= 400) {
     abort_ = AttemptEnd{status >= 500 ? Verdict::kRetry : Verdict::kFailDiscard,
                         "HTTP " + std::to_string(status)};
@@ -294,13 +299,8 @@ AttemptEnd Attempt::Judge(CURLcode result, const char* errorText) {
   long status = 0;
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
   if (result == CURLE_OK && !bodyStarted_) {
-    if (status == 416) {
-      // Nothing past the end: done when the .part already holds it all.
-      const ContentRange range = ParseContentRange(contentRange_);
-      if (range.size && *range.size == offset_ && offset_ > 0)
-        return {Verdict::kComplete, {}};
-      return {Verdict::kStartOver, "HTTP 416"};
-    }
+    if (status == 416)
+      return RangeNotSatisfiable();
     if (status >= 400)
       return {status >= 500 ? Verdict::kRetry : Verdict::kFailDiscard,
               "HTTP " + std::to_string(status)};
@@ -318,6 +318,14 @@ AttemptEnd Attempt::Judge(CURLcode result, const char* errorText) {
     default:
       return {Verdict::kRetry, errorText[0] != '\0' ? errorText : curl_easy_strerror(result)};
   }
+}
+
+// Nothing past the end: done when the .part already holds it all.
+AttemptEnd Attempt::RangeNotSatisfiable() const {
+  const ContentRange range = ParseContentRange(contentRange_);
+  if (range.size && *range.size == offset_ && offset_ > 0)
+    return {Verdict::kComplete, {}};
+  return {Verdict::kStartOver, "HTTP 416"};
 }
 
 void Attempt::Report(bool force) {

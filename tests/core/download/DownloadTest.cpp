@@ -135,8 +135,10 @@ class SongServer {
         break;
     }
     if (from >= body_.size() && from > 0) {
-      SendAll(socket,
-              head("416 Range Not Satisfiable", 0, "Content-Range: bytes */" + size + "\r\n"));
+      // With a page of its own, as web servers send it.
+      SendAll(socket, net::testing::Reply(
+                          "<html>416</html>", "416 Range Not Satisfiable",
+                          "Content-Type: text/html\r\nContent-Range: bytes */" + size + "\r\n"));
       return;
     }
     const std::string rest = body_.substr(from);
