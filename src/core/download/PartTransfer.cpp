@@ -361,13 +361,32 @@ std::optional<std::uint64_t> PrepareBase(int fd, bool tags) {
     std::string head(kTagRoomBytes, '\0');
     const bool room = pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
                       head == TagRoom();
-    return room ? kTagRoomBytes : 0;
+    if (!room || tags)
+      return room ? kTagRoomBytes : 0;
+    // Saved as served: the room an earlier run left must not stay in front
+    // of the song, which starts over.
+    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0)
+      return std::nullopt;
+    return 0;
   }
   if (!tags)
     return 0;
   const std::string room = TagRoom();
-  if (write(fd, room.data(), room.size()) != static_cast<ssize_t>(room.size()))
-    return std::nullopt;
+  // Until the system says why a write stops short (a full disk, a size
+  // limit).
+  for (std::string_view rest = room; !rest.empty();) {
+    const ssize_t put = write(fd, rest.data(), rest.size());
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0) {
+      // Part of a room would pass for song bytes in the next run.
+      const int error = put < 0 ? errno : ENOSPC;
+      if (ftruncate(fd, 0) == 0)
+        errno = error;
+      return std::nullopt;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(put));
+  }
   return kTagRoomBytes;
 }
 
@@ -419,8 +438,14 @@ PartOutcome FetchIntoPart(const std::string& requestAddress, const std::filesyst
   if (file.get() < 0)
     return {PartOutcome::kFailed, std::strerror(errno)};
   const std::optional<std::uint64_t> base = PrepareBase(file.get(), options.tags);
-  if (!base)
-    return {PartOutcome::kFailed, std::strerror(errno)};
+  if (!base) {
+    const PartOutcome failed{PartOutcome::kFailed, std::strerror(errno)};
+    if (lseek(file.get(), 0, SEEK_END) == 0) {
+      std::error_code ignored;
+      std::filesystem::remove(part, ignored);
+    }
+    return failed;
+  }
 
   bool discard = false;
   const PartOutcome outcome =
