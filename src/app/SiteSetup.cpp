@@ -1,6 +1,7 @@
 #include "app/SiteSetup.h"
 
 #include <stdexcept>
+#include <thread>
 
 #include "core/site/Site.h"
 
@@ -14,7 +15,8 @@ constexpr int kPreferredDemoPort = 47580;
 
 }  // namespace
 
-std::unique_ptr<bundled::BundledSite> SetUpSite(const std::string& siteHost) {
+std::unique_ptr<bundled::BundledSite> SetUpSite(const std::string& siteHost,
+                                                std::chrono::milliseconds patience) {
   if (!siteHost.empty()) {
     site::SetSiteHost(siteHost);
     return nullptr;
@@ -22,10 +24,16 @@ std::unique_ptr<bundled::BundledSite> SetUpSite(const std::string& siteHost) {
   std::unique_ptr<bundled::BundledSite> server;
   bundled::BundledSiteOptions preferred;
   preferred.port = kPreferredDemoPort;
-  try {
-    server = std::make_unique<bundled::BundledSite>(preferred);
-  } catch (const std::runtime_error&) {
-    server = std::make_unique<bundled::BundledSite>();
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (!server) {
+    try {
+      server = std::make_unique<bundled::BundledSite>(preferred);
+    } catch (const std::runtime_error&) {
+      if (std::chrono::steady_clock::now() >= deadline)
+        server = std::make_unique<bundled::BundledSite>();
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
   site::SetSiteHost(server->Host());
   return server;

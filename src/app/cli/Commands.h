@@ -4,6 +4,7 @@
 // `context.EnsureSite()` before its first page read and stores its exit code
 // in `context.exitCode`.
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -18,6 +19,8 @@ struct CliContext {
   int exitCode = 0;
   // Sets the site host from --site, or starts the bundled site; idempotent.
   std::function<void()> EnsureSite = [] {};
+  // How long the bundled site waits for its usual port (see SetUpSite).
+  std::chrono::milliseconds sitePortPatience{0};
 };
 
 void RegisterParseCommand(CLI::App& app, CliContext& context);

@@ -1,8 +1,10 @@
 // `melodrift download`: song pages or listed songs onto disk.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -103,8 +105,11 @@ struct Entry {
   std::string error;
 };
 
+// `ensureSite` is called once standard input is read: the songs there may
+// name the bundled site of the run that printed them, whose port comes free
+// as that run ends (`melodrift crawl chart | melodrift download -`).
 std::vector<Entry> ReadEntries(const std::vector<std::string>& addresses, int jobs,
-                               std::stop_token stop) {
+                               const std::function<void()>& ensureSite, std::stop_token stop) {
   std::vector<Entry> entries;
   std::vector<std::string> pages;
   std::vector<std::size_t> pageEntries;
@@ -122,6 +127,7 @@ std::vector<Entry> ReadEntries(const std::vector<std::string>& addresses, int jo
       entries.push_back({std::nullopt, pages.back(), {}});
     }
   }
+  ensureSite();
   scrape::FetchSongsInOrder(
       pages, jobs, std::move(stop),
       [&](std::size_t i, const std::string& address, const scrape::ParseResult& result) {
@@ -309,10 +315,12 @@ class ConsoleDownloads final : public download::DownloadReporter {
 };
 
 int RunDownloads(const DownloadCommandOptions& command, const download::DownloadOptions& options,
-                 bool json) {
+                 CliContext& context) {
   InterruptStop interrupt;
+  if (std::ranges::find(command.addresses, "-") != command.addresses.end())
+    context.sitePortPatience = std::chrono::seconds(1);
   const std::vector<Entry> entries =
-      ReadEntries(command.addresses, command.jobs, interrupt.Token());
+      ReadEntries(command.addresses, command.jobs, context.EnsureSite, interrupt.Token());
   if (interrupt.Interrupted())
     return kInterruptedExit;
 
@@ -324,7 +332,7 @@ int RunDownloads(const DownloadCommandOptions& command, const download::Download
       songs.push_back(*entries[i].song);
     }
   }
-  ConsoleDownloads console(json, StderrIsTerminal(), entries, std::move(songEntries));
+  ConsoleDownloads console(context.json, StderrIsTerminal(), entries, std::move(songEntries));
   const bool complete = download::DownloadSongs(songs, options, console, interrupt.Token());
   if (!complete || interrupt.Interrupted())
     return kInterruptedExit;
@@ -381,7 +389,6 @@ void RegisterDownloadCommand(CLI::App& app, CliContext& context) {
   command->add_flag("--windows-filenames", options->windowsFilenames,
                     "Also replace \\ : * ? \" < > | in file names");
   command->callback([&context, options] {
-    context.EnsureSite();
     download::DownloadOptions core;
     core.folder = options->folder;
     core.nameTemplate = options->nameTemplate;
@@ -394,7 +401,7 @@ void RegisterDownloadCommand(CLI::App& app, CliContext& context) {
     core.tags = !options->noTags;
     core.id3v2Version = options->id3v2Version;
     core.windowsNames = options->windowsFilenames;
-    context.exitCode = RunDownloads(*options, core, context.json);
+    context.exitCode = RunDownloads(*options, core, context);
   });
 }
 

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   context.EnsureSite = [&] {
     if (siteSetUp)
       return;
-    bundledSite = app::SetUpSite(siteHost);
+    bundledSite = app::SetUpSite(siteHost, context.sitePortPatience);
     siteSetUp = true;
   };
 

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -64,9 +66,12 @@ class Archive {
     if (file_.empty())
       return {};
     std::lock_guard lock(mutex_);
+    errno = 0;
     std::ofstream out(file_, std::ios::app);
     out << key << '\n' << std::flush;
-    return out ? std::string() : "cannot write " + file_.string();
+    if (out)
+      return {};
+    return file_.string() + ": " + (errno != 0 ? std::strerror(errno) : "cannot write");
   }
 
  private:

@@ -64,10 +64,10 @@ std::string SanitizeField(std::string_view field, bool windowsNames) {
     safe += IsForbidden(static_cast<unsigned char>(c), windowsNames) ? kReplacement : c;
   TrimBlanks(safe);
   // "." and ".." would name the folder itself or its parent.
-  if (std::all_of(safe.begin(), safe.end(), [](char c) { return c == '.'; }))
-    return std::string(1, kReplacement);
+  const bool dotsOnly = std::all_of(safe.begin(), safe.end(), [](char c) { return c == '.'; });
   TrimTail(safe);
-  return safe;
+  // ". ." trims down to nothing, and an empty field is replaced as well.
+  return dotsOnly || safe.empty() ? std::string(1, kReplacement) : safe;
 }
 
 std::string RenderFileName(std::string_view nameTemplate, std::string_view singer,

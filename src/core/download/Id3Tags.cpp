@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 using TagLib::String;
 
 constexpr std::uint64_t kId3v1Bytes = 128;
-// WriteTaggedCopy's answer for a file system without O_TMPFILE.
-constexpr const char* kNoNamelessFiles = "no O_TMPFILE";
 
 // The new tag and where the audio sits in the downloaded file.
 struct PlacePlan {
@@ -99,16 +97,39 @@ bool CopyRange(int from, std::uint64_t start, int to, std::uint64_t bytes) {
   return true;
 }
 
-// Writes the new tag and then the audio into a file without a name, which
-// gets the target's name only once it is whole. Inserting the tag in front
-// of the download instead would move every byte of the song through a small
-// buffer a second time.
+// A file removed when it goes out of scope, unless kept.
+struct RemovedUnlessKept {
+  fs::path path;  // empty: nothing to remove
+  bool keep = false;
+  ~RemovedUnlessKept() {
+    if (!keep && !path.empty())
+      unlink(path.c_str());
+  }
+};
+
+// The file the tagged copy is written to: one without a name where the file
+// system has those; else (vfat, exFAT, NFS) `named`, which `removed` then
+// holds.
+int OpenCopy(const fs::path& folder, const fs::path& named, RemovedUnlessKept& removed) {
+  const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR))
+    return fd;
+  const int copy = open(named.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (copy >= 0)
+    removed.path = named;
+  return copy;
+}
+
+// Writes the new tag and then the audio into a file without a name (or one
+// of its own), which gets the target's name only once it is whole.
+// Inserting the tag in front of the download instead would move every byte
+// of the song through a small buffer a second time.
 std::string WriteTaggedCopy(const fs::path& part, const fs::path& target, const PlacePlan& plan) {
   const FileDescriptor source(open(part.c_str(), O_RDONLY | O_CLOEXEC));
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  const FileDescriptor copy(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
-  if (copy.get() < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
-    return kNoNamelessFiles;
+  // "NAME.mp3.tmp" fits wherever "NAME.mp3.part" does.
+  RemovedUnlessKept named;
+  const FileDescriptor copy(OpenCopy(folder, fs::path(part).replace_extension(".tmp"), named));
   struct stat partStat {};
   if (source.get() < 0 || copy.get() < 0 || fstat(source.get(), &partStat) != 0)
     return std::strerror(errno);
@@ -117,6 +138,12 @@ std::string WriteTaggedCopy(const fs::path& part, const fs::path& target, const 
   if (!WriteAll(copy.get(), plan.tag.data(), plan.tag.size()) ||
       !CopyRange(source.get(), plan.audioStart, copy.get(), plan.audioBytes))
     return std::strerror(errno);
+  if (!named.path.empty()) {
+    if (rename(named.path.c_str(), target.c_str()) != 0)
+      return std::strerror(errno);
+    named.keep = true;
+    return {};
+  }
   const std::string self = "/proc/self/fd/" + std::to_string(copy.get());
   if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     if (errno != EEXIST || unlink(target.c_str()) != 0 ||
@@ -248,13 +275,9 @@ std::string PlaceTagged(const fs::path& part, const fs::path& target, const Song
       return std::strerror(errno);
   } else if (plan) {
     const std::string failure = WriteTaggedCopy(part, target, *plan);
-    if (failure.empty()) {
+    if (failure.empty())
       fs::remove(part, error);
-      return {};
-    }
-    if (failure != kNoNamelessFiles)
-      return failure;
-    plan.reset();
+    return failure;
   }
   if (!plan) {
     TagLib::MPEG::File mp3(part.c_str());

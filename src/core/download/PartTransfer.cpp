@@ -116,6 +116,7 @@ class Attempt {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   bool StartBody(std::string_view first);
   bool Append(std::string_view bytes);
+  AttemptEnd RangeNotSatisfiable() const;
   AttemptEnd Judge(CURLcode result, const char* errorText);
   void Report(bool force);
 
@@ -235,6 +236,10 @@ std::size_t Attempt::OnBody(char* data, std::size_t size, std::size_t count, voi
 bool Attempt::StartBody(std::string_view first) {
   long status = 0;
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  if (status == 416) {
+    abort_ = RangeNotSatisfiable();  // the page that comes with it is no matter
+    return false;
+  }
   if (status >= 400) {
     abort_ = AttemptEnd{status >= 500 ? Verdict::kRetry : Verdict::kFailDiscard,
                         "HTTP " + std::to_string(status)};
@@ -294,13 +299,8 @@ AttemptEnd Attempt::Judge(CURLcode result, const char* errorText) {
   long status = 0;
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
   if (result == CURLE_OK && !bodyStarted_) {
-    if (status == 416) {
-      // Nothing past the end: done when the .part already holds it all.
-      const ContentRange range = ParseContentRange(contentRange_);
-      if (range.size && *range.size == offset_ && offset_ > 0)
-        return {Verdict::kComplete, {}};
-      return {Verdict::kStartOver, "HTTP 416"};
-    }
+    if (status == 416)
+      return RangeNotSatisfiable();
     if (status >= 400)
       return {status >= 500 ? Verdict::kRetry : Verdict::kFailDiscard,
               "HTTP " + std::to_string(status)};
@@ -318,6 +318,14 @@ AttemptEnd Attempt::Judge(CURLcode result, const char* errorText) {
     default:
       return {Verdict::kRetry, errorText[0] != '\0' ? errorText : curl_easy_strerror(result)};
   }
+}
+
+// Nothing past the end: done when the .part already holds it all.
+AttemptEnd Attempt::RangeNotSatisfiable() const {
+  const ContentRange range = ParseContentRange(contentRange_);
+  if (range.size && *range.size == offset_ && offset_ > 0)
+    return {Verdict::kComplete, {}};
+  return {Verdict::kStartOver, "HTTP 416"};
 }
 
 void Attempt::Report(bool force) {
@@ -353,13 +361,32 @@ std::optional<std::uint64_t> PrepareBase(int fd, bool tags) {
     std::string head(kTagRoomBytes, '\0');
     const bool room = pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
                       head == TagRoom();
-    return room ? kTagRoomBytes : 0;
+    if (!room || tags)
+      return room ? kTagRoomBytes : 0;
+    // Saved as served: the room an earlier run left must not stay in front
+    // of the song, which starts over.
+    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0)
+      return std::nullopt;
+    return 0;
   }
   if (!tags)
     return 0;
   const std::string room = TagRoom();
-  if (write(fd, room.data(), room.size()) != static_cast<ssize_t>(room.size()))
-    return std::nullopt;
+  // Until the system says why a write stops short (a full disk, a size
+  // limit).
+  for (std::string_view rest = room; !rest.empty();) {
+    const ssize_t put = write(fd, rest.data(), rest.size());
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0) {
+      // Part of a room would pass for song bytes in the next run.
+      const int error = put < 0 ? errno : ENOSPC;
+      if (ftruncate(fd, 0) == 0)
+        errno = error;
+      return std::nullopt;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(put));
+  }
   return kTagRoomBytes;
 }
 
@@ -411,8 +438,14 @@ PartOutcome FetchIntoPart(const std::string& requestAddress, const std::filesyst
   if (file.get() < 0)
     return {PartOutcome::kFailed, std::strerror(errno)};
   const std::optional<std::uint64_t> base = PrepareBase(file.get(), options.tags);
-  if (!base)
-    return {PartOutcome::kFailed, std::strerror(errno)};
+  if (!base) {
+    const PartOutcome failed{PartOutcome::kFailed, std::strerror(errno)};
+    if (lseek(file.get(), 0, SEEK_END) == 0) {
+      std::error_code ignored;
+      std::filesystem::remove(part, ignored);
+    }
+    return failed;
+  }
 
   bool discard = false;
   const PartOutcome outcome =

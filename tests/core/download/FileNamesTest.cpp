@@ -54,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"Plain", "林晚风", "晚风里的信", "林晚风 - 晚风里的信.mp3"},
         NameCase{"Slashes", "AC/DC", "a/../../b", "AC_DC - a_.._.._b.mp3"},
         NameCase{"DotsOnly", "..", ".", "_ - _.mp3"},
+        NameCase{"DotsAndBlanksOnly", ". .", " . . ", "_ - _.mp3"},
         NameCase{"ControlBytes",
                  "a\x01"
                  "b",
