@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -38,8 +39,7 @@ TEST_F(SiteTest, EverySongPageGivesItsSong) {
 
 int Occurrences(std::string_view text, std::string_view marker) {
   int count = 0;
-  for (text::Pos at = text::Find(text, marker); at != text::kNotFound;
-       at = text::Find(text, marker, at + 1))
+  for (text::Pos at = 0; (at = text::Find(text, marker, at)) != text::kNotFound; ++at)
     ++count;
   return count;
 }
@@ -72,16 +72,14 @@ TEST_F(SiteTest, EveryListEntryLeadsToASongPage) {
   EXPECT_EQ(scrape::ScanSongIds(chartAfterFirstLine, scrape::kListPattern).size(), 19u);
 }
 
-bool HoldsIgnoringCase(std::string text, std::string word) {
-  for (std::string* each : {&text, &word}) {
-    for (char& c : *each)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return text.find(word) != std::string::npos;
+// What a search should find is worked out on the UTF-8 texts, where a keyword
+// cannot match from the second byte of a character; no keyword finds nothing.
+bool Finds(std::string text, std::string keyword) {
+  for (std::string* each : {&text, &keyword})
+    std::ranges::transform(*each, each->begin(), [](unsigned char c) { return std::tolower(c); });
+  return !keyword.empty() && text.find(keyword) != std::string::npos;
 }
 
-// What a search should find is worked out on the UTF-8 texts, where a keyword
-// cannot match from the second byte of a character.
 TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
   // 與 carries 'c' as its second GBK byte: no match there.
   for (const std::string keyword : {"林晚风", "paper", "c", "no such song", ""}) {
@@ -89,12 +87,11 @@ TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
     std::vector<std::string> songLinks;
     std::vector<scrape::SingerRecord> singers;
     for (const auto& song : DemoCatalogue().Songs()) {
-      if (!keyword.empty() &&
-          (HoldsIgnoringCase(song.title, keyword) || HoldsIgnoringCase(song.singer, keyword)))
+      if (Finds(song.title, keyword) || Finds(song.singer, keyword))
         songLinks.push_back(site::SiteBase() + "/song/" + song.id + "/");
     }
     for (const auto& singer : DemoCatalogue().Singers()) {
-      if (!keyword.empty() && HoldsIgnoringCase(singer.name, keyword))
+      if (Finds(singer.name, keyword))
         singers.push_back({Gbk(singer.name), site::SiteBase() + "/singer/" + singer.id + "/"});
     }
     // The reader sends the GBK keyword percent-encoded, as the search does.
@@ -106,22 +103,15 @@ TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
   }
 }
 
-TEST(UpdatePage, AnnouncesTheLatestVersionAndItsDownload) {
-  for (const std::string version : {"v1.5", "v1.6"}) {
-    SCOPED_TRACE(version);
-    const BundledSite site(OptionsWith([&](auto& o) { o.latestVersion = version; }));
-    site::SetSiteHost(site.Host());
-    const auto finding = update::EvaluateUpdatePage(update::ReadUpdatePage());
-    EXPECT_EQ(finding.latestVersion, version);
-    if (version == update::kRunningVersion) {
-      EXPECT_EQ(finding.verdict, update::UpdateVerdict::kUpToDate);
-      continue;
-    }
-    EXPECT_EQ(finding.verdict, update::UpdateVerdict::kNewer);
-    ASSERT_EQ(finding.downloadAddress, site::SiteBase() + "melodriftdown/download/melodriftdown-" +
-                                           version + ".zip?from=update&v=" + version.substr(1));
-    EXPECT_TRUE(ReadPage(*finding.downloadAddress).starts_with("PK"));
-  }
+// Which versions count as newer, and the address announced, the window's
+// tests answer; here the announced download is served.
+TEST(UpdatePage, AnnouncesANewerVersionWhoseDownloadIsServed) {
+  const BundledSite site(OptionsWith([&](auto& o) { o.latestVersion = "v1.6"; }));
+  site::SetSiteHost(site.Host());
+  const auto finding = update::EvaluateUpdatePage(update::ReadUpdatePage());
+  EXPECT_EQ(finding.verdict, update::UpdateVerdict::kNewer);
+  ASSERT_TRUE(finding.downloadAddress);
+  EXPECT_TRUE(ReadPage(*finding.downloadAddress).starts_with("PK"));
 }
 
 }  // namespace

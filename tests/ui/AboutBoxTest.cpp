@@ -14,25 +14,8 @@
 namespace melo::ui::testing {
 namespace {
 
-// Presses "检查更新", answers boxes with `answer` and waits for the check to
-// end (its button comes back).
-std::vector<SeenBox> CheckForUpdate(QMessageBox::StandardButton answer, std::size_t boxes) {
-  CAboutDialog box;
-  box.show();
-  MessageBoxWatcher watcher(answer);
-  auto* button = box.Control<QPushButton>(1007);
-  button->click();
-  EXPECT_FALSE(button->isEnabled());
-  EXPECT_TRUE(WaitUntil([&] { return button->isEnabled(); }));
-  EXPECT_TRUE(WaitUntil([&] { return watcher.seen.size() >= boxes; }));
-  Settle();
-  EXPECT_TRUE(box.isVisible());
-  return watcher.seen;
-}
-
 using AboutBoxTest = DialogFixture;
 
-// The window menu opens the box, with its texts.
 TEST_F(AboutBoxTest, WindowMenuOpensTheBoxWithItsTexts) {
   QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 60),
                           dialog_->mapToGlobal(QPoint(300, 60)));
@@ -62,9 +45,10 @@ TEST_F(AboutBoxTest, WindowMenuOpensTheBoxWithItsTexts) {
   EXPECT_EQ(box->Control<QPushButton>(1007)->text(), Q("检查更新"));
 }
 
-// The link as drawn: the whole address in blue, its underline and its
-// descenders inside the label, clear of the button beside it.
-TEST_F(AboutBoxTest, LinkShowsItsWholeAddressUnderlined) {
+// As drawn: the whole address in blue, its underline and its descenders
+// inside the label, clear of the button beside it. It opens on a left
+// release over it, wherever the press was.
+TEST_F(AboutBoxTest, LinkIsDrawnWholeAndOpensOnAReleaseOverIt) {
   CAboutDialog box(dialog_.get());
   box.show();
   auto* link = box.Control<LinkLabel>(1006);
@@ -75,22 +59,11 @@ TEST_F(AboutBoxTest, LinkShowsItsWholeAddressUnderlined) {
   EXPECT_LT(ink.box.bottom(), link->height() - 1);
   EXPECT_LT(ink.box.right(), link->width() - 1);
   EXPECT_FALSE(link->geometry().intersects(box.Control(1007)->geometry()));
-}
 
-// The link opens on a left release over it, wherever the press was.
-TEST_F(AboutBoxTest, LinkOpensOnAReleaseOverIt) {
-  CAboutDialog box(dialog_.get());
-  box.show();
-  auto* link = box.Control<LinkLabel>(1006);
   const QPoint onLink = link->geometry().center();
   const QPoint background(3, box.height() - 3);
   const QPoint onButton = box.Control(1007)->geometry().center();
-  QPoint onText;  // a label that leaves the release to the box
-  for (const QLabel* label : box.findChildren<QLabel*>()) {
-    if (label->text() == Q("Blog:")) {
-      onText = label->geometry().center();
-    }
-  }
+  const QByteArray home = QByteArray::fromStdString(Base() + "melodriftdown/");
   const struct {
     QPoint press, release;
     Qt::MouseButton button;
@@ -101,71 +74,94 @@ TEST_F(AboutBoxTest, LinkOpensOnAReleaseOverIt) {
       {onLink, onLink, Qt::RightButton, false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.press.x() << "," << c.press.y() << " -> "
+                                      << c.release.x() << "," << c.release.y());
     UrlRecorder urls;
     QTest::mousePress(box.windowHandle(), c.button, {}, c.press);
     QTest::mouseRelease(box.windowHandle(), c.button, {}, c.release);
     Settle();
-    EXPECT_EQ(urls.opened,
-              c.opens
-                  ? std::vector<QByteArray>{QByteArray::fromStdString(Base() + "melodriftdown/")}
-                  : std::vector<QByteArray>{})
-        << c.press.x() << "," << c.press.y() << " -> " << c.release.x() << "," << c.release.y();
+    EXPECT_EQ(urls.opened, c.opens ? std::vector{home} : std::vector<QByteArray>{});
     ASSERT_TRUE(WaitUntil([&] { return box.Control(1007)->isEnabled(); }));
   }
 }
 
-TEST(UpdateCheckTest, EveryAnswerOfTheUpdatePage) {
-  QTemporaryDir pages;
-  QDir(pages.path()).mkpath(QStringLiteral("melodriftdown"));
-  QFile page(pages.path() + QStringLiteral("/melodriftdown/update.html"));
-  ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-  page.write("<html><body>MeloDriftDown Version: v9.9</body></html>\r\n");  // no marker
-  page.close();
-  const char* newer = "发现有新版本,是否要下载?";
-  const char* latest = "当前版本已是最新版";
-  const struct {
-    std::string latestVersion, pagesDir;
-    QMessageBox::StandardButton answer;
-    const char* text;  // nullptr: the check ends silently; "": a network error
-    bool opensDownload;
-    bool siteDown = false;
-  } cases[] = {
-      {"v1.6", "", QMessageBox::Yes, newer, true},
-      {"v1.6", "", QMessageBox::No, newer, false},
-      {"v1.5", "", QMessageBox::Ok, latest, false},
-      {"v1.10", "", QMessageBox::Ok, latest, false},  // read as v1.1
-      {"v1.0", "", QMessageBox::Ok, latest, false},
-      {"v1.6", pages.path().toStdString(), QMessageBox::Ok, nullptr, false},
-      {"v1.6", "", QMessageBox::Ok, "", false, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.latestVersion + " " + c.pagesDir + (c.siteDown ? " down" : ""));
-    bundled::BundledSiteOptions options;
-    options.pagesDir = c.pagesDir;
-    options.latestVersion = c.latestVersion;
-    std::optional<bundled::BundledSite> site(options);
-    site::SetSiteHost(site->Host());
-    if (c.siteDown) {
-      site.reset();  // nobody listens there any more
-    }
-    UrlRecorder urls;
-    const std::vector<SeenBox> seen = CheckForUpdate(c.answer, c.text != nullptr ? 1 : 0);
-    ASSERT_EQ(seen.size(), c.text != nullptr ? 1u : 0u);
-    if (c.text != nullptr) {
-      EXPECT_EQ(seen[0].title, Q("melodriftdown"));
-      EXPECT_FALSE(seen[0].text.isEmpty());
-      EXPECT_TRUE(c.siteDown || seen[0].text == Q(c.text)) << seen[0].text.toStdString();
-      EXPECT_EQ(seen[0].icon, c.siteDown ? QMessageBox::Critical : QMessageBox::Warning);
-      EXPECT_EQ(seen[0].buttons, c.answer == QMessageBox::Ok ? QStringList{Q("确定")}
-                                                             : QStringList({Q("是"), Q("否")}));
-    }
-    const std::string download =
-        site::SiteBase() + "melodriftdown/download/melodriftdown-v1.6.zip?from=update&v=1.6";
-    EXPECT_EQ(urls.opened, c.opensDownload
-                               ? std::vector<QByteArray>{QByteArray::fromStdString(download)}
-                               : std::vector<QByteArray>{});
-  }
+enum class UpdatePage { kGenerated, kWithoutMarker, kNobodyListens };
+
+struct UpdateCase {
+  const char* name;
+  const char* latestVersion;
+  UpdatePage page;
+  QMessageBox::StandardButton answer;
+  const char* text;  // nullptr: the check ends silently; "": any network error
+  bool opensDownload = false;
+};
+
+void PrintTo(const UpdateCase& c, std::ostream* os) {
+  *os << c.name;
 }
+
+class UpdateCheckTest : public ::testing::TestWithParam<UpdateCase> {};
+
+// "检查更新" answered by the update page: the box it shows, the answer given
+// to it and what the desktop is asked to open.
+TEST_P(UpdateCheckTest, AnswersTheUpdatePage) {
+  const UpdateCase& c = GetParam();
+  bundled::BundledSiteOptions options;
+  options.latestVersion = c.latestVersion;
+  QTemporaryDir pages;
+  if (c.page == UpdatePage::kWithoutMarker) {
+    QDir(pages.path()).mkpath(QStringLiteral("melodriftdown"));
+    QFile page(pages.path() + QStringLiteral("/melodriftdown/update.html"));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("<html><body>MeloDriftDown Version: v9.9</body></html>\r\n");
+    page.close();
+    options.pagesDir = pages.path().toStdString();
+  }
+  std::optional<bundled::BundledSite> site(options);
+  site::SetSiteHost(site->Host());
+  if (c.page == UpdatePage::kNobodyListens) {
+    site.reset();
+  }
+  UrlRecorder urls;
+  MessageBoxWatcher watcher(c.answer);
+  CAboutDialog box;
+  box.show();
+  auto* button = box.Control<QPushButton>(1007);
+  button->click();
+  EXPECT_FALSE(button->isEnabled());  // until the check ends
+  const std::size_t boxes = c.text != nullptr ? 1 : 0;
+  ASSERT_TRUE(WaitUntil([&] { return button->isEnabled() && watcher.seen.size() >= boxes; }));
+  Settle();
+  EXPECT_TRUE(box.isVisible());
+  ASSERT_EQ(watcher.seen.size(), boxes);
+  if (boxes == 1) {
+    const SeenBox& seen = watcher.seen[0];
+    EXPECT_EQ(seen.title, Q("melodriftdown"));
+    EXPECT_TRUE(*c.text ? seen.text == Q(c.text) : !seen.text.isEmpty()) << seen.text.toStdString();
+    EXPECT_EQ(seen.icon, *c.text == '\0' ? QMessageBox::Critical : QMessageBox::Warning);
+    EXPECT_EQ(seen.buttons, c.answer == QMessageBox::Ok ? QStringList{Q("确定")}
+                                                        : QStringList({Q("是"), Q("否")}));
+  }
+  const auto download = QByteArray::fromStdString(
+      site::SiteBase() + "melodriftdown/download/melodriftdown-v1.6.zip?from=update&v=1.6");
+  EXPECT_EQ(urls.opened, c.opensDownload ? std::vector{download} : std::vector<QByteArray>{});
+}
+
+constexpr const char* kNewer = "发现有新版本,是否要下载?";
+constexpr const char* kLatest = "当前版本已是最新版";
+constexpr auto kGenerated = UpdatePage::kGenerated;
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UpdateCheckTest,
+    ::testing::Values(
+        UpdateCase{"NewerYesOpensTheDownload", "v1.6", kGenerated, QMessageBox::Yes, kNewer, true},
+        UpdateCase{"NewerNo", "v1.6", kGenerated, QMessageBox::No, kNewer},
+        // Which versions count as newer the page's own tests answer.
+        UpdateCase{"Same", "v1.5", kGenerated, QMessageBox::Ok, kLatest},
+        UpdateCase{"NoMarkerIsSilent", "v1.6", UpdatePage::kWithoutMarker, QMessageBox::Ok,
+                   nullptr},
+        UpdateCase{"SiteDown", "v1.6", UpdatePage::kNobodyListens, QMessageBox::Ok, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace melo::ui::testing
