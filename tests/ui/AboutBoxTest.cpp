@@ -2,9 +2,9 @@
 // and every end of the update check, against the bundled site's update page.
 
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <fstream>
 #include <optional>
 
 #include "UiTestSupport.h"
@@ -111,10 +111,8 @@ TEST_P(UpdateCheckTest, AnswersTheUpdatePage) {
   QTemporaryDir pages;
   if (c.page == UpdatePage::kWithoutMarker) {
     QDir(pages.path()).mkpath(QStringLiteral("melodriftdown"));
-    QFile page(pages.path() + QStringLiteral("/melodriftdown/update.html"));
-    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-    page.write("<html><body>MeloDriftDown Version: v9.9</body></html>\r\n");
-    page.close();
+    std::ofstream(pages.path().toStdString() + "/melodriftdown/update.html")
+        << "<html><body>MeloDriftDown Version: v9.9</body></html>\r\n";
     options.pagesDir = pages.path().toStdString();
   }
   std::optional<bundled::BundledSite> site(options);

@@ -1,0 +1,247 @@
+// The bundled site, read the way the program reads it: through the page
+// reader and the scans, with SiteBase and SiteBaseWww pointing at the site.
+// Every page carries what the readers cut out of it; beyond the page shapes,
+// the site answers address forms, audio ranges, its port and recorded pages.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/net/PageReader.h"
+#include "core/scrape/ListCrawl.h"
+#include "core/scrape/SiteSearch.h"
+#include "core/scrape/SongPageParser.h"
+#include "core/site/Site.h"
+#include "core/text/Gbk.h"
+#include "core/text/TextRules.h"
+#include "core/update/UpdateCheck.h"
+#include "site/BundledSite.h"
+#include "site/Catalogue.h"
+
+namespace melo::bundled {
+namespace {
+
+using scrape::ReadSongPage;
+using text::Gbk;
+
+std::string ReadPage(const std::string& address, bool keepFirstLine = true) {
+  net::PageReader reader;
+  reader.Open(address);
+  return reader.ReadToEnd(keepFirstLine);
+}
+
+// One site for the whole suite.
+class SiteTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { site_ = std::make_unique<BundledSite>(); }
+  static void TearDownTestSuite() { site_.reset(); }
+  void SetUp() override { site::SetSiteHost(site_->Host()); }
+
+  inline static std::unique_ptr<BundledSite> site_;
+};
+
+// The parser drops the first line and stops at the first line with "cache",
+// so the heading and the singer anchor must come before it.
+TEST_F(SiteTest, EverySongPageGivesItsSong) {
+  for (const auto& song : DemoCatalogue().Songs()) {
+    const std::string title = Gbk(song.title);
+    const scrape::Song expected{
+        Gbk(song.singer), title,
+        "\"" + site::SiteBase() + "cache/mp3/" + song.id + "/" + title + ".mp3\"",
+        site::SiteBaseWww() + "singer/" + song.singerId + "/"};
+    const auto result = ReadSongPage(site::SiteBase() + "/song/" + song.id + "/");
+    EXPECT_EQ(result.exit, scrape::ParseExit::kParsed) << song.id;
+    EXPECT_EQ(result.song, expected) << song.id;
+  }
+}
+
+int Occurrences(std::string_view text, std::string_view marker) {
+  int count = 0;
+  for (text::Pos at = 0; (at = text::Find(text, marker, at)) != text::kNotFound; ++at)
+    ++count;
+  return count;
+}
+
+TEST_F(SiteTest, EveryListEntryLeadsToASongPage) {
+  using scrape::ListPage;
+  const struct {
+    std::string address;
+    scrape::CrawlPattern pattern;
+    std::size_t entries;
+  } cases[] = {
+      {scrape::ListPageAddress(ListPage::kChart), scrape::kListPattern, 20},
+      {scrape::ListPageAddress(ListPage::kListening), scrape::kListPattern, 15},
+      {scrape::ListPageAddress(ListPage::kRecommended), scrape::kRecommendPattern, 12},
+      {site::SiteBaseWww() + "singer/42/", scrape::kListPattern,
+       DemoCatalogue().SongsOf("42").size()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    const std::string page = ReadPage(c.address);
+    const auto ids = scrape::ScanSongIds(page, c.pattern);
+    EXPECT_EQ(ids.size(), c.entries);
+    EXPECT_GT(Occurrences(page, c.pattern.opening), static_cast<int>(ids.size()))
+        << "no decoys for the crawler to pass over";
+    for (const auto& id : ids)
+      EXPECT_TRUE(ReadSongPage(scrape::SongAddressOfId(id)).Parsed()) << id;
+  }
+  // The crawler keeps the first line, so the chart starts its list there.
+  const std::string chartAfterFirstLine = ReadPage(cases[0].address, false);
+  EXPECT_EQ(scrape::ScanSongIds(chartAfterFirstLine, scrape::kListPattern).size(), 19u);
+}
+
+// What a search should find is worked out on the UTF-8 texts, where a keyword
+// cannot match from the second byte of a character; no keyword finds nothing.
+bool Finds(std::string text, std::string keyword) {
+  for (std::string* each : {&text, &keyword})
+    std::ranges::transform(*each, each->begin(), [](unsigned char c) { return std::tolower(c); });
+  return !keyword.empty() && text.find(keyword) != std::string::npos;
+}
+
+TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
+  // 與 carries 'c' as its second GBK byte: no match there.
+  for (const std::string keyword : {"林晚风", "paper", "c", "no such song", ""}) {
+    SCOPED_TRACE(keyword);
+    std::vector<std::string> songLinks;
+    std::vector<scrape::SingerRecord> singers;
+    for (const auto& song : DemoCatalogue().Songs()) {
+      if (Finds(song.title, keyword) || Finds(song.singer, keyword))
+        songLinks.push_back(site::SiteBase() + "/song/" + song.id + "/");
+    }
+    for (const auto& singer : DemoCatalogue().Singers()) {
+      if (Finds(singer.name, keyword))
+        singers.push_back({Gbk(singer.name), site::SiteBase() + "/singer/" + singer.id + "/"});
+    }
+    // The reader sends the GBK keyword percent-encoded, as the search does.
+    const std::string page = ReadPage(scrape::SearchAddress(Gbk(keyword)), false);
+    EXPECT_EQ(scrape::ScanSongLinks(page), songLinks);
+    EXPECT_EQ(scrape::ScanSingers(page), singers);
+    for (const auto& link : songLinks)
+      EXPECT_TRUE(ReadSongPage(link).Parsed()) << link;
+  }
+}
+
+// Which versions count as newer, and the address announced, the window's
+// tests answer; here the announced download is served.
+TEST(UpdatePage, AnnouncesANewerVersionWhoseDownloadIsServed) {
+  BundledSiteOptions options;
+  options.latestVersion = "v1.6";
+  const BundledSite site(options);
+  site::SetSiteHost(site.Host());
+  const auto finding = update::EvaluateUpdatePage(update::ReadUpdatePage());
+  EXPECT_EQ(finding.verdict, update::UpdateVerdict::kNewer);
+  ASSERT_TRUE(finding.downloadAddress);
+  EXPECT_TRUE(ReadPage(*finding.downloadAddress).starts_with("PK"));
+}
+
+TEST_F(SiteTest, AnswersBothHostFormsAndAnyRunOfSlashes) {
+  const std::string page = ReadPage(site::SiteBase() + "song/2244436/");
+  ASSERT_TRUE(text::Contains(page, "ListenLog"));
+  for (const std::string& address :
+       {site::SiteBase() + "/song/2244436/", site::SiteBaseWww() + "song/2244436//",
+        site::SiteBaseWww() + "/song/2244436//", site::SiteBase() + "//song//2244436"})
+    EXPECT_EQ(ReadPage(address), page) << address;
+}
+
+// The address the parser builds, as the player and the browser fetch it:
+// encoded, whole or in ranges.
+TEST_F(SiteTest, ServesTheAudioAndItsRanges) {
+  const std::string_view audio = DemoCatalogue().FindSong("2244436")->audio;
+  const std::string link = ReadSongPage(site::StartSongAddress()).song.downloadLink;
+  const std::string path = net::EncodeRequestAddress(link.substr(1, link.size() - 2))
+                               .substr(site::SiteBase().size() - 1);
+  httplib::Client client("127.0.0.1", site_->Port());
+  client.set_url_encode(false);
+  const std::size_t size = audio.size();
+  const std::string total = "/" + std::to_string(size);
+  const auto range = [&](std::size_t from, std::size_t count) {
+    return "bytes " + std::to_string(from) + "-" + std::to_string(from + count - 1) + total;
+  };
+  const struct {
+    std::string range;
+    int status;
+    std::size_t from, count;
+    std::string contentRange;
+  } cases[] = {
+      {"", 200, 0, size, ""},
+      {"bytes=100-199", 206, 100, 100, range(100, 100)},
+      {"bytes=1000-", 206, 1000, size - 1000, range(1000, size - 1000)},
+      {"bytes=-64", 206, size - 64, 64, range(size - 64, 64)},
+      {"bytes=" + std::to_string(size) + "-", 416, 0, 0, "bytes *" + total},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.range);
+    const auto reply = client.Get(
+        path, c.range.empty() ? httplib::Headers{} : httplib::Headers{{"Range", c.range}});
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, c.status);
+    EXPECT_EQ(reply->get_header_value("Content-Range"), c.contentRange);
+    if (c.status != 416) {
+      EXPECT_EQ(reply->get_header_value("Content-Type"), "audio/mpeg");
+      EXPECT_EQ(reply->body, audio.substr(c.from, c.count));
+    }
+  }
+}
+
+TEST(Serving, RefusesAPortInUse) {
+  const BundledSite first;
+  BundledSiteOptions samePort;
+  samePort.port = first.Port();
+  EXPECT_THROW(BundledSite{samePort}, std::runtime_error);
+}
+
+// More clients than the site ever had worker threads each keep an idle
+// keep-alive connection: a new client is still answered, and the site stops
+// without waiting for any of them (stopping used to wait for each to time out).
+TEST(Serving, IdleConnectionsHoldBackNeitherClientsNorTheStop) {
+  auto site = std::make_unique<BundledSite>();
+  std::vector<std::unique_ptr<httplib::Client>> idle;
+  for (int i = 0; i < 40; ++i) {
+    idle.push_back(std::make_unique<httplib::Client>("127.0.0.1", site->Port()));
+    idle.back()->set_keep_alive(true);
+    const auto reply = idle.back()->Get("/song/2244436/");
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->status, 200);
+  }
+  httplib::Client latecomer("127.0.0.1", site->Port());
+  const auto reply = latecomer.Get("/song/2244436/");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+
+  auto stopped = std::async(std::launch::async, [&] { site.reset(); });
+  // The bound guards a hang.
+  EXPECT_EQ(stopped.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+}
+
+TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {
+  const BundledSite site({.pagesDir = MELO_TEST_PAGES_DIR});
+  site::SetSiteHost(site.Host());
+  // The recorded page names the site by a placeholder that becomes its host.
+  EXPECT_EQ(ReadSongPage(site::SiteBase() + "/song/9000004//").song.downloadLink,
+            "\"" + site::SiteBase() + "cache/mp3/5902119/Winter Radio.mp3\"");
+  EXPECT_TRUE(ReadSongPage(site::StartSongAddress()).Parsed());
+  EXPECT_EQ(scrape::ScanSongIds(ReadPage(scrape::ListPageAddress(scrape::ListPage::kChart)),
+                                scrape::kListPattern)
+                .size(),
+            20u);
+  // Unknown pages are error pages that no reader takes for a song.
+  for (const char* path : {"song/9999999/", "singer/31337/", "no/such/page"}) {
+    EXPECT_EQ(ReadSongPage(site::SiteBase() + path).exit, scrape::ParseExit::kNoMediaLine) << path;
+  }
+  // The reader would fold the dots; a raw request must stay inside the folder too.
+  httplib::Client client("127.0.0.1", site.Port());
+  const auto outside = client.Get("/song/../../README.md");
+  ASSERT_TRUE(outside);
+  EXPECT_FALSE(text::Contains(outside->body, "recorded"));
+}
+
+}  // namespace
+}  // namespace melo::bundled
