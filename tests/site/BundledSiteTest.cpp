@@ -131,11 +131,7 @@ TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
 
 // Which versions count as newer, and the address announced, the window's
 // tests answer; here the announced download is served.
-TEST(UpdatePage, AnnouncesANewerVersionWhoseDownloadIsServed) {
-  BundledSiteOptions options;
-  options.latestVersion = "v1.6";
-  const BundledSite site(options);
-  site::SetSiteHost(site.Host());
+TEST_F(SiteTest, UpdatePageAnnouncesANewerVersionWhoseDownloadIsServed) {
   const auto finding = update::EvaluateUpdatePage(update::ReadUpdatePage());
   EXPECT_EQ(finding.verdict, update::UpdateVerdict::kNewer);
   ASSERT_TRUE(finding.downloadAddress);
