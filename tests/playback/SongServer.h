@@ -84,54 +84,39 @@ class SongServer {
     const auto range = request.find("Range: bytes=");
     const std::size_t from =
         serving_.ranges && range != request.npos ? std::stoul(request.substr(range + 13)) : 0;
-    const std::string size = std::to_string(mp3_.size());
-    std::string head = from > 0 ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
-    head += "Content-Type: audio/mpeg\r\n";
-    head += serving_.ranges ? "Accept-Ranges: bytes\r\n" : "";
-    head += from > 0 ? "Content-Range: bytes " + std::to_string(from) + "-" +
-                           std::to_string(mp3_.size() - 1) + "/" + size + "\r\n"
-                     : "";
-    head += serving_.chunked ? "Transfer-Encoding: chunked\r\n"
-                             : "Content-Length: " + std::to_string(mp3_.size() - from) + "\r\n";
-    // The first transfer that gets there breaks half-way; a stalled server
-    // answers nothing after it.
+    // The first transfer that gets there breaks half-way, cut short inside
+    // its chunk as a broken connection is; a stalled server answers nothing
+    // after it.
     const bool breaks = serving_.breaks != Serving::Break::kNone && !broken_.exchange(true);
     const bool stalls = serving_.breaks == Serving::Break::kStallHalfWay;
-    if (!SendAll(socket, head + "\r\n") || (stalls && !breaks)) {
-      ReadRequest(socket, stop);
-      return false;
+    const bool holds = breaks || stalls;
+    const std::size_t size = mp3_.size();
+    const std::size_t end = breaks ? std::max(from, size / 2) : stalls ? from : size;
+    std::ostringstream reply;
+    reply << "HTTP/1.1 " << (from > 0 ? "206 Partial Content" : "200 OK")
+          << "\r\nContent-Type: audio/mpeg\r\n"
+          << (serving_.ranges ? "Accept-Ranges: bytes\r\n" : "");
+    if (from > 0) {
+      reply << "Content-Range: bytes " << from << "-" << size - 1 << "/" << size << "\r\n";
     }
-    const std::size_t end = breaks ? std::max(from, mp3_.size() / 2) : mp3_.size();
-    if (!SendBody(socket, std::string_view(mp3_).substr(from, end - from), breaks)) {
-      return false;
+    if (serving_.chunked) {
+      reply << "Transfer-Encoding: chunked\r\n\r\n"
+            << std::hex << end - from + (holds ? 1 : 0) << "\r\n";
+    } else {
+      reply << "Content-Length: " << size - from << "\r\n\r\n";
     }
-    if (breaks) {
-      while (!mayBreak_ && !stop.stop_requested()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      if (stalls) {
-        ReadRequest(socket, stop);  // silent until the client gives up
-      }
-      return false;
+    reply << std::string_view(mp3_).substr(from, end - from)
+          << (serving_.chunked && !holds ? "\r\n0\r\n\r\n" : "");
+    if (!SendAll(socket, reply.str()) || !holds) {
+      return !holds;
     }
-    return !serving_.chunked || SendAll(socket, "0\r\n\r\n");
-  }
-
-  // A transfer cut short stops inside its last chunk, as a broken
-  // connection does.
-  bool SendBody(int socket, std::string_view body, bool cutShort) {
-    constexpr std::size_t kChunk = 4096;
-    for (std::size_t at = 0; at < body.size(); at += kChunk) {
-      const std::string piece(body.substr(at, kChunk));
-      const bool cut = cutShort && at + kChunk >= body.size();
-      std::ostringstream chunk;
-      chunk << std::hex << piece.size() + (cut ? kChunk : 0) << "\r\n"
-            << piece << (cut ? "" : "\r\n");
-      if (!SendAll(socket, serving_.chunked ? chunk.str() : piece)) {
-        return false;
-      }
+    while (breaks && !mayBreak_ && !stop.stop_requested()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
+    if (stalls) {
+      ReadRequest(socket, stop);  // silent until the client gives up
+    }
+    return false;
   }
 
   const Serving serving_;
