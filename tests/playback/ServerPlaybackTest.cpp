@@ -54,9 +54,9 @@ class RecordingView final : public PlaybackView {
 struct ServerRow {
   const char* name;
   Serving serving;
-  std::int64_t startMs = 0;
   WorkerEnding ending = kSongEnded;
   std::string failure = "";  // what the failure text holds
+  std::int64_t startMs = 0;
   std::string address = "";  // other than the server's
 };
 
@@ -75,12 +75,12 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
   auto owned = std::make_unique<RecordingView>();
   const RecordingView& view = *owned;
   // A short stall limit and one retry, so a stalled server fails soon.
-  PlaybackWorker worker(row.address.empty() ? server.SongAddress() : row.address, words,
-                        std::move(owned), [](std::stop_token stop) {
-                          return MakeGstMediaDevice(
-                              std::move(stop),
+  const auto device = [](std::stop_token stop) {
+    return MakeGstMediaDevice(std::move(stop),
                               {.stallLimit = std::chrono::seconds(2), .transferRetries = 1});
-                        });
+  };
+  PlaybackWorker worker(row.address.empty() ? server.SongAddress() : row.address, words,
+                        std::move(owned), device);
   // Once the song plays, a connection that is to break may.
   while (!worker.WaitForEnd(std::chrono::milliseconds(20))) {
     if (!view.Shown("elapsed").empty()) {
@@ -112,38 +112,34 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, ServerPlaybackTest,
-    ::testing::Values(
-        ServerRow{"WithRange", {}}, ServerRow{"WithoutRange", {.ranges = false}},
-        ServerRow{"WithRangeStartingLater", {}, 1500},
-        ServerRow{"WithoutRangeSeekIsDropped", {.ranges = false}, 1500},
-        ServerRow{"ChunkedWithRange", {.chunked = true}},
-        ServerRow{"ChunkedWithoutRange", {.ranges = false, .chunked = true}},
-        ServerRow{"RedirectToWithRange", {.redirect = true}},
-        ServerRow{"RedirectToWithoutRange", {.ranges = false, .redirect = true}},
-        ServerRow{"NoLengthHeader", {.ranges = false, .noLengthHeader = true}},
-        ServerRow{"NoLengthHeaderChunked",
-                  {.ranges = false, .chunked = true, .noLengthHeader = true}},
-        ServerRow{"DropWithRangeResumes", {.breaks = kDrop}},
-        ServerRow{"DropWithoutRangeFails",
-                  {.ranges = false, .breaks = kDrop},
-                  0,
-                  kFailed,
-                  "connection lost"},
-        ServerRow{"ChunkedDropWithoutRangeFails",
-                  {.ranges = false, .chunked = true, .breaks = kDrop},
-                  0,
-                  kFailed,
-                  "connection lost"},
-        ServerRow{
-            "StallFails", {.breaks = Serving::Break::kStallHalfWay}, 0, kFailed, "stopped sending"},
-        ServerRow{"NotFound", {.status = "404 Not Found"}, 0, kOpenFailed, "HTTP 404"},
-        ServerRow{"HtmlPage", {.html = true}, 0, kOpenFailed, "not audio"},
-        // Addresses that reach no server name their failure.
-        ServerRow{"NotAnAddress", {}, 0, kOpenFailed, "", "not an address"},
-        ServerRow{"NoServer", {}, 0, kOpenFailed, "", "http://127.0.0.1:1/song.mp3"}),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::string kLost = "connection lost";
+const ServerRow kRows[] = {
+    {"WithRange", {}},
+    {"WithoutRange", {.ranges = false}},
+    {"WithRangeStartingLater", {}, kSongEnded, "", 1500},
+    {"WithoutRangeSeekIsDropped", {.ranges = false}, kSongEnded, "", 1500},
+    {"ChunkedWithRange", {.chunked = true}},
+    {"ChunkedWithoutRange", {.ranges = false, .chunked = true}},
+    {"RedirectToWithRange", {.redirect = true}},
+    {"RedirectToWithoutRange", {.ranges = false, .redirect = true}},
+    {"NoLengthHeader", {.ranges = false, .noLengthHeader = true}},
+    {"NoLengthHeaderChunked", {.ranges = false, .chunked = true, .noLengthHeader = true}},
+    {"DropWithRangeResumes", {.breaks = kDrop}},
+    {"DropWithoutRangeFails", {.ranges = false, .breaks = kDrop}, kFailed, kLost},
+    {"ChunkedDropWithoutRangeFails",
+     {.ranges = false, .chunked = true, .breaks = kDrop},
+     kFailed,
+     kLost},
+    {"StallFails", {.breaks = Serving::Break::kStallHalfWay}, kFailed, "stopped sending"},
+    {"NotFound", {.status = "404 Not Found"}, kOpenFailed, "HTTP 404"},
+    {"HtmlPage", {.html = true}, kOpenFailed, "not audio"},
+    // Addresses that reach no server name their failure.
+    {"NotAnAddress", {}, kOpenFailed, "", 0, "not an address"},
+    {"NoServer", {}, kOpenFailed, "", 0, "http://127.0.0.1:1/song.mp3"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerPlaybackTest, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace melo::playback
