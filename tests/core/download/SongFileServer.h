@@ -101,54 +101,36 @@ class SongServer {
         range == std::string::npos ? 0 : std::stoul(request.substr(range + 13));
     const std::string size = std::to_string(body_.size());
     const std::string audio = "Content-Type: audio/mpeg\r\nConnection: close\r\n";
-    const std::string whole = Reply(body_, "200 OK", audio);
-    const std::string half = whole.substr(0, whole.size() - body_.size() + body_.size() / 2);
-    switch (serve) {
-      case Serve::kNotFound:
-        SendAll(socket,
-                Reply("<html>not here</html>", "404 Not Found", "Content-Type: text/html\r\n"));
-        return;
-      case Serve::kHtml:
-        SendAll(socket, Reply("<!DOCTYPE html><html>login</html>"));
-        return;
-      case Serve::kServerErrorOnce:
-        SendAll(socket, Reply("busy", "503 Service Unavailable"));
-        return;
-      case Serve::kIgnoreRange:
-        SendAll(socket, whole);
-        return;
-      case Serve::kResetOnce: {
-        SendAll(socket, half);
-        const linger reset{1, 0};  // closing sends RST instead of FIN
-        setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        return;
-      }
-      case Serve::kBreakOffOnce:
-      case Serve::kHalfThenHold:
-        SendAll(socket, half);
-        if (serve == Serve::kHalfThenHold)
-          ReadRequest(socket, stop);  // nothing more comes
-        return;
-      case Serve::kRanges:
-      case Serve::kSlow:
-        break;
-    }
-    if (from >= body_.size() && from > 0) {
-      SendAll(socket, Reply("<html>416</html>", "416 Range Not Satisfiable",
-                            "Content-Type: text/html\r\nContent-Range: bytes */" + size + "\r\n"));
-      return;
-    }
-    const std::string reply =
-        from == 0 ? whole
-                  : Reply(body_.substr(from), "206 Partial Content",
-                          audio + "Content-Range: bytes " + std::to_string(from) + "-" +
-                              std::to_string(body_.size() - 1) + "/" + size + "\r\n");
+    const bool ranges = serve == Serve::kRanges || serve == Serve::kSlow;
+    std::string reply = Reply(body_, "200 OK", audio);
+    if (serve == Serve::kNotFound)
+      reply = Reply("<html>not here</html>", "404 Not Found", "Content-Type: text/html\r\n");
+    else if (serve == Serve::kHtml)
+      reply = Reply("<!DOCTYPE html><html>login</html>");
+    else if (serve == Serve::kServerErrorOnce)
+      reply = Reply("busy", "503 Service Unavailable");
+    else if (serve == Serve::kBreakOffOnce || serve == Serve::kResetOnce ||
+             serve == Serve::kHalfThenHold)
+      reply.resize(reply.size() - body_.size() + body_.size() / 2);
+    else if (ranges && from >= body_.size())  // with a page of its own, as web servers send it
+      reply = Reply("<html>416</html>", "416 Range Not Satisfiable",
+                    "Content-Type: text/html\r\nContent-Range: bytes */" + size + "\r\n");
+    else if (ranges && from > 0)
+      reply = Reply(body_.substr(from), "206 Partial Content",
+                    audio + "Content-Range: bytes " + std::to_string(from) + "-" +
+                        std::to_string(body_.size() - 1) + "/" + size + "\r\n");
     const std::size_t piece = serve == Serve::kSlow ? reply.size() / 8 + 1 : reply.size();
     for (std::size_t at = 0; at < reply.size(); at += piece) {
       if (!SendAll(socket, std::string_view(reply).substr(at, piece)))
         return;
       if (serve == Serve::kSlow)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (serve == Serve::kResetOnce) {
+      const linger reset{1, 0};  // closing sends RST instead of FIN
+      setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    } else if (serve == Serve::kHalfThenHold) {
+      ReadRequest(socket, stop);  // nothing more comes
     }
   }
 
