@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -25,29 +25,26 @@ struct CliRun {
   std::string err;
 };
 
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // Runs melodrift with `args` (already shell-quoted where needed); with
 // `ctrlC`, sends it SIGINT once its first row is out, as Ctrl-C would.
 CliRun Melodrift(const std::string& args, bool ctrlC = false) {
   // ctest runs the cases in parallel: each gets files of its own.
   const std::string files = ::testing::TempDir() + "cli_" +
                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  std::string command = std::string(MELODRIFT_BIN) + " " + args + " 2>" + files + ".err";
+  std::string command =
+      std::string(MELODRIFT_BIN) + " " + args + " >" + files + ".out 2>" + files + ".err";
   if (ctrlC) {
-    const std::string out = files + ".out";
-    command =
-        ": >" + out + "; " + command + " >" + out + " & p=$!; until [ -s " + out +
-        " ] || ! kill -0 $p 2>/dev/null; do sleep 0.01; done; kill -INT $p; wait $p; s=$?; cat " +
-        out + "; exit $s";
+    command = ": >" + files + ".out; " + command + " & p=$!; until [ -s " + files +
+              ".out ] || ! kill -0 $p 2>/dev/null; do sleep 0.01; done; kill -INT $p; wait $p";
   }
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    out.append(buffer, n);
-  const int status = pclose(pipe);
-  std::ifstream err(files + ".err", std::ios::binary);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out,
-          std::string(std::istreambuf_iterator<char>(err), {})};
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(files + ".out"),
+          ReadFile(files + ".err")};
 }
 
 std::vector<std::string> Split(const std::string& text, char separator = '\n') {

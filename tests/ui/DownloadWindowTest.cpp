@@ -1,6 +1,8 @@
 // The download window: saving the song list, stop and retry, and a main
 // window that closes while songs are still coming.
 
+#include <gmock/gmock.h>
+
 #include <QTreeWidget>
 
 #include "core/download/Id3Tags.h"
@@ -13,6 +15,7 @@ namespace melo::ui::testing {
 namespace {
 
 using namespace download::testing;
+using ::testing::HasSubstr;
 
 constexpr int kStateColumn = 4;
 
@@ -52,12 +55,10 @@ TEST_F(DownloadWindowTest, SaveAllFillsTheFolderWithNamedSongsThenFindsThemThere
   ASSERT_TRUE(WaitForDownloads());
   EXPECT_TRUE(AllStatesAre("已完成")) << States().join(',').toStdString();
   const int songs = Window().Rows().topLevelItemCount();
-  int files = 0;
-  for (const auto& entry : fs::directory_iterator(folder_)) {
-    EXPECT_EQ(entry.path().extension(), ".mp3") << entry.path();
-    ++files;
-  }
-  EXPECT_EQ(files, songs);
+  std::vector<fs::path> extensions;  // no .part left behind
+  for (const auto& entry : fs::directory_iterator(folder_))
+    extensions.push_back(entry.path().extension());
+  EXPECT_EQ(extensions, std::vector<fs::path>(songs, ".mp3"));
   const std::string first = text::GbkToUtf8(Songs().Text(0, 0) + " - " + Songs().Text(0, 1));
   EXPECT_TRUE(fs::exists(folder_ / (first + ".mp3"))) << first;
 
@@ -95,8 +96,12 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
   Window().RetryFailed();
   ASSERT_TRUE(WaitForDownloads());
   EXPECT_EQ(States(), QStringList{Q("已完成")});
-  EXPECT_TRUE(fs::exists(folder_ / "歌手 - one.mp3"));
   EXPECT_FALSE(fs::exists(part));
+  EXPECT_EQ(SizeOf(folder_ / "歌手 - one.mp3"),
+            download::kTagRoomBytes + body.size());  // tagged in place
+  EXPECT_TRUE(ReadFile(folder_ / "歌手 - one.mp3").ends_with(body));
+  EXPECT_THAT(server.Requests().back(),
+              HasSubstr("Range: bytes=" + std::to_string(body.size() / 2) + "-"));
 
   server.Set(Serve::kHalfThenHold);
   Songs().SetSelectionMark(1);

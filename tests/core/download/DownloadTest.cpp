@@ -186,33 +186,6 @@ INSTANTIATE_TEST_SUITE_P(Versions, TagTest,
                                   (std::get<1>(info.param) ? "_OldTags" : "_Untagged");
                          });
 
-TEST_F(DownloadFixture, StoppedMidSongKeepsThePartAndTheNextRunResumes) {
-  const std::string body = Mp3Body();
-  // Ahead of the song's bytes, the .part keeps room for the tags.
-  const std::size_t half = kTagRoomBytes + body.size() / 2;
-  {
-    SongServer holding(body, Serve::kHalfThenHold);
-    std::stop_source stop;
-    Recorder recorder;
-    std::jthread run([&] { DownloadSongs({Song(holding)}, options_, recorder, stop.get_token()); });
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (SizeOf(Part(Target())) < half && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(5ms);
-    stop.request_stop();
-    run.join();
-    EXPECT_TRUE(recorder.results.empty());
-  }
-  EXPECT_EQ(SizeOf(Part(Target())), half);
-  EXPECT_FALSE(fs::exists(Target()));
-
-  SongServer server(body, Serve::kRanges);
-  EXPECT_EQ(Run({Song(server)}).outcomes, std::vector{Outcome::kDownloaded});
-  EXPECT_EQ(SizeOf(Target()), kTagRoomBytes + body.size());  // tagged in place
-  EXPECT_TRUE(ReadFile(Target()).ends_with(body));
-  EXPECT_THAT(server.Requests().at(0),
-              HasSubstr("Range: bytes=" + std::to_string(body.size() / 2) + "-"));
-}
-
 TEST_F(DownloadFixture, ArchiveAndExistingFilesSkipSongsInInputOrder) {
   SongServer server(Mp3Body(), Serve::kSlow);  // four at once end out of order
   options_.archive = folder_ / "archive.txt";
