@@ -187,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, TagTest,
                          });
 
 TEST_F(DownloadFixture, ArchiveAndExistingFilesSkipSongsInInputOrder) {
-  SongServer server(Mp3Body(), Serve::kSlow);  // four at once end out of order
+  SongServer server(Mp3Body(), Serve::kSlow);  // slow, so that four at once overlap
   options_.archive = folder_ / "archive.txt";
   options_.jobs = 4;
   std::vector<scrape::SongRecord> songs;
