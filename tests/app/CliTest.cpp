@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -15,6 +15,7 @@
 
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -26,9 +27,7 @@ struct CliRun {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Runs melodrift with `args` (already shell-quoted where needed); with
@@ -37,29 +36,30 @@ CliRun Melodrift(const std::string& args, bool ctrlC = false) {
   // ctest runs the cases in parallel: each gets files of its own.
   const std::string files = ::testing::TempDir() + "cli_" +
                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  std::string command = std::string(MELODRIFT_BIN) + " " + args + " 2>" + files + ".err";
+  std::string command =
+      std::string(MELODRIFT_BIN) + " " + args + " >" + files + ".out 2>" + files + ".err";
   if (ctrlC) {
-    const std::string out = files + ".out";
-    command =
-        ": >" + out + "; " + command + " >" + out + " & p=$!; until [ -s " + out +
-        " ] || ! kill -0 $p 2>/dev/null; do sleep 0.01; done; kill -INT $p; wait $p; s=$?; cat " +
-        out + "; exit $s";
+    command = ": >" + files + ".out; " + command + " & p=$!; until [ -s " + files +
+              ".out ] || ! kill -0 $p 2>/dev/null; do sleep 0.01; done; kill -INT $p; wait $p";
   }
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadFile(files + ".err")};
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(files + ".out"),
+          ReadFile(files + ".err")};
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
+std::vector<std::string> Split(const std::string& text, char separator = '\n') {
+  std::vector<std::string> parts;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
+  for (std::string part; std::getline(in, part, separator);)
+    parts.push_back(part);
+  return parts;
+}
+
+std::vector<std::string> Keys(const nlohmann::ordered_json& row) {
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : row.items())
+    keys.push_back(key);
+  return keys;
 }
 
 class CliTest : public ::testing::Test {
@@ -75,74 +75,41 @@ class CliTest : public ::testing::Test {
     return *melo::bundled::DemoCatalogue().FindSong("2244436");
   }
 
-  static std::unique_ptr<melo::bundled::BundledSite> site_;
+  static inline std::unique_ptr<melo::bundled::BundledSite> site_;
 };
 
-std::unique_ptr<melo::bundled::BundledSite> CliTest::site_;
-
-TEST_F(CliTest, ParsePrintsOneRowAndTheSuccessText) {
-  const CliRun run = Melodrift(Site() + "parse " + SongUrl("2244436"));
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "解析成功:" + StartSong().title + "\n");
-  const auto lines = Lines(run.out);
+// Addresses are parsed in turn, each ending in its own text; any failure exits 1.
+TEST_F(CliTest, ParsePrintsARowPerSongAndExitsOneWhenOneFails) {
+  const std::string unreachable = "http://127.0.0.1:9/song/1/";
+  const CliRun run = Melodrift(Site() + "parse " + SongUrl("2244436") + " " + SongUrl("9999999") +
+                               " " + unreachable);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "解析成功:" + StartSong().title + "\n" + SongUrl("9999999") +
+                         "解析失败\n网络连接失败!\n" + unreachable + "解析失败\n");
+  const auto lines = Split(run.out);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_THAT(lines[0], StartsWith(StartSong().singer + "\t" + StartSong().title + "\t\"http://"));
   EXPECT_THAT(lines[0], ::testing::EndsWith("\t" + SongUrl("2244436")));
 }
 
-TEST_F(CliTest, ParseOfAnUnreachableAddress) {
-  const CliRun run = Melodrift(Site() + "parse http://127.0.0.1:9/song/1/");
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "网络连接失败!\nhttp://127.0.0.1:9/song/1/解析失败\n");
-  EXPECT_EQ(run.out, "");
-}
-
-TEST_F(CliTest, ParseWithoutSiteUsesTheBundledSite) {
-  // The bundled site listens on a port of its own choosing; the start page's
-  // address only makes sense there, so parse what crawl lists.
+TEST_F(CliTest, CrawlWithoutSiteListsTheBundledSitesChartThenSaysDone) {
   const CliRun run = Melodrift("--json crawl chart --jobs 2");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  const auto first = nlohmann::json::parse(Lines(run.out).at(0));
-  EXPECT_THAT(first["songLink"].get<std::string>(), HasSubstr("://www.localhost:"));
-}
-
-TEST_F(CliTest, JsonRowsHaveExactlyTheFiveKeys) {
-  const CliRun run = Melodrift(Site() + "--json parse " + SongUrl("2244436"));
-  ASSERT_EQ(run.exitCode, 0);
-  const auto row = nlohmann::json::parse(run.out);
-  std::vector<std::string> keys;
-  for (const auto& [key, value] : row.items())
-    keys.push_back(key);
-  EXPECT_THAT(keys, ::testing::UnorderedElementsAre("singer", "title", "downloadLink", "singerLink",
-                                                    "songLink"));
-  EXPECT_EQ(row["title"], StartSong().title);
-}
-
-TEST_F(CliTest, MixedAddressesExitOne) {
-  const CliRun run = Melodrift(Site() + "parse " + SongUrl("2244436") + " " + SongUrl("9999999"));
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(Lines(run.out).size(), 1u);
-  EXPECT_THAT(run.err, HasSubstr(SongUrl("9999999") + "解析失败"));
-}
-
-TEST_F(CliTest, CrawlChartEndsWithDone) {
-  const CliRun run = Melodrift(Site() + "crawl chart");
-  EXPECT_EQ(run.exitCode, 0);
-  const auto status = Lines(run.err);
+  const auto status = Split(run.err);
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.back(), "解析完毕");
-  EXPECT_EQ(Lines(run.out).size(), status.size() - 1);
+  EXPECT_EQ(Split(run.out).size(), status.size() - 1);
+  // The bundled site listens on a port of its own choosing.
+  const auto first = nlohmann::json::parse(Split(run.out).at(0));
+  EXPECT_THAT(first["songLink"].get<std::string>(), HasSubstr("://www.localhost:"));
 }
 
 TEST_F(CliTest, SearchBySinger) {
   const CliRun run = Melodrift(Site() + "--json search singer '" + StartSong().singer + "'");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.err, "获取完毕\n");
-  const auto lines = Lines(run.out);
-  ASSERT_FALSE(lines.empty());
-  const auto row = nlohmann::json::parse(lines[0]);
-  EXPECT_EQ(row.size(), 2u);
-  EXPECT_TRUE(row.contains("singerLink"));
+  const auto row = nlohmann::ordered_json::parse(Split(run.out).at(0));
+  EXPECT_THAT(Keys(row), ::testing::UnorderedElementsAre("singer", "singerLink"));
 }
 
 // --site, --demo and --json belong to the program, before or after the
@@ -151,6 +118,11 @@ TEST_F(CliTest, ProgramOptionsGoBeforeOrAfterTheCommand) {
   const std::string url = SongUrl("2244436");
   const CliRun before = Melodrift(Site() + "--json parse " + url);
   ASSERT_EQ(before.exitCode, 0);
+  EXPECT_EQ(before.err, "解析成功:" + StartSong().title + "\n");
+  const auto row = nlohmann::ordered_json::parse(before.out);
+  EXPECT_THAT(Keys(row), ::testing::UnorderedElementsAre("singer", "title", "downloadLink",
+                                                         "singerLink", "songLink"));
+  EXPECT_EQ(row["title"], StartSong().title);
   for (const std::string& args :
        {"parse " + url + " --json " + Site(), "parse --json " + Site() + url,
         "--json parse " + url + " " + Site()}) {
@@ -167,29 +139,25 @@ TEST_F(CliTest, CtrlCEndsWithTheStopText) {
   melo::bundled::BundledSiteOptions slow;
   slow.latencyMs = 100;  // so that the first row is far from the last
   melo::bundled::BundledSite site(slow);
-  const struct {
-    std::string args;
-    const char* lastStatus;
-  } cases[] = {
-      {"crawl chart --jobs 1", "已停止解析"},
-      {"search song e --jobs 1", "已停止"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
-    const CliRun run = Melodrift(c.args + " --site " + site.Host(), true);
+  for (const auto& [args, lastStatus] : {std::pair{"crawl chart --jobs 1", "已停止解析"},
+                                         std::pair{"search song e --jobs 1", "已停止"}}) {
+    SCOPED_TRACE(args);
+    const CliRun run = Melodrift(args + (" --site " + site.Host()), true);
     EXPECT_EQ(run.exitCode, 130) << run.err;
-    ASSERT_FALSE(Lines(run.err).empty());
-    EXPECT_EQ(Lines(run.err).back(), c.lastStatus);
-    EXPECT_LT(Lines(run.out).size(), 20u);
+    ASSERT_FALSE(run.err.empty());
+    EXPECT_EQ(Split(run.err).back(), lastStatus);
+    EXPECT_LT(Split(run.out).size(), 20u);
   }
 }
 
-TEST_F(CliTest, UsageErrorsExitTwo) {
-  for (const char* args :
+TEST_F(CliTest, ExitCodes) {
+  EXPECT_EQ(Melodrift("--version").out, "v1.5\n");
+  EXPECT_EQ(Melodrift("--help").exitCode, 0);
+  for (const char* usageError :
        {"", "frobnicate", "parse", "crawl", "search song", "--site a --demo parse x",
         "parse x --site a --demo", "crawl chart --jobs 0", "download",
         "download --id3v2-version 5 -", "download --limit-rate fast -", "download --jobs 0 -"}) {
-    EXPECT_EQ(Melodrift(args).exitCode, 2) << args;
+    EXPECT_EQ(Melodrift(usageError).exitCode, 2) << usageError;
   }
 }
 
@@ -201,29 +169,25 @@ TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipIt) {
                                Site() + "download -P " + folder + " -";
   const CliRun first = Melodrift(pipeline);
   EXPECT_EQ(first.exitCode, 0) << first.err;
-  const auto lines = Lines(first.out);
+  const auto lines = Split(first.out);
   ASSERT_FALSE(lines.empty());
-  const auto errLines = Lines(first.err);
-  ASSERT_EQ(errLines.size(), lines.size());
+  ASSERT_EQ(Split(first.err).size(), lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     SCOPED_TRACE(lines[i]);
-    std::vector<std::string> fields;
-    std::istringstream in(lines[i]);
-    for (std::string field; std::getline(in, field, '\t');)
-      fields.push_back(field);
+    const auto fields = Split(lines[i], '\t');
     ASSERT_EQ(fields.size(), 4u);
     EXPECT_TRUE(fields[0] == "downloaded" || fields[0] == "skipped");  // the chart may repeat
     EXPECT_EQ(std::to_string(std::filesystem::file_size(fields[1])), fields[2]);
     EXPECT_THAT(fields[3], StartsWith("http://"));
-    EXPECT_EQ(errLines[i], (fields[0] == "downloaded" ? "下载完成:" : "已存在:") + fields[1]);
+    EXPECT_EQ(Split(first.err)[i],
+              (fields[0] == "downloaded" ? "下载完成:" : "已存在:") + fields[1]);
   }
   EXPECT_THAT(lines[0], StartsWith("downloaded\t" + folder + "/" + StartSong().singer + " - " +
                                    StartSong().title + ".mp3\t"));
 
   const CliRun second = Melodrift(pipeline);
   EXPECT_EQ(second.exitCode, 0);
-  for (const std::string& line : Lines(second.out))
-    EXPECT_THAT(line, StartsWith("skipped\t"));
+  EXPECT_THAT(Split(second.out), ::testing::Each(StartsWith("skipped\t")));
 }
 
 TEST_F(CliTest, DownloadJsonResultsAndFailures) {
@@ -232,14 +196,11 @@ TEST_F(CliTest, DownloadJsonResultsAndFailures) {
   const CliRun run = Melodrift(Site() + "--json download -P " + folder + " " + SongUrl("2244436") +
                                " " + SongUrl("0000000"));
   EXPECT_EQ(run.exitCode, 1);
-  const auto lines = Lines(run.out);
+  const auto lines = Split(run.out);
   ASSERT_EQ(lines.size(), 2u);
   const auto saved = nlohmann::ordered_json::parse(lines[0]);
-  std::vector<std::string> keys;
-  for (const auto& [key, value] : saved.items())
-    keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"status", "path", "bytes", "singer", "title",
-                                            "downloadLink", "songLink", "error"}));
+  EXPECT_THAT(Keys(saved), ElementsAre("status", "path", "bytes", "singer", "title", "downloadLink",
+                                       "songLink", "error"));
   EXPECT_EQ(saved["status"], "downloaded");
   EXPECT_EQ(saved["title"], StartSong().title);
   EXPECT_TRUE(saved["error"].is_null());
@@ -248,13 +209,6 @@ TEST_F(CliTest, DownloadJsonResultsAndFailures) {
   EXPECT_EQ(failed["status"], "failed");
   EXPECT_EQ(failed["error"], "解析失败");
   EXPECT_THAT(run.err, HasSubstr(SongUrl("0000000") + "   下载失败:解析失败\n"));
-}
-
-TEST_F(CliTest, VersionAndHelp) {
-  EXPECT_EQ(Melodrift("--version").out, "v1.5\n");
-  const CliRun help = Melodrift("--help");
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_THAT(help.out, HasSubstr("parse"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // `cmake --install` into a temporary DESTDIR, as a package build does: the
 // tree a desktop looks into, and the desktop's own checkers on its files.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -15,14 +16,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
 
-constexpr const char* kAppId = "io.github.melodriftdown.MeloDriftDown";
+const std::string kAppId = "io.github.melodriftdown.MeloDriftDown";
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 int ExitOf(const std::string& command) {
@@ -30,17 +30,12 @@ int ExitOf(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool Have(const std::string& program) {
-  return ExitOf("command -v " + program + " >/dev/null") == 0;
-}
-
 // The value of `key=` in a desktop entry or "" when there is none.
 std::string EntryValue(const std::string& entry, const std::string& key) {
   std::istringstream lines(entry);
   for (std::string line; std::getline(lines, line);) {
-    if (line.starts_with(key + "=")) {
+    if (line.starts_with(key + "="))
       return line.substr(key.size() + 1);
-    }
   }
   return "";
 }
@@ -48,16 +43,14 @@ std::string EntryValue(const std::string& entry, const std::string& key) {
 // Width and height from a PNG's header chunk.
 std::array<std::uint32_t, 2> PngSize(const fs::path& path) {
   const std::string bytes = ReadFile(path);
-  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) {
-    return {0, 0};
-  }
   const auto word = [&](std::size_t at) {
     std::uint32_t value = 0;
-    for (std::size_t i = at; i < at + 4; ++i) {
+    for (std::size_t i = at; i < at + 4; ++i)
       value = value << 8 | static_cast<unsigned char>(bytes[i]);
-    }
     return value;
   };
+  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0)
+    return {0, 0};
   return {word(16), word(20)};
 }
 
@@ -73,6 +66,8 @@ class InstallTest : public ::testing::Test {
   static void TearDownTestSuite() { fs::remove_all(destDir_); }
 
   static fs::path Usr(const std::string& relative) { return destDir_ / "usr" / relative; }
+  static fs::path Entry() { return Usr("share/applications/" + kAppId + ".desktop"); }
+  static fs::path Metainfo() { return Usr("share/metainfo/" + kAppId + ".metainfo.xml"); }
 
   inline static fs::path destDir_;
   inline static int installExit_ = -1;
@@ -85,8 +80,7 @@ TEST_F(InstallTest, TreeHoldsWhatTheDesktopLooksFor) {
         "share/man/man1/melodriftdown.1.gz", "share/man/man1/melodrift-site.1.gz"}) {
     EXPECT_GT(fs::file_size(Usr(file)), 0U) << file;
   }
-  const std::string entryName = std::string(kAppId) + ".desktop";
-  const std::string entry = ReadFile(Usr("share/applications/" + entryName));
+  const std::string entry = ReadFile(Entry());
   EXPECT_TRUE(fs::exists(Usr("bin/" + EntryValue(entry, "Exec")))) << EntryValue(entry, "Exec");
   EXPECT_EQ(EntryValue(entry, "Categories"), "AudioVideo;Audio;Network;");
   EXPECT_NE(EntryValue(entry, "Name[zh_CN]"), "");
@@ -100,32 +94,26 @@ TEST_F(InstallTest, TreeHoldsWhatTheDesktopLooksFor) {
     EXPECT_EQ(actual, (std::array{size, size})) << dir;
   }
 
-  const std::string metainfo =
-      ReadFile(Usr("share/metainfo/" + std::string(kAppId) + ".metainfo.xml"));
-  EXPECT_NE(metainfo.find("<launchable type=\"desktop-id\">" + entryName + "</launchable>"),
-            std::string::npos);
-  for (const char* binary : {"melodriftdown", "melodrift", "melodrift-site"}) {
-    EXPECT_NE(metainfo.find("<binary>" + std::string(binary) + "</binary>"), std::string::npos)
-        << binary;
-  }
+  const std::string metainfo = ReadFile(Metainfo());
+  EXPECT_THAT(metainfo, HasSubstr("<launchable type=\"desktop-id\">" + kAppId + ".desktop<"));
+  for (const std::string binary : {"melodriftdown", "melodrift", "melodrift-site"})
+    EXPECT_THAT(metainfo, HasSubstr("<binary>" + binary + "</binary>"));
 }
 
 TEST_F(InstallTest, DesktopCheckersFindNoFault) {
   ASSERT_EQ(installExit_, 0);
-  const fs::path entry = Usr("share/applications/" + std::string(kAppId) + ".desktop");
-  const fs::path metainfo = Usr("share/metainfo/" + std::string(kAppId) + ".metainfo.xml");
   bool ranAny = false;
-  if (Have("desktop-file-validate")) {
+  for (const auto& [checker, command] :
+       {std::pair{"desktop-file-validate", "desktop-file-validate '" + Entry().string() + "'"},
+        std::pair{"appstreamcli",
+                  "appstreamcli validate --no-net '" + Metainfo().string() + "'"}}) {
+    if (ExitOf(std::string("command -v ") + checker + " >/dev/null") != 0)
+      continue;
     ranAny = true;
-    EXPECT_EQ(ExitOf("desktop-file-validate '" + entry.string() + "'"), 0);
+    EXPECT_EQ(ExitOf(command), 0) << command;
   }
-  if (Have("appstreamcli")) {
-    ranAny = true;
-    EXPECT_EQ(ExitOf("appstreamcli validate --no-net '" + metainfo.string() + "'"), 0);
-  }
-  if (!ranAny) {
+  if (!ranAny)
     GTEST_SKIP() << "neither desktop-file-validate nor appstreamcli is installed";
-  }
 }
 
 }  // namespace

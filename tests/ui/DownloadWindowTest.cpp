@@ -1,15 +1,12 @@
 // The download window: saving the song list, stop and retry, and a main
 // window that closes while songs are still coming.
 
-#include <QDir>
-#include <QFile>
-#include <QProgressBar>
+#include <gmock/gmock.h>
+
 #include <QTreeWidget>
-#include <atomic>
-#include <filesystem>
 
 #include "core/download/Id3Tags.h"
-#include "core/net/RawServer.h"
+#include "core/download/SongFileServer.h"
 #include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
 #include "ui/UiTestSupport.h"
@@ -17,20 +14,14 @@
 namespace melo::ui::testing {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace download::testing;
+using ::testing::HasSubstr;
 
 constexpr int kStateColumn = 4;
 
 class DownloadWindowTest : public DialogFixture {
  protected:
-  DownloadWindowTest() {
-    folder_ =
-        fs::path(::testing::TempDir()) /
-        ("window_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    dialog_->Downloads().SetFolder(QString::fromStdString(folder_.string()));
-  }
+  DownloadWindowTest() { Window().SetFolder(QString::fromStdString(folder_.string())); }
 
   DownloadWindow& Window() const { return dialog_->Downloads(); }
   QStringList States() const {
@@ -49,7 +40,7 @@ class DownloadWindowTest : public DialogFixture {
     return ended;
   }
 
-  fs::path folder_;
+  const fs::path folder_ = CaseFolder("window_");
 };
 
 TEST_F(DownloadWindowTest, SaveAllFillsTheFolderWithNamedSongsThenFindsThemThere) {
@@ -64,12 +55,10 @@ TEST_F(DownloadWindowTest, SaveAllFillsTheFolderWithNamedSongsThenFindsThemThere
   ASSERT_TRUE(WaitForDownloads());
   EXPECT_TRUE(AllStatesAre("已完成")) << States().join(',').toStdString();
   const int songs = Window().Rows().topLevelItemCount();
-  int files = 0;
-  for (const auto& entry : fs::directory_iterator(folder_)) {
-    EXPECT_EQ(entry.path().extension(), ".mp3") << entry.path();
-    ++files;
-  }
-  EXPECT_EQ(files, songs);
+  std::vector<fs::path> extensions;  // no .part left behind
+  for (const auto& entry : fs::directory_iterator(folder_))
+    extensions.push_back(entry.path().extension());
+  EXPECT_EQ(extensions, std::vector<fs::path>(songs, ".mp3"));
   const std::string first = text::GbkToUtf8(Songs().Text(0, 0) + " - " + Songs().Text(0, 1));
   EXPECT_TRUE(fs::exists(folder_ / (first + ".mp3"))) << first;
 
@@ -79,50 +68,9 @@ TEST_F(DownloadWindowTest, SaveAllFillsTheFolderWithNamedSongsThenFindsThemThere
   EXPECT_TRUE(AllStatesAre("已存在")) << States().join(',').toStdString();
 }
 
-// MPEG frames enough for the tagger.
-std::string Mp3Body() {
-  std::string frame(417, '\0');
-  frame.replace(0, 4, "\xFF\xFB\x90\x00", 4);
-  std::string body;
-  for (int i = 0; i < 60; ++i)
-    body += frame;
-  return body;
-}
-
-// Half the song, then silence while `hold` is set; ranges honoured after.
-class HoldingServer {
- public:
-  std::atomic<bool> hold{true};
-  const std::string body = Mp3Body();
-
-  std::string Address(const char* path) const { return server_.Address(path); }
-
- private:
-  void Answer(int socket, const std::stop_token& stop) {
-    using namespace net::testing;
-    const std::string request = ReadRequest(socket, stop);
-    const std::size_t range = request.find("Range: bytes=");
-    const std::size_t from =
-        range == std::string::npos ? 0 : std::stoul(request.substr(range + 13));
-    const std::string head = "Content-Type: audio/mpeg\r\nConnection: close\r\n";
-    if (hold) {
-      SendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
-                          head + "\r\n" + body.substr(0, body.size() / 2));
-      ReadRequest(socket, stop);  // holds until the client or the server goes
-      return;
-    }
-    SendAll(socket, Reply(body.substr(from), from == 0 ? "200 OK" : "206 Partial Content",
-                          head + "Content-Range: bytes " + std::to_string(from) + "-" +
-                              std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) +
-                              "\r\n"));
-  }
-
-  net::testing::RawServer server_{
-      [this](int socket, std::stop_token stop) { Answer(socket, stop); }};
-};
-
 TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything) {
-  HoldingServer server;
+  const std::string body = Mp3Body(60);
+  SongServer server(body, Serve::kHalfThenHold);
   const auto song = [&](const char* name) {
     return scrape::SongRecord{Gbk("歌手"), name, "\"" + server.Address("/a.mp3") + "\"", "",
                               std::string("http://h/song/") + name + "/"};
@@ -132,13 +80,8 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
   Songs().SetSelectionMark(0);
   dialog_->OnCommand(kSaveSongCommand);
   const fs::path part = folder_ / "歌手 - one.mp3.part";
-  const auto partBytes = [&] {
-    std::error_code missing;
-    const auto size = fs::file_size(part, missing);
-    return missing ? 0 : size;
-  };
-  ASSERT_TRUE(
-      WaitUntil([&] { return partBytes() == download::kTagRoomBytes + server.body.size() / 2; }));
+  const std::size_t half = download::kTagRoomBytes + body.size() / 2;
+  ASSERT_TRUE(WaitUntil([&] { return SizeOf(part) == half; }));
   EXPECT_TRUE(WaitUntil([&] { return States() == QStringList{Q("下载中")}; }));
 
   for (QPushButton* button : Window().findChildren<QPushButton*>()) {
@@ -147,20 +90,24 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
   }
   EXPECT_FALSE(Window().Busy());
   EXPECT_EQ(States(), QStringList{Q("失败:已停止")});
-  EXPECT_EQ(partBytes(), download::kTagRoomBytes + server.body.size() / 2);
+  EXPECT_EQ(SizeOf(part), half);
 
-  server.hold = false;
+  server.Set(Serve::kRanges);
   Window().RetryFailed();
   ASSERT_TRUE(WaitForDownloads());
   EXPECT_EQ(States(), QStringList{Q("已完成")});
-  EXPECT_TRUE(fs::exists(folder_ / "歌手 - one.mp3"));
   EXPECT_FALSE(fs::exists(part));
+  EXPECT_EQ(SizeOf(folder_ / "歌手 - one.mp3"),
+            download::kTagRoomBytes + body.size());  // tagged in place
+  EXPECT_TRUE(ReadFile(folder_ / "歌手 - one.mp3").ends_with(body));
+  EXPECT_THAT(server.Requests().back(),
+              HasSubstr("Range: bytes=" + std::to_string(body.size() / 2) + "-"));
 
-  server.hold = true;
+  server.Set(Serve::kHalfThenHold);
   Songs().SetSelectionMark(1);
   dialog_->OnCommand(kSaveSongCommand);
   const fs::path secondPart = folder_ / "歌手 - two.mp3.part";
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(secondPart) && fs::file_size(secondPart) > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return SizeOf(secondPart) > 0; }));
   dialog_->close();
   EXPECT_FALSE(Window().Busy());
   Settle();  // whatever the worker posted before it ended finds no batch
@@ -171,11 +118,8 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
 TEST_F(DownloadWindowTest, ExportsTheSongListAsExtendedM3u8) {
   dialog_->AppendSongRow({Gbk("歌手"), Gbk("歌 a"), Gbk("\"http://h/cache/2/歌 a.mp3\""), "", ""});
   dialog_->AppendSongRow({"S", "T", "\"http://h/t.mp3\"", "", ""});
-  const QString path = QString::fromStdString((folder_ / "list.m3u8").string());
-  ASSERT_TRUE(dialog_->ExportPlaylist(path));
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.readAll().toStdString(),
+  ASSERT_TRUE(dialog_->ExportPlaylist(QString::fromStdString(folder_ / "list.m3u8")));
+  EXPECT_EQ(ReadFile(folder_ / "list.m3u8"),
             "#EXTM3U\n#EXTINF:-1,歌手 - 歌 a\nhttp://h/cache/2/%B8%E8%20a.mp3\n"
             "#EXTINF:-1,S - T\nhttp://h/t.mp3\n");
 }

@@ -19,17 +19,12 @@ struct NameCase {
   std::string nameTemplate = "{singer} - {title}.mp3";
 };
 
-std::string Repeat(const std::string& text, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i)
-    out += text;
-  return out;
+std::string Cjk(int characters) {
+  std::string text;
+  while (characters-- > 0)
+    text += "歌";
+  return text;
 }
-
-const std::string kLongCjk = Repeat("歌", 200);
-// 250 bytes leave room for ".part"; "歌手 - " is 9 bytes, ".mp3" 4: 237
-// bytes of title, cut back to 79 whole characters.
-const std::string kCutCjk = Repeat("歌", 79);
 
 void PrintTo(const NameCase& c, std::ostream* out) {
   *out << c.name;
@@ -55,13 +50,12 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"Slashes", "AC/DC", "a/../../b", "AC_DC - a_.._.._b.mp3"},
         NameCase{"DotsOnly", "..", ".", "_ - _.mp3"},
         NameCase{"DotsAndBlanksOnly", ". .", " . . ", "_ - _.mp3"},
-        NameCase{"ControlBytes",
-                 "a\x01"
-                 "b",
-                 "x\ty\x7f", "a_b - x_y_.mp3"},
+        NameCase{"ControlBytes", "a\1b", "x\ty\x7f", "a_b - x_y_.mp3"},
         NameCase{"BlanksAndTrailingDots", "  Singer ", "Title... ", "Singer - Title.mp3"},
         NameCase{"Empty", "", "", "_ - _.mp3"},
-        NameCase{"LongCjkCutAtCharacter", "歌手", kLongCjk, "歌手 - " + kCutCjk + ".mp3"},
+        // 250 bytes leave room for ".part"; "歌手 - " is 9 bytes, ".mp3" 4: 237
+        // bytes of title, cut back to 79 whole characters.
+        NameCase{"LongCjkCutAtCharacter", "歌手", Cjk(200), "歌手 - " + Cjk(79) + ".mp3"},
         NameCase{"WindowsCharacters", "a:b", "why?<\"*|>\\", "a_b - why_______.mp3", true},
         NameCase{"WindowsCharactersKeptOnLinux", "a:b", "why?", "a:b - why?.mp3"},
         NameCase{"TemplateCannotClimbOut", "s", "t", ".._s_t.mp3", false,
