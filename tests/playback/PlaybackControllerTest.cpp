@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "PlaybackPrinters.h"
 #include "playback/PlaybackController.h"
 #include "playback/PlaybackTexts.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Printers.h"
 #include "SiteFixture.h"
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
+#include "Printers.h"
 #include "core/text/Gbk.h"
 #include "core/text/TextRules.h"
 
@@ -14,6 +16,7 @@ struct FindCase {
   std::string marker;
   Pos start;
   Pos expected;
+  friend void PrintTo(const FindCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FindTest : public ::testing::TestWithParam<FindCase> {};
@@ -72,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FindCase{"label_after_straddle", "\xC4\xB8\xE8\xCA\xD6 \xB8\xE8\xCA\xD6 ",
                                "\xB8\xE8\xCA\xD6 ", 0, 6},
                       FindCase{"long_lead_run", std::string(1000, '\xB0') + "A", "A", 0, 1000}),
-    [](const auto& info) { return info.param.name; });
+    printing::CaseName());
 
 TEST(FindTest, LeadByteTakesAnyFollowingByte) {
   // A lead byte followed by a line feed still forms one character.
@@ -116,7 +119,15 @@ struct SubstringCase {
   Pos start;
   Pos count;
   const char* expected;
+  friend void PrintTo(const SubstringCase& c, std::ostream* os) {
+    *os << "Substring(\"hello\", " << c.start << ", " << c.count << ") == \"" << c.expected << '"';
+  }
 };
+
+std::string SubstringCaseName(const ::testing::TestParamInfo<SubstringCase>& info) {
+  const auto number = [](Pos n) { return (n < 0 ? "minus" : "") + std::to_string(std::abs(n)); };
+  return "start_" + number(info.param.start) + "_count_" + number(info.param.count);
+}
 
 class SubstringTest : public ::testing::TestWithParam<SubstringCase> {};
 
@@ -129,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SubstringTest,
                          ::testing::Values(SubstringCase{1, 3, "ell"}, SubstringCase{-1, 2, "he"},
                                            SubstringCase{1, -5, ""}, SubstringCase{3, 99, "lo"},
                                            SubstringCase{5, 1, ""}, SubstringCase{6, 1, ""},
-                                           SubstringCase{0, 0, ""}, SubstringCase{-7, -7, ""}));
+                                           SubstringCase{0, 0, ""}, SubstringCase{-7, -7, ""}),
+                         SubstringCaseName);
 
 TEST(TextRulesTest, MissingMarkerEntersTheSumAsMinusOne) {
   // A page without "<h1>" makes the title start at byte 3.

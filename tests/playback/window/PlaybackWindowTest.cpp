@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "Printers.h"
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "playback/PlaybackTimes.h"
