@@ -114,6 +114,9 @@ class PlaybackControllerTest : public ::testing::Test,
     controller = std::make_unique<PlaybackController>(
         *this, *this, *this, [this](auto) { return std::make_unique<FakeDevice>(media); });
   }
+  // The workers call into this object: they must be gone before its
+  // destructors start.
+  void TearDown() override { controller.reset(); }
 
   int RowCount() const override { return static_cast<int>(links.size()); }
   std::string DownloadLink(int row) const override { return links.at(row); }
