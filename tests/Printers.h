@@ -25,6 +25,13 @@ inline void PrintGbk(std::string_view gbk, std::ostream* os) {
   *os << '"' << text::GbkToUtf8(std::string(gbk)) << '"';
 }
 
+// An enum's value by its name in `names`, in declaration order.
+template <class Enum, std::size_t N>
+void PrintName(Enum value, const char* const (&names)[N], std::ostream* os) {
+  const auto index = static_cast<std::size_t>(value);
+  *os << (index < N ? names[index] : "?");
+}
+
 // The case's own name as a GoogleTest name: anything but a letter or a digit
 // becomes '_'.
 struct CaseName {
@@ -65,12 +72,11 @@ inline void PrintTo(const Song& s, std::ostream* os) {
 }
 
 inline void PrintTo(ParseExit exit, std::ostream* os) {
-  static constexpr const char* kNames[] = {
-      "kParsed",      "kOpenFailed",       "kReadFailed",        "kStopped",
-      "kNoMediaLine", "kSingerPathLength", "kNoPathEnd",         "kMediaPathTooLong",
-      "kNoListenLog", "kNoServerStart",    "kServerPartTooLong", "kLinkTooShort"};
-  const auto index = static_cast<std::size_t>(exit);
-  *os << (index < std::size(kNames) ? kNames[index] : "ParseExit?");
+  printing::PrintName(exit,
+                      {"kParsed", "kOpenFailed", "kReadFailed", "kStopped", "kNoMediaLine",
+                       "kSingerPathLength", "kNoPathEnd", "kMediaPathTooLong", "kNoListenLog",
+                       "kNoServerStart", "kServerPartTooLong", "kLinkTooShort"},
+                      os);
 }
 
 }  // namespace melo::scrape

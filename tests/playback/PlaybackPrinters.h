@@ -3,29 +3,29 @@
 
 #include <ostream>
 
+#include "Printers.h"
 #include "playback/MediaDevice.h"
 #include "playback/PlaybackController.h"
 #include "playback/PlaybackWorker.h"
 
 namespace melo::playback {
 
+using printing::PrintName;
+
 inline void PrintTo(OpenResult v, std::ostream* os) {
-  static constexpr const char* kNames[] = {"kOpened", "kFailed", "kTimedOut", "kStopped"};
-  *os << kNames[static_cast<int>(v)];
+  PrintName(v, {"kOpened", "kFailed", "kTimedOut", "kStopped"}, os);
 }
 inline void PrintTo(MediaMode v, std::ostream* os) {
-  *os << (v == MediaMode::kPlaying ? "kPlaying" : "kStopped");
+  PrintName(v, {"kPlaying", "kStopped"}, os);
 }
 inline void PrintTo(WorkerEnding v, std::ostream* os) {
-  static constexpr const char* kNames[] = {"kRunning", "kOpenFailed", "kSongEnded", "kStopped"};
-  *os << kNames[static_cast<int>(v)];
+  PrintName(v, {"kRunning", "kOpenFailed", "kSongEnded", "kStopped"}, os);
 }
 inline void PrintTo(OpenOutcome v, std::ostream* os) {
-  static constexpr const char* kNames[] = {"kPending", "kOpened", "kFailed"};
-  *os << kNames[static_cast<int>(v)];
+  PrintName(v, {"kPending", "kOpened", "kFailed"}, os);
 }
 inline void PrintTo(SliderEvent v, std::ostream* os) {
-  *os << (v == SliderEvent::kMoving ? "kMoving" : "kEndTrack");
+  PrintName(v, {"kMoving", "kEndTrack"}, os);
 }
 
 }  // namespace melo::playback

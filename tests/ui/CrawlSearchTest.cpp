@@ -52,31 +52,22 @@ class CrawlTest : public DialogFixture {
 using SearchTest = CrawlTest;
 
 // Every answer of the site comes late.
-template <int kLatencyMs>
+template <int kLatencyMs, int kChartSize = 20>
 class LateSiteTest : public CrawlTest {
  protected:
   LateSiteTest() : CrawlTest(Options()) {}
   static bundled::BundledSiteOptions Options() {
     bundled::BundledSiteOptions options;
     options.latencyMs = kLatencyMs;
+    options.chartSize = kChartSize;
     return options;
   }
 };
 using SlowCrawlTest = LateSiteTest<40>;
+// A chart far longer than any stall of a busy machine, so a stop lands mid-crawl.
+using LongChartTest = LateSiteTest<40, 400>;
 using SlowSearchTest = LateSiteTest<2000>;  // a stall between two clicks stays far shorter
 using HangingSiteTest = LateSiteTest<60'000>;
-
-// A chart far longer than any stall of a busy machine, so a stop lands mid-crawl.
-class LongChartTest : public CrawlTest {
- protected:
-  LongChartTest() : CrawlTest(Options()) {}
-  static bundled::BundledSiteOptions Options() {
-    bundled::BundledSiteOptions options;
-    options.latencyMs = 40;
-    options.chartSize = 400;
-    return options;
-  }
-};
 
 TEST_F(CrawlTest, ChartCrawlListsItsSongsThenSaysDone) {
   Click(1017);
