@@ -27,6 +27,13 @@ bool WaitUntil(const std::function<bool()>& done) {
   return QTest::qWaitFor(done, 20'000);
 }
 
+// Delivers every report posted so far. A stop waits for its worker or gates
+// it off, so nothing a stopped worker sends can come later than these.
+void Settle() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+}
+
 QString Q(const char* utf8) {
   return QString::fromUtf8(utf8);
 }
@@ -100,7 +107,7 @@ TEST_F(PlaybackWindowTest, PlayDragReleaseAndStop) {
 
   Control<QPushButton>(1014)->click();
   const QString stoppedAt = Elapsed();
-  QTest::qWait(300);  // late reports of the stopped worker would land here
+  Settle();  // late reports of the stopped worker would land here
   EXPECT_EQ(State(), Q("已停止"));
   EXPECT_EQ(Elapsed(), stoppedAt);
   EXPECT_FALSE(StopEnabled());
@@ -115,7 +122,7 @@ TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
     EXPECT_FALSE(dialog_->isVisible()) << escape;
     EXPECT_EQ(State(), Q("已停止")) << escape;
     dialog_.reset();  // pending reports of the worker must not reach a widget
-    QTest::qWait(200);
+    Settle();
     OpenWindow();
   }
 }
