@@ -82,39 +82,6 @@ TEST(FindTest, LeadByteTakesAnyFollowingByte) {
   EXPECT_EQ(Find("\x81\n\n", "\n"), 2);
 }
 
-// The plain definition: step character by character from the start and
-// compare at each character start.
-Pos SteppingFind(const std::string& text, const std::string& marker, Pos start) {
-  if (start < 0 || start > Size(text))
-    return -1;
-  for (Pos p = start; p <= Size(text); ++p) {
-    if (text.compare(static_cast<size_t>(p), marker.size(), marker) == 0)
-      return p;
-    if (p < Size(text) - 1 && IsLeadByte(static_cast<unsigned char>(text[p])))
-      ++p;
-  }
-  return -1;
-}
-
-TEST(FindTest, AgreesWithCharacterStepping) {
-  // Few distinct bytes, so lead runs, trail bytes and matches are common.
-  const char alphabet[] = {'A', '\xB0', '\x7B', '\xE8', '\n'};
-  std::srand(7);
-  const auto randomText = [&](int maxLength) {
-    std::string s(static_cast<size_t>(std::rand() % (maxLength + 1)), 'A');
-    for (char& c : s)
-      c = alphabet[std::rand() % 5];
-    return s;
-  };
-  for (int i = 0; i < 20000; ++i) {
-    const std::string text = randomText(24);
-    const std::string marker = randomText(3);
-    const Pos start = std::rand() % 6;
-    ASSERT_EQ(Find(text, marker, start), SteppingFind(text, marker, start))
-        << "case " << i << " start " << start;
-  }
-}
-
 struct SubstringCase {
   Pos start;
   Pos count;
