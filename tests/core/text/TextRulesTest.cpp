@@ -140,7 +140,9 @@ TEST(GbkTest, ConvertsBothWays) {
 }
 
 TEST(GbkTest, NeverFailsOnBadInput) {
-  EXPECT_EQ(GbkToUtf8("a\xB0"), "a\xEF\xBF\xBD");     // a lead byte cut off at the end
+  EXPECT_EQ(GbkToUtf8("a\xB0"), "a\xEF\xBF\xBD");  // a lead byte cut off at the end
+  // A NUL stays, a byte no GBK character starts with shows as a replacement.
+  EXPECT_EQ(GbkToUtf8(std::string("a\0\xFF", 3)), std::string("a\0\xEF\xBF\xBD", 5));
   EXPECT_EQ(Utf8ToGbk("x\xF0\x9F\x8E\xB5y"), "x?y");  // no GBK for an emoji
   EXPECT_EQ(Utf8ToGbk("x\xC3y"), "x?y");              // broken UTF-8
 }
