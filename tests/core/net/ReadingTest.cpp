@@ -93,12 +93,20 @@ TEST(ReadLine, FollowsTheLineRule) {
 // What a hostile or broken server does to a reader, and what the reader must
 // make of it: the page text, or an InternetError naming the trouble. Every
 // row is bounded: the caps, curl's own limits or a stop end it.
+// How a row's read ends when nothing else ends it.
+enum class End {
+  kByItself,
+  kStopOpening,  // a stop once the request is in
+  kStopReading,  // a stop once the reply head is in
+  kStall,        // a 200 ms stall time-out
+};
+
 struct HostileCase {
   const char* name;
   RawServer::Handler serve;
   const char* failure = nullptr;  // part of the error's text; nullptr: the page is read
   std::size_t textBytes = 0;      // the page text's size when read
-  bool stopWhileReading = false;  // the server never ends: a stop must
+  End end = End::kByItself;
   friend void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -136,7 +144,6 @@ RawServer::Handler Filler(std::size_t lineBytes, std::size_t lines, bool feeds =
 }
 
 // One byte every two seconds, for as long as the connection lasts.
-std::atomic<int> trickledBytes{0};
 void Trickle(int socket, std::stop_token stop) {
   testing::ReadRequest(socket, stop);
   std::mutex mutex;
@@ -144,10 +151,21 @@ void Trickle(int socket, std::stop_token stop) {
   bool open = testing::SendAll(socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
   while (open && !stop.stop_requested()) {
     open = testing::SendAll(socket, "t");
-    ++trickledBytes;
     std::unique_lock lock(mutex);
     pause.wait_for(lock, stop, std::chrono::seconds(2), [] { return false; });
   }
+}
+
+// Takes the request and stays silent, with or without a reply head and a
+// first line, until the reader or the server goes.
+void Silent(int socket, std::stop_token stop) {
+  testing::ReadRequest(socket, stop);
+  testing::ReadRequest(socket, stop);
+}
+void SilentAfterALine(int socket, std::stop_token stop) {
+  testing::ReadRequest(socket, stop);
+  testing::SendAll(socket, "HTTP/1.1 200 OK\r\n\r\nfirst\n");
+  testing::ReadRequest(socket, stop);
 }
 
 constexpr std::size_t kMiB = std::size_t{1} << 20;
@@ -159,17 +177,22 @@ TEST_P(HostileServerTest, EndsBoundedWithThePageOrAnError) {
   const HostileCase& c = GetParam();
   const RawServer server(c.serve);
   std::stop_source stop;
-  PageReader reader(stop.get_token());
+  ReaderTimeouts shortStall;
+  shortStall.stall = std::chrono::milliseconds(200);
+  PageReader reader(stop.get_token(), c.end == End::kStall ? shortStall : ReaderTimeouts{});
+  std::atomic<bool> opened = false;
   auto read = std::async(std::launch::async, [&] {
     reader.Open(server.Address());
+    opened = true;
     return reader.ReadToEnd(true);
   });
-  if (c.stopWhileReading) {
-    // Once the reader waits for the second byte, the stop must end it, and
-    // soon; the bounds here only guard a hang (how soon is the reader bench's).
+  if (c.end == End::kStopOpening || c.end == End::kStopReading) {
+    // Whether the open or the read waits, the stop must end it, and soon;
+    // the bounds here only guard a hang (how soon is the stop bench's).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (trickledBytes < 2 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::yield();
+    while (!(c.end == End::kStopReading ? opened.load() : server.connections() > 0) &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polls the condition
     stop.request_stop();
     ASSERT_EQ(read.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_THROW(read.get(), TransferStopped);
@@ -217,43 +240,13 @@ INSTANTIATE_TEST_SUITE_P(
                     ""},  // curl's text: "Out of memory"
         HostileCase{"empty_200", Replying(testing::Reply(""))},
         HostileCase{"no_content_204", Replying("HTTP/1.1 204 No Content\r\n\r\n")},
-        HostileCase{"trickle_for_ever", Trickle, nullptr, 0, true}),
+        HostileCase{"trickle_for_ever", Trickle, nullptr, 0, End::kStopReading},
+        HostileCase{"silent_server_stopped", Silent, nullptr, 0, End::kStopOpening},
+        HostileCase{"silent_after_a_line_stopped", SilentAfterALine, nullptr, 0, End::kStopReading},
+        HostileCase{"silent_server_stalls", Silent, "no data received for 200", 0, End::kStall},
+        HostileCase{"silent_after_a_line_stalls", SilentAfterALine, "no data received for 200", 0,
+                    End::kStall}),
     printing::CaseName());
-
-// A server that sends the reply head and, for "/first-line", one line, then
-// stays silent: the stop token ends the open or read as stopped, the stall
-// time-out as a plain failure.
-TEST(Transfer, StopOrStallTimeOutEndsAStalledOpenOrRead) {
-  const RawServer server([](int socket, std::stop_token stop) {
-    if (testing::RequestPath(testing::ReadRequest(socket, stop)) == "/first-line")
-      testing::SendAll(socket, "HTTP/1.1 200 OK\r\n\r\nfirst\n");
-    testing::ReadRequest(socket, stop);
-  });
-  ReaderTimeouts shortStall;
-  shortStall.stall = std::chrono::milliseconds(200);
-  for (const bool byStop : {true, false}) {
-    for (const char* path : {"/silent", "/first-line"}) {
-      SCOPED_TRACE(std::string(path) + (byStop ? " stopped" : " timed out"));
-      std::stop_source stop;
-      PageReader reader(stop.get_token(), byStop ? ReaderTimeouts{} : shortStall);
-      const std::jthread stopper([&stop, byStop] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (byStop)
-          stop.request_stop();
-      });
-      try {
-        reader.Open(server.Address(path));
-        for (std::string line; reader.ReadLine(line);) {
-        }
-        ADD_FAILURE() << "read to the end";
-      } catch (const TransferStopped&) {
-        EXPECT_TRUE(byStop);
-      } catch (const InternetError&) {
-        EXPECT_FALSE(byStop);
-      }
-    }
-  }
-}
 
 // The song page parser stops at the media line; the rest of a page must stay
 // with the server rather than be downloaded into a reader nobody reads.
