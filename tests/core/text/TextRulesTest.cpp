@@ -137,6 +137,9 @@ TEST(GbkTest, ConvertsBothWays) {
   const std::string gbk = "\xB8\xE8\xCA\xD6 Song";
   EXPECT_EQ(Utf8ToGbk("歌手 Song"), gbk);
   EXPECT_EQ(GbkToUtf8(gbk), "歌手 Song");
+  // GBK's euro sign is the single byte 0x80 both ways.
+  EXPECT_EQ(GbkToUtf8("1\x80"), "1€");
+  EXPECT_EQ(Utf8ToGbk("1€"), "1\x80");
 }
 
 TEST(GbkTest, NeverFailsOnBadInput) {
