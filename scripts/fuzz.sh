@@ -18,9 +18,9 @@ cmake --build --preset fuzz --target "${targets[@]}"
 run() {
   local target="$1" corpus="fuzz/corpus-$1" log
   log="$(mktemp)"
-  mkdir -p "$corpus"
+  mkdir -p "$corpus" fuzz/findings
   if "build/fuzz/fuzz/$target" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
-    "$corpus" fuzz/seeds >"$log" 2>&1; then
+    -artifact_prefix="fuzz/findings/$target-" "$corpus" fuzz/seeds >"$log" 2>&1; then
     echo "fuzz: $target clean, $(grep -o 'number_of_executed_units: [0-9]*' "$log" | grep -o '[0-9]*$') runs" >&2
     rm -f "$log"
   else
