@@ -6,27 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzSupport.h"
 #include "core/text/TextRules.h"
 
-namespace {
-
-using melo::text::Pos;
-
-Pos SteppingFind(std::string_view text, std::string_view marker, Pos start) {
-  if (start < 0 || start > static_cast<Pos>(text.size()))
-    return -1;
-  for (Pos p = start; p <= static_cast<Pos>(text.size()); ++p) {
-    if (text.substr(static_cast<size_t>(p)).starts_with(marker))
-      return p;
-    if (p + 1 < static_cast<Pos>(text.size()) &&
-        melo::text::IsLeadByte(static_cast<unsigned char>(text[static_cast<size_t>(p)]))) {
-      ++p;
-    }
-  }
-  return -1;
-}
-
-}  // namespace
+using melo::fuzzing::Pos;
+using melo::fuzzing::SteppingFind;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4)

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <future>
 #include <thread>
 
+#include "PlaybackPrinters.h"
 #include "playback/GstMediaDevice.h"
 
 namespace melo::playback {
@@ -29,8 +31,9 @@ TEST(GstMediaDeviceTest, StopTokenCutsShortAnOpenWhoseServerNeverAnswers) {
   auto open = std::async(std::launch::async, [&] {
     return device->Open("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x.mp3");
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  stop.request_stop();
+  pollfd pending{listener, POLLIN, 0};
+  EXPECT_EQ(::poll(&pending, 1, 20'000), 1) << "the open never reached the server";
+  stop.request_stop();  // the open now waits for an answer that never comes
   EXPECT_EQ(open.get(), OpenResult::kStopped);
   ::close(listener);
 }

@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "PlaybackPrinters.h"
 #include "playback/PlaybackController.h"
 #include "playback/PlaybackTexts.h"
 
@@ -123,6 +124,9 @@ class PlaybackControllerTest : public ::testing::Test,
     controller = std::make_unique<PlaybackController>(
         *this, *this, *this, [this](auto) { return std::make_unique<FakeDevice>(media); });
   }
+  // The workers call into this object: they must be gone before its
+  // destructors start.
+  void TearDown() override { controller.reset(); }
 
   int RowCount() const override { return static_cast<int>(links.size()); }
   std::string DownloadLink(int row) const override { return links.at(row); }

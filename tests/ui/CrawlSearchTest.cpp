@@ -52,18 +52,21 @@ class CrawlTest : public DialogFixture {
 using SearchTest = CrawlTest;
 
 // Every answer of the site comes late.
-template <int kLatencyMs>
+template <int kLatencyMs, int kChartSize = 20>
 class LateSiteTest : public CrawlTest {
  protected:
   LateSiteTest() : CrawlTest(Options()) {}
   static bundled::BundledSiteOptions Options() {
     bundled::BundledSiteOptions options;
     options.latencyMs = kLatencyMs;
+    options.chartSize = kChartSize;
     return options;
   }
 };
 using SlowCrawlTest = LateSiteTest<40>;
-using SlowSearchTest = LateSiteTest<300>;
+// A chart far longer than any stall of a busy machine, so a stop lands mid-crawl.
+using LongChartTest = LateSiteTest<40, 400>;
+using SlowSearchTest = LateSiteTest<2000>;  // a stall between two clicks stays far shorter
 using HangingSiteTest = LateSiteTest<60'000>;
 
 TEST_F(CrawlTest, ChartCrawlListsItsSongsThenSaysDone) {
@@ -121,40 +124,47 @@ TEST_F(CrawlTest, RowSingerCrawlAppendsThenSingerListCrawlReplaces) {
   EXPECT_EQ(Singers().RowCount(), 1);
 }
 
-TEST_F(SlowCrawlTest, StopShowsAtOnceAndNothingFollows) {
+TEST_F(LongChartTest, StopShowsAtOnceAndNothingFollows) {
   ChooseFromListPageMenu(kChartCommand);
   ASSERT_TRUE(WaitUntil([this] { return Songs().RowCount() >= 1; }));
+  ASSERT_EQ(dialog_->StoppableCrawlCount(), 1);  // 400 songs: far from its end
   Click(1010);
   EXPECT_EQ(Status(), Q("已停止解析"));
   EXPECT_FALSE(StopEnabled());
   const int rowsAtStop = Songs().RowCount();
   ASSERT_TRUE(WaitForRuns());
   EXPECT_EQ(Songs().RowCount(), rowsAtStop);
-  EXPECT_LT(rowsAtStop, 20);
   EXPECT_EQ(Status(), Q("已停止解析"));
 }
 
 // Each press stops the newest crawl still running, and a crawl that ends by
-// itself leaves the button to the others; their rows interleave whole.
+// itself leaves the button to the others; their rows interleave whole. The
+// two crawls left race each other, so only what holds in every order is
+// checked: they may end one by one or within the same turn of the loop.
 TEST_F(SlowCrawlTest, CrawlsAtOnceShareTheListAndTheStopButton) {
+  QStringList statuses;
+  QObject::connect(Control<QLineEdit>(1003), &QLineEdit::textChanged,
+                   [&statuses](const QString& text) { statuses << text; });
   ChooseFromListPageMenu(kChartCommand);
   ChooseFromListPageMenu(kListeningCommand);
   ChooseFromListPageMenu(kRecommendedCommand);
   EXPECT_EQ(dialog_->StoppableCrawlCount(), 3);
-  ASSERT_TRUE(WaitUntil([this] { return Songs().RowCount() >= 2; }));
-  Click(1010);  // stops the recommended crawl
+  Click(1010);  // stops the recommended crawl before any of its events is applied
   EXPECT_TRUE(StopEnabled());
   EXPECT_EQ(dialog_->StoppableCrawlCount(), 2);
-  ASSERT_TRUE(WaitUntil([this] { return dialog_->StoppableCrawlCount() == 1; }));
-  EXPECT_TRUE(StopEnabled());  // whichever ended, the other still runs
-  EXPECT_EQ(Status(), Q("解析完毕"));
-  Click(1010);
+  statuses.clear();
+  ASSERT_TRUE(WaitUntil([this] { return dialog_->StoppableCrawlCount() <= 1; }));
+  EXPECT_TRUE(statuses.contains(Q("解析完毕")));  // a later parse of the other may follow it
+  if (dialog_->StoppableCrawlCount() == 1) {
+    EXPECT_TRUE(StopEnabled());  // whichever ended, the other still runs
+    Click(1010);
+    EXPECT_EQ(Status(), Q("已停止解析"));
+  }
   EXPECT_FALSE(StopEnabled());
   ASSERT_TRUE(WaitForRuns());
-  EXPECT_EQ(Status(), Q("已停止解析"));
   ExpectRowsWhole(Songs());
-  EXPECT_GE(Songs().RowCount(), 15);
-  EXPECT_LT(Songs().RowCount(), 20 + 15 + 12);
+  EXPECT_GE(Songs().RowCount(), 15);  // at least the shorter list, whole
+  EXPECT_LE(Songs().RowCount(), 20 + 15);
 }
 
 TEST_F(HangingSiteTest, ClosingEndsEveryWorkerEvenWhileAReadHangs) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "Printers.h"
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "site/BundledSite.h"

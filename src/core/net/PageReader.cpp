@@ -4,15 +4,12 @@
 #include <limits>
 #include <utility>
 
+#include "core/net/LineRule.h"
 #include "core/net/RequestAddress.h"
 #include "core/net/Transfer.h"
 
 namespace melo::net {
-namespace {
 
-// Appends the bytes of `input` up to the first line feed to `line`, every
-// carriage return dropped. Returns how many bytes were used, the line feed
-// included; `ended` tells whether it was among them.
 std::size_t TakeLineBytes(std::string_view input, std::string& line, bool& ended) {
   const std::size_t feed = input.find('\n');
   ended = feed != std::string_view::npos;
@@ -24,6 +21,8 @@ std::size_t TakeLineBytes(std::string_view input, std::string& line, bool& ended
   line.append(bytes);
   return ended ? feed + 1 : input.size();
 }
+
+namespace {
 
 [[noreturn]] void ThrowTooLong(const char* what, std::size_t cap) {
   throw InternetError(std::string(what) + " longer than " + std::to_string(cap >> 20) + " MiB");

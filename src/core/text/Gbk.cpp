@@ -22,9 +22,9 @@ class Converter {
   Converter& operator=(const Converter&) = delete;
 
   // Converts `in`; at an invalid or unconvertible sequence it writes
-  // `replacement`, skips `skip(in)` bytes and goes on.
-  template <typename Skip>
-  std::string Run(std::string_view in, std::string_view replacement, Skip skip) {
+  // `replacement(rest)`, skips `skip(rest)` bytes and goes on.
+  template <typename Replacement, typename Skip>
+  std::string Run(std::string_view in, Replacement replacement, Skip skip) {
     std::string out;
     out.reserve(in.size() * 3 / 2 + 16);
     char buffer[4096];
@@ -40,7 +40,7 @@ class Converter {
       if (errno == E2BIG)
         continue;
       // EILSEQ or EINVAL (a sequence cut off at the end).
-      out.append(replacement);
+      out.append(replacement(std::string_view(src, srcLeft)));
       const size_t n = std::min(srcLeft, skip(std::string_view(src, srcLeft)));
       src += n;
       srcLeft -= n;
@@ -70,14 +70,21 @@ size_t GbkSequenceLength(std::string_view s) {
 }  // namespace
 
 std::string GbkToUtf8(std::string_view gbk) {
-  // GB18030 decodes everything GBK does, plus the euro sign and friends.
+  // GB18030 decodes everything GBK does, plus its four-byte characters, but
+  // for the single byte 0x80: GBK's euro sign (what Utf8ToGbk writes for it).
   Converter c("UTF-8", "GB18030");
-  return c.Run(gbk, "\xEF\xBF\xBD", GbkSequenceLength);
+  return c.Run(
+      gbk,
+      [](std::string_view rest) {
+        return rest[0] == '\x80' ? std::string_view("\xE2\x82\xAC") : "\xEF\xBF\xBD";
+      },
+      GbkSequenceLength);
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
   Converter c("GBK", "UTF-8");
-  return c.Run(utf8, "?", Utf8SequenceLength);
+  return c.Run(
+      utf8, [](std::string_view) { return std::string_view("?"); }, Utf8SequenceLength);
 }
 
 }  // namespace melo::text

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "Printers.h"
 #include "RecordingReporter.h"
 #include "core/scrape/SongPageParser.h"
 #include "core/site/Site.h"
@@ -24,6 +25,7 @@ struct ReadCase {
   const char* name;
   std::string body;
   ParseExit exit;
+  friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReadSongPageTest : public ::testing::TestWithParam<ReadCase> {
@@ -94,7 +96,7 @@ TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, ReadSongPageTest, ::testing::ValuesIn(ReadSongPageTest::Cases()),
-                         [](const auto& info) { return info.param.name; });
+                         printing::CaseName());
 
 TEST(ParseSongPageTest, UnopenableAddressesReportTheConnection) {
   for (const char* address : {"", "no scheme at all", "http://127.0.0.1:1/song/1/",

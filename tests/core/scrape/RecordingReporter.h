@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Printers.h"
 #include "core/scrape/RunReporter.h"
 #include "core/text/Gbk.h"
 

@@ -17,6 +17,7 @@
 namespace melo::scrape {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using text::GbkToUtf8;
@@ -167,12 +168,9 @@ TEST_F(RunnerTest, SingerSearchListsSingers) {
   const auto& song = Entry("2244436");
   RecordingReporter reporter;
   RunSiteSearch({Utf8ToGbk(song.singer), [] { return SearchMode::kSinger; }}, reporter);
-  const auto singers = reporter.Singers();
-  ASSERT_FALSE(singers.empty());
-  EXPECT_TRUE(std::any_of(singers.begin(), singers.end(), [&](const SingerRecord& s) {
-    return GbkToUtf8(s.singer) == song.singer &&
-           s.singerLink == site::SiteBase() + "/singer/" + song.singerId + "/";
-  }));
+  EXPECT_THAT(reporter.Singers(),
+              Contains(SingerRecord{Utf8ToGbk(song.singer),
+                                    site::SiteBase() + "/singer/" + song.singerId + "/"}));
   EXPECT_TRUE(reporter.Songs().empty());
 }
 

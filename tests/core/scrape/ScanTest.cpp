@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Printers.h"
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"
 #include "core/scrape/StatusTexts.h"
@@ -15,6 +16,7 @@ struct CrawlScanCase {
   const CrawlPattern* pattern;
   std::string page;
   Ids ids;
+  friend void PrintTo(const CrawlScanCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CrawlScanTest : public ::testing::TestWithParam<CrawlScanCase> {};
@@ -72,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
             "list_set_ignores_recommend", &kListPattern, "MSL(\"Title\", \"5\", \"x\")", {}},
         // The separator search starts at the marker itself.
         CrawlScanCase{"separator_overlaps_marker", &kListPattern, "WL(\",\"42\",\"", {"42"}}),
-    [](const auto& info) { return info.param.name; });
+    printing::CaseName());
 
 class SearchScanTest : public ::testing::Test {
  protected:
@@ -110,6 +112,7 @@ struct SingerCase {
   const char* name;
   std::string rows;
   std::vector<SingerRecord> singers;
+  friend void PrintTo(const SingerCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SingerScanTest : public SearchScanTest, public ::testing::WithParamInterface<SingerCase> {};
@@ -136,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "missing_name_end_stops",
                           "<a href=\"/singer/1/\"> A</a> </td><a href=\"/singer/2/\"> B</a></td>",
                           {{"A", "http://site.test//singer/1/"}}}),
-    [](const auto& info) { return info.param.name; });
+    printing::CaseName());
 
 TEST(SearchAddressTest, KeywordGoesInUnchanged) {
   site::SetSiteHost("site.test");

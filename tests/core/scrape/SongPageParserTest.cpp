@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Printers.h"
 #include "core/scrape/SongPageParser.h"
 #include "core/text/Gbk.h"
 
@@ -50,6 +51,7 @@ struct ExitCase {
   Page page;
   ParseExit exit;
   std::string downloadLink;  // checked when parsed
+  friend void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ExtractExitTest : public ::testing::TestWithParam<ExitCase> {};
@@ -119,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"listenlog_before_http",
                  WithMedia("x('cache/long/path/preview','ListenLog' 'http://srv/'"),
                  ParseExit::kParsed, "\"cache/long/path/Song A.mp3\""}),
-    [](const auto& info) { return info.param.name; });
+    printing::CaseName());
 
 TEST(ExtractSongTest, LinkOf24BytesFailsAnd25Passes) {
   Page p;
@@ -137,6 +139,7 @@ struct HeadingCase {
   std::string heading;
   std::string title;
   std::string singer;
+  friend void PrintTo(const HeadingCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HeadingTest : public ::testing::TestWithParam<HeadingCase> {};
@@ -165,13 +168,14 @@ INSTANTIATE_TEST_SUITE_P(
                       HeadingCase{"label_inside_characters",
                                   "<h1>\xC4\xB8\xE8\xCA\xD6 x " + Gbk("歌手 ") + "S</h1>",
                                   "\xC4\xB8\xE8\xCA\xD6 x", "S"}),
-    [](const auto& info) { return info.param.name; });
+    printing::CaseName());
 
 struct PublishCase {
   ParseExit exit;
   bool singerAndTitle;
   bool singerLink;
   bool downloadLink;
+  friend void PrintTo(const PublishCase& c, std::ostream* os) { PrintTo(c.exit, os); }
 };
 
 class PublishTest : public ::testing::TestWithParam<PublishCase> {};
@@ -195,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PublishCase{ParseExit::kSingerPathLength, true, false, false},
                       PublishCase{ParseExit::kNoPathEnd, true, true, false},
                       PublishCase{ParseExit::kLinkTooShort, true, true, false},
-                      PublishCase{ParseExit::kParsed, true, true, true}));
+                      PublishCase{ParseExit::kParsed, true, true, true}),
+    [](const auto& info) { return ::testing::PrintToString(info.param.exit); });
 
 }  // namespace
 }  // namespace melo::scrape

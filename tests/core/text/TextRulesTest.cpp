@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
+#include "Printers.h"
 #include "core/text/Gbk.h"
 #include "core/text/TextRules.h"
 
@@ -14,6 +16,7 @@ struct FindCase {
   std::string marker;
   Pos start;
   Pos expected;
+  friend void PrintTo(const FindCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FindTest : public ::testing::TestWithParam<FindCase> {};
@@ -72,51 +75,26 @@ INSTANTIATE_TEST_SUITE_P(
                       FindCase{"label_after_straddle", "\xC4\xB8\xE8\xCA\xD6 \xB8\xE8\xCA\xD6 ",
                                "\xB8\xE8\xCA\xD6 ", 0, 6},
                       FindCase{"long_lead_run", std::string(1000, '\xB0') + "A", "A", 0, 1000}),
-    [](const auto& info) { return info.param.name; });
+    printing::CaseName());
 
 TEST(FindTest, LeadByteTakesAnyFollowingByte) {
   // A lead byte followed by a line feed still forms one character.
   EXPECT_EQ(Find("\x81\n\n", "\n"), 2);
 }
 
-// The plain definition: step character by character from the start and
-// compare at each character start.
-Pos SteppingFind(const std::string& text, const std::string& marker, Pos start) {
-  if (start < 0 || start > Size(text))
-    return -1;
-  for (Pos p = start; p <= Size(text); ++p) {
-    if (text.compare(static_cast<size_t>(p), marker.size(), marker) == 0)
-      return p;
-    if (p < Size(text) - 1 && IsLeadByte(static_cast<unsigned char>(text[p])))
-      ++p;
-  }
-  return -1;
-}
-
-TEST(FindTest, AgreesWithCharacterStepping) {
-  // Few distinct bytes, so lead runs, trail bytes and matches are common.
-  const char alphabet[] = {'A', '\xB0', '\x7B', '\xE8', '\n'};
-  std::srand(7);
-  const auto randomText = [&](int maxLength) {
-    std::string s(static_cast<size_t>(std::rand() % (maxLength + 1)), 'A');
-    for (char& c : s)
-      c = alphabet[std::rand() % 5];
-    return s;
-  };
-  for (int i = 0; i < 20000; ++i) {
-    const std::string text = randomText(24);
-    const std::string marker = randomText(3);
-    const Pos start = std::rand() % 6;
-    ASSERT_EQ(Find(text, marker, start), SteppingFind(text, marker, start))
-        << "case " << i << " start " << start;
-  }
-}
-
 struct SubstringCase {
   Pos start;
   Pos count;
   const char* expected;
+  friend void PrintTo(const SubstringCase& c, std::ostream* os) {
+    *os << "Substring(\"hello\", " << c.start << ", " << c.count << ") == \"" << c.expected << '"';
+  }
 };
+
+std::string SubstringCaseName(const ::testing::TestParamInfo<SubstringCase>& info) {
+  const auto number = [](Pos n) { return (n < 0 ? "minus" : "") + std::to_string(std::abs(n)); };
+  return "start_" + number(info.param.start) + "_count_" + number(info.param.count);
+}
 
 class SubstringTest : public ::testing::TestWithParam<SubstringCase> {};
 
@@ -129,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SubstringTest,
                          ::testing::Values(SubstringCase{1, 3, "ell"}, SubstringCase{-1, 2, "he"},
                                            SubstringCase{1, -5, ""}, SubstringCase{3, 99, "lo"},
                                            SubstringCase{5, 1, ""}, SubstringCase{6, 1, ""},
-                                           SubstringCase{0, 0, ""}, SubstringCase{-7, -7, ""}));
+                                           SubstringCase{0, 0, ""}, SubstringCase{-7, -7, ""}),
+                         SubstringCaseName);
 
 TEST(TextRulesTest, MissingMarkerEntersTheSumAsMinusOne) {
   // A page without "<h1>" makes the title start at byte 3.
@@ -158,10 +137,15 @@ TEST(GbkTest, ConvertsBothWays) {
   const std::string gbk = "\xB8\xE8\xCA\xD6 Song";
   EXPECT_EQ(Utf8ToGbk("歌手 Song"), gbk);
   EXPECT_EQ(GbkToUtf8(gbk), "歌手 Song");
+  // GBK's euro sign is the single byte 0x80 both ways.
+  EXPECT_EQ(GbkToUtf8("1\x80"), "1€");
+  EXPECT_EQ(Utf8ToGbk("1€"), "1\x80");
 }
 
 TEST(GbkTest, NeverFailsOnBadInput) {
-  EXPECT_EQ(GbkToUtf8("a\xB0"), "a\xEF\xBF\xBD");     // a lead byte cut off at the end
+  EXPECT_EQ(GbkToUtf8("a\xB0"), "a\xEF\xBF\xBD");  // a lead byte cut off at the end
+  // A NUL stays, a byte no GBK character starts with shows as a replacement.
+  EXPECT_EQ(GbkToUtf8(std::string("a\0\xFF", 3)), std::string("a\0\xEF\xBF\xBD", 5));
   EXPECT_EQ(Utf8ToGbk("x\xF0\x9F\x8E\xB5y"), "x?y");  // no GBK for an emoji
   EXPECT_EQ(Utf8ToGbk("x\xC3y"), "x?y");              // broken UTF-8
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "Printers.h"
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "playback/PlaybackTimes.h"
@@ -33,6 +34,13 @@ using playback::testing::SongServer;
 // Processes events until `done` holds; the bound only guards a hang.
 bool WaitUntil(const std::function<bool()>& done) {
   return QTest::qWaitFor(done, 20'000);
+}
+
+// Delivers every report posted so far. A stop waits for its worker or gates
+// it off, so nothing a stopped worker sends can come later than these.
+void Settle() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
 }
 
 QString Q(const char* utf8) {
@@ -155,7 +163,7 @@ TEST_F(PlaybackWindowTest, PlayDragReleaseAndStop) {
 
   Control<QPushButton>(1014)->click();
   const QString stoppedAt = Elapsed();
-  QTest::qWait(300);  // late reports of the stopped worker would land here
+  Settle();  // late reports of the stopped worker would land here
   EXPECT_EQ(State(), Q("已停止"));
   EXPECT_EQ(Elapsed(), stoppedAt);
   EXPECT_FALSE(StopEnabled());
@@ -235,7 +243,7 @@ TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
     EXPECT_FALSE(dialog_->isVisible()) << escape;
     EXPECT_EQ(State(), Q("已停止")) << escape;
     dialog_.reset();  // pending reports of the worker must not reach a widget
-    QTest::qWait(200);
+    Settle();
     OpenWindow();
   }
 }
