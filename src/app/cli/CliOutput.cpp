@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -48,10 +49,13 @@ bool IsFailureStatus(const std::string& text) {
   return text == kNetworkFailed || endsWith(kParseFailed);
 }
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Written by the signal handler, read by the watcher thread: a lock-free
+// atomic is safe in both places, a volatile sig_atomic_t only in the first.
+std::atomic<bool> g_interrupted = false;
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
+  g_interrupted.store(true);
 }
 
 }  // namespace
@@ -122,7 +126,7 @@ void ConsoleReporter::DrawProgress() {
 }
 
 InterruptStop::InterruptStop() {
-  g_interrupted = 0;
+  g_interrupted.store(false);
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   watcher_ = std::jthread([this](std::stop_token done) {
@@ -132,7 +136,7 @@ InterruptStop::InterruptStop() {
     std::condition_variable_any never;
     std::unique_lock lock(mutex);
     while (!done.stop_requested()) {
-      if (g_interrupted) {
+      if (g_interrupted.load()) {
         source_.request_stop();
         return;
       }
