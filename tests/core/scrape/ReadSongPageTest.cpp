@@ -1,13 +1,10 @@
 // The parser's page read: which line becomes the media line.
 
 #include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <algorithm>
-#include <thread>
 
 #include "Printers.h"
 #include "RecordingReporter.h"
+#include "core/net/RawServer.h"
 #include "core/scrape/SongPageParser.h"
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
@@ -28,65 +25,16 @@ struct ReadCase {
   friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class ReadSongPageTest : public ::testing::TestWithParam<ReadCase> {
- protected:
-  static void SetUpTestSuite() {
-    server_ = std::make_unique<httplib::Server>();
-    server_->Get(R"(/case/(\d+))",
-                 [](const httplib::Request& request, httplib::Response& response) {
-                   response.set_content(Cases()[std::stoul(request.matches[1])].body, "text/html");
-                 });
-    // One request per connection: an idle kept-alive one would hold up stop().
-    server_->set_keep_alive_max_count(1);
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([] { server_->listen_after_bind(); });
-  }
-  static void TearDownTestSuite() {
-    server_->stop();
-    thread_.join();
-    server_.reset();
-  }
-
- public:
-  static const std::vector<ReadCase>& Cases();
-
- protected:
-  static std::unique_ptr<httplib::Server> server_;
-  static std::thread thread_;
-  static int port_;
-};
-
-std::unique_ptr<httplib::Server> ReadSongPageTest::server_;
-std::thread ReadSongPageTest::thread_;
-int ReadSongPageTest::port_ = 0;
-
-const std::vector<ReadCase>& ReadSongPageTest::Cases() {
-  static const std::vector<ReadCase> cases = {
-      {"plain", "<!DOCTYPE html>\r\n" + kHeading + kMedia + "rest\r\n", ParseExit::kParsed},
-      // The first line is dropped even when it holds everything.
-      {"first_line_dropped", kHeading + kMedia, ParseExit::kSingerPathLength},
-      {"cache_on_first_line", "cache\r\n" + kHeading + kMedia, ParseExit::kParsed},
-      {"capital_cache_ignored", "doctype\r\n" + kHeading + "Cache here\r\n" + kMedia,
-       ParseExit::kParsed},
-      {"only_first_cache_line", "doctype\r\n" + kHeading + kBadMedia + kMedia,
-       ParseExit::kNoPathEnd},
-      {"no_media_line", "doctype\r\n" + kHeading + "no media here\r\n", ParseExit::kNoMediaLine},
-      {"empty_body", "", ParseExit::kNoMediaLine},
-      {"media_line_without_line_feed", "doctype\n" + kHeading + kMedia.substr(0, kMedia.size() - 2),
-       ParseExit::kParsed},
-  };
-  return cases;
-}
+class ReadSongPageTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
   site::SetSiteHost("site.test");
-  const auto& cases = Cases();
-  const auto named = [&](const ReadCase& c) { return std::string(c.name) == GetParam().name; };
-  const size_t index =
-      static_cast<size_t>(std::find_if(cases.begin(), cases.end(), named) - cases.begin());
+  const net::testing::RawServer server([body = GetParam().body](int socket, std::stop_token stop) {
+    net::testing::ReadRequest(socket, stop);
+    net::testing::SendAll(socket, net::testing::Reply(body));
+  });
   RecordingReporter reporter;
-  const ParseResult result = ParseSongPage(
-      "http://127.0.0.1:" + std::to_string(port_) + "/case/" + std::to_string(index), reporter);
+  const ParseResult result = ParseSongPage(server.Address("/song/1/"), reporter);
   EXPECT_EQ(result.exit, GetParam().exit);
   EXPECT_TRUE(reporter.Events().empty()) << "only a failed connection writes a status";
   if (result.Parsed()) {
@@ -95,8 +43,24 @@ TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, ReadSongPageTest, ::testing::ValuesIn(ReadSongPageTest::Cases()),
-                         printing::CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Pages, ReadSongPageTest,
+    ::testing::Values(
+        ReadCase{"plain", "<!DOCTYPE html>\r\n" + kHeading + kMedia + "rest\r\n",
+                 ParseExit::kParsed},
+        // The first line is dropped even when it holds everything.
+        ReadCase{"first_line_dropped", kHeading + kMedia, ParseExit::kSingerPathLength},
+        ReadCase{"cache_on_first_line", "cache\r\n" + kHeading + kMedia, ParseExit::kParsed},
+        ReadCase{"capital_cache_ignored", "doctype\r\n" + kHeading + "Cache here\r\n" + kMedia,
+                 ParseExit::kParsed},
+        ReadCase{"only_first_cache_line", "doctype\r\n" + kHeading + kBadMedia + kMedia,
+                 ParseExit::kNoPathEnd},
+        ReadCase{"no_media_line", "doctype\r\n" + kHeading + "no media here\r\n",
+                 ParseExit::kNoMediaLine},
+        ReadCase{"empty_body", "", ParseExit::kNoMediaLine},
+        ReadCase{"media_line_without_line_feed",
+                 "doctype\n" + kHeading + kMedia.substr(0, kMedia.size() - 2), ParseExit::kParsed}),
+    printing::CaseName());
 
 TEST(ParseSongPageTest, UnopenableAddressesReportTheConnection) {
   for (const char* address : {"", "no scheme at all", "http://127.0.0.1:1/song/1/",
