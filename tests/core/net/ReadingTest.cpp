@@ -26,6 +26,9 @@ namespace {
 
 using testing::RawServer;
 
+// The line rule itself, on any bytes cut into reads anywhere, is the line
+// rule fuzz target's; these rows check that the reader applies it over a
+// connection.
 struct BodyCase {
   const char* name;
   std::string body;
@@ -35,10 +38,8 @@ struct BodyCase {
 const std::vector<BodyCase> kBodyCases = {
     {"CR inside a line is dropped", "a\rb\n", {"ab"}},
     {"last line without line feed", "x\r\nlast", {"x", "last"}},
-    {"empty lines are not the end", "\n\r\n", {"", ""}},
     {"a lone CR after the last LF", "x\n\r", {"x", ""}},
     {"300-byte line arrives whole", std::string(300, 'L') + "\r\n", {std::string(300, 'L')}},
-    {"bytes above 0x7F untouched", "\xB8\xE8\xC7\xFA\r\n", {"\xB8\xE8\xC7\xFA"}},
     {"empty body", "", {}},
     {"NUL and invalid GBK kept as bytes",
      std::string("a\0b\x81\n\xFF\x80\r\n", 9),

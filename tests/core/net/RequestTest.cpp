@@ -23,9 +23,7 @@ using ::testing::StartsWith;
 TEST(EncodeRequestAddress, EncodesExactlyTheRefusedBytes) {
   const std::pair<std::string, std::string> cases[] = {
       {"http://h/a b", "http://h/a%20b"},
-      {"http://h/\xB8\xE8.html", "http://h/%B8%E8.html"},
-      {"http://h/\x7F\xFF\x80", "http://h/%7F%FF%80"},
-      {std::string("http://h/\t\r\n\0x", 14), "http://h/%09%0D%0A%00x"},
+      {std::string("http://h/\xB8\xE8\x7F\t\0x", 15), "http://h/%B8%E8%7F%09%00x"},
       {"http://h/p?q=1&r=%41#f{}|\\^`\"<>~'", "http://h/p?q=1&r=%41#f{}|\\^`\"<>~'"},
   };
   for (const auto& [address, request] : cases)
@@ -33,17 +31,15 @@ TEST(EncodeRequestAddress, EncodesExactlyTheRefusedBytes) {
 }
 
 // Addresses leaving the program as URIs: a page keeps its query, escapes and
-// fragment; an MP3 address's title is plain text throughout.
+// fragment; an MP3 address's title is plain text throughout. That nothing a
+// URI cannot hold gets through is the request address fuzz target's.
 TEST(EncodeUriAddress, EncodesWhatAUriCannotHold) {
   struct Case {
     std::string address, page, media;
   };
   const Case cases[] = {
       {"http://h/p?q=1&r=%41#f", "http://h/p?q=1&r=%41#f", "http://h/p%3Fq=1&r=%2541%23f"},
-      {"http://h/a{b}|c\\d^`\"<>.mp3", "http://h/a%7Bb%7D%7Cc%5Cd%5E%60%22%3C%3E.mp3",
-       "http://h/a%7Bb%7D%7Cc%5Cd%5E%60%22%3C%3E.mp3"},
       {"http://h/100%.mp3", "http://h/100%25.mp3", "http://h/100%25.mp3"},
-      {"http://h/\xB8\xE8 x.mp3", "http://h/%B8%E8%20x.mp3", "http://h/%B8%E8%20x.mp3"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(EncodeUriAddress(c.address), c.page) << c.address;
