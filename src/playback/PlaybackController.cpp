@@ -65,11 +65,13 @@ class PlaybackController::GatedView final : public PlaybackView {
 };
 
 PlaybackController::PlaybackController(SongList& songs, PlaybackView& controls,
-                                       WindowThread& window, MediaDeviceFactory makeDevice)
+                                       WindowThread& window, MediaDeviceFactory makeDevice,
+                                       PlaybackWaits waits)
     : songs_(songs),
       controls_(controls),
       window_(window),
       makeDevice_(std::move(makeDevice)),
+      waits_(waits),
       gate_(std::make_shared<Gate>(controls)) {}
 
 PlaybackController::~PlaybackController() {
@@ -101,7 +103,7 @@ void PlaybackController::OnPlaySelected(int selectionMark) {
     StartWorker();
     // Waiting for the open's outcome rather than the whole second keeps the
     // window responsive once the song has opened.
-    if (worker_->WaitForOpenOutcome(kPlayWait) != OpenOutcome::kFailed) {
+    if (worker_->WaitForOpenOutcome(waits_.play) != OpenOutcome::kFailed) {
       return;
     }
   }
@@ -110,7 +112,7 @@ void PlaybackController::OnPlaySelected(int selectionMark) {
 }
 
 void PlaybackController::OnStopPlayback() {
-  StopWorker(kStopWait);
+  StopWorker(waits_.stop);
   ShowStopped();
 }
 
@@ -175,7 +177,7 @@ void PlaybackController::StartWorker() {
 // last row play the same song again, and only a target row that does not
 // exist plays nothing.
 void PlaybackController::Step(int delta) {
-  StopWorker(kStepWait);
+  StopWorker(waits_.step);
   if (closed_) {
     return;
   }

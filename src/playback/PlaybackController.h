@@ -40,18 +40,22 @@ class WindowThread {
 // let go without moving it.
 enum class SliderEvent { kMoving, kEndTrack, kLetGo };
 
+// How long each command waits for the worker before the window goes on.
+struct PlaybackWaits {
+  std::chrono::milliseconds play{1000};  // for the open's outcome
+  std::chrono::milliseconds stop{2000};  // for the old worker's end
+  std::chrono::milliseconds step{1000};  // for the old worker's end
+};
+
 class PlaybackController {
  public:
-  inline static constexpr std::chrono::milliseconds kPlayWait{1000};
-  inline static constexpr std::chrono::milliseconds kStopWait{2000};
-  inline static constexpr std::chrono::milliseconds kStepWait{1000};
   // An address that fails at once is tried this often by one play command.
   inline static constexpr int kPlayAttempts = 3;
 
   // `controls` are the window's own widgets, changed only on its thread.
   // All four must outlive the controller.
   PlaybackController(SongList& songs, PlaybackView& controls, WindowThread& window,
-                     MediaDeviceFactory makeDevice);
+                     MediaDeviceFactory makeDevice, PlaybackWaits waits = {});
   // Stops every worker and waits for it; nothing of theirs reaches the
   // controls afterwards.
   ~PlaybackController();
@@ -86,6 +90,7 @@ class PlaybackController {
   PlaybackView& controls_;
   WindowThread& window_;
   const MediaDeviceFactory makeDevice_;
+  const PlaybackWaits waits_;
 
   PlaybackWords words_;
   int playIndex_ = 0;

@@ -75,8 +75,10 @@ struct BundledSite::Server {
     http.set_keep_alive_max_count(kRequestsPerConnection);
     http.set_keep_alive_timeout(kKeepAliveSeconds);
     http.set_read_timeout(kKeepAliveSeconds);
-    if (options.latencyMs > 0) {
+    if (options.latencyMs > 0 || options.holdAnswers) {
       http.set_pre_routing_handler([this](const auto&, auto&) {
+        if (options.holdAnswers)
+          http.Hold(released);
         http.Pause(std::chrono::milliseconds(options.latencyMs));
         return httplib::Server::HandlerResponse::Unhandled;
       });
@@ -124,6 +126,7 @@ struct BundledSite::Server {
   }
 
   BundledSiteOptions options;
+  StopEvent released;
   ConnectionServer http;
   int port = -1;
   std::unique_ptr<SiteContext> site;
@@ -143,6 +146,10 @@ BundledSite::~BundledSite() {
 
 int BundledSite::Port() const {
   return server_->port;
+}
+
+void BundledSite::ReleaseAnswers() {
+  server_->released.Signal();
 }
 
 std::string BundledSite::Host() const {

@@ -16,6 +16,7 @@ struct BundledSiteOptions {
   bool verbose = false;                // log each request on stderr
   std::string latestVersion = "v1.6";  // what the update page announces
   int chartSize = 20;                  // entries of the weekly chart, cycling the catalogue
+  bool holdAnswers = false;            // answers wait for ReleaseAnswers() (tests)
 };
 
 class BundledSite {
@@ -31,6 +32,8 @@ class BundledSite {
   // "localhost:PORT": the site host the program is given (SiteBase and
   // SiteBaseWww both resolve to loopback).
   std::string Host() const;
+  // Lets every held answer go, and every later one straight through.
+  void ReleaseAnswers();
 
  private:
   struct Server;

@@ -236,6 +236,13 @@ void ConnectionServer::Pause(std::chrono::milliseconds delay) const {
   ::poll(&stop, 1, static_cast<int>(delay.count()));
 }
 
+void ConnectionServer::Hold(const StopEvent& release) const {
+  pollfd events[] = {{.fd = stopping_.Fd(), .events = POLLIN, .revents = 0},
+                     {.fd = release.Fd(), .events = POLLIN, .revents = 0}};
+  while (::poll(events, 2, -1) < 0 && errno == EINTR) {
+  }
+}
+
 bool ConnectionServer::process_and_close_socket(socket_t sock) {
   const int on = 1;
   setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -71,6 +71,8 @@ class ConnectionServer : public httplib::Server {
   void AcceptManyAtOnce();
   // Waits `delay` in a handler, or less when the server stops meanwhile.
   void Pause(std::chrono::milliseconds delay) const;
+  // Waits in a handler until `release` is signalled or the server stops.
+  void Hold(const StopEvent& release) const;
 
  private:
   bool process_and_close_socket(socket_t sock) override;
