@@ -40,6 +40,7 @@ TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
   if (result.Parsed()) {
     EXPECT_EQ(result.song.downloadLink, "\"http://srv/cache/p/q/Song A.mp3\"");
     EXPECT_EQ(result.song.singerLink, "http://www.site.test/singer/42/");
+    EXPECT_EQ(CurrentSong().downloadLink, result.song.downloadLink) << "the song is published";
   }
 }
 

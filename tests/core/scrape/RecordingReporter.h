@@ -1,12 +1,14 @@
 #pragma once
-// A reporter that records every event in order, for runner tests.
+// A reporter that records every event in order as text, for runner tests:
+// "status <text>", "song <title> <song link>", "singer <name> <link>", "finished".
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "Printers.h"
 #include "core/scrape/RunReporter.h"
 #include "core/text/Gbk.h"
 
@@ -18,39 +20,36 @@ class RecordingReporter : public RunReporter {
   std::function<void()> afterEvent = [] {};
 
   void Status(const std::string& text) override { Record("status " + text::GbkToUtf8(text)); }
-  void SongRow(const SongRecord& r) override { Record("song " + text::GbkToUtf8(r.title), &r); }
+  void SongRow(const SongRecord& r) override {
+    Record("song " + text::GbkToUtf8(r.title) + " " + r.songLink);
+  }
   void SingerRow(const SingerRecord& r) override {
-    Record("singer " + text::GbkToUtf8(r.singer), nullptr, &r);
+    Record("singer " + text::GbkToUtf8(r.singer) + " " + r.singerLink);
   }
   void Finished() override { Record("finished"); }
 
-  std::vector<std::string> Events() const { return Locked(events_); }
-  std::vector<SongRecord> Songs() const { return Locked(songs_); }
-  std::vector<SingerRecord> Singers() const { return Locked(singers_); }
+  std::vector<std::string> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  // The events of a kind: "song ", "singer ", "status ".
+  std::size_t Count(std::string_view kind) const {
+    std::lock_guard lock(mutex_);
+    return std::ranges::count_if(events_,
+                                 [&](const std::string& e) { return e.starts_with(kind); });
+  }
 
  private:
-  void Record(std::string event, const SongRecord* song = nullptr,
-              const SingerRecord* singer = nullptr) {
+  void Record(std::string event) {
     {
       std::lock_guard lock(mutex_);
       events_.push_back(std::move(event));
-      if (song)
-        songs_.push_back(*song);
-      if (singer)
-        singers_.push_back(*singer);
     }
     afterEvent();
-  }
-  template <typename T>
-  T Locked(const T& value) const {
-    std::lock_guard lock(mutex_);
-    return value;
   }
 
   mutable std::mutex mutex_;
   std::vector<std::string> events_;
-  std::vector<SongRecord> songs_;
-  std::vector<SingerRecord> singers_;
 };
 
 }  // namespace melo::scrape
