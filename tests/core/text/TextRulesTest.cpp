@@ -26,54 +26,21 @@ TEST_P(FindTest, FindsOnlyFromCharacterStarts) {
   EXPECT_EQ(Find(c.text, c.marker, c.start), c.expected);
 }
 
-// 歌 is B8 E8 and 手 is CA D6 in GBK.
+// How the text is cut into characters: a lead byte (81-FE) and any byte
+// after it are one; 80 and FF stand alone. That Find steps by this rule on any
+// text is the text rules fuzz target's; the straddled label is the heading's
+// (SongPageParserTest, label_inside_characters).
 INSTANTIATE_TEST_SUITE_P(
     Cases, FindTest,
-    ::testing::Values(FindCase{"from_start", "abcabc", "bc", 2, 4},
-                      FindCase{"missing", "abc", "x", 0, -1},
-                      FindCase{"start_at_end", "abc", "", 3, 3},
+    ::testing::Values(FindCase{"start_at_end", "abc", "", 3, 3},
                       FindCase{"start_beyond_end", "abc", "", 4, -1},
                       FindCase{"negative_start", "abc", "a", -1, -1},
-                      FindCase{"second_byte_skipped",
-                               "\xB0"
-                               "AA",
-                               "A", 0, 2},
-                      FindCase{"only_second_byte",
-                               "\xB0"
-                               "A",
-                               "A", 0, -1},
-                      FindCase{"even_lead_run",
-                               "\xB0\xB0"
-                               "A",
-                               "A", 0, 2},
-                      FindCase{"odd_lead_run",
-                               "\xB0\xB0\xB0"
-                               "A",
-                               "A", 0, -1},
-                      FindCase{"stepping_from_start",
-                               "\xB0"
-                               "AA",
-                               "A", 1, 1},
-                      FindCase{"trail_below_0x81_ends_run",
-                               "\xB0\x41\xB0\xB0"
-                               "A",
-                               "A", 0, 4},
-                      FindCase{"ff_is_single_byte",
-                               "\xFF"
-                               "A",
-                               "A", 0, 1},
-                      FindCase{"80_is_single_byte",
-                               "\x80"
-                               "A",
-                               "A", 0, 1},
+                      FindCase{"second_byte_skipped", "\xB0\x41\x41", "A", 0, 2},
+                      FindCase{"odd_lead_run", "\xB0\xB0\xB0\x41", "A", 0, -1},
+                      FindCase{"ff_is_single_byte", "\xFF\x41", "A", 0, 1},
+                      FindCase{"80_is_single_byte", "\x80\x41", "A", 0, 1},
                       FindCase{"lead_byte_last", "ab\xB0", "\xB0", 0, 2},
-                      FindCase{"lead_byte_takes_a_line_feed", "\x81\n\n", "\n", 0, 2},
-                      FindCase{"marker_may_end_inside_char", "a\xB0\x41", "a\xB0", 0, 0},
-                      FindCase{"label_straddling_characters", "\xC4\xB8\xE8\xCA\xD6 ",
-                               "\xB8\xE8\xCA\xD6 ", 0, -1},
-                      FindCase{"label_after_straddle", "\xC4\xB8\xE8\xCA\xD6 \xB8\xE8\xCA\xD6 ",
-                               "\xB8\xE8\xCA\xD6 ", 0, 6},
-                      FindCase{"long_lead_run", std::string(1000, '\xB0') + "A", "A", 0, 1000}),
+                      FindCase{"lead_byte_takes_a_line_feed", "\x81\n\n", "\n", 0, 2}),
     printing::CaseName());
 
 struct SubstringCase {
