@@ -28,64 +28,44 @@ using testing::RawServer;
 
 // The line rule itself, on any bytes cut into reads anywhere, is the line
 // rule fuzz target's; these rows check that the reader applies it over a
-// connection.
-struct BodyCase {
-  const char* name;
-  std::string body;
-  std::vector<std::string> lines;
-};
-
-const std::vector<BodyCase> kBodyCases = {
-    {"CR inside a line is dropped", "a\rb\n", {"ab"}},
-    {"last line without line feed", "x\r\nlast", {"x", "last"}},
-    {"a lone CR after the last LF", "x\n\r", {"x", ""}},
-    {"300-byte line arrives whole", std::string(300, 'L') + "\r\n", {std::string(300, 'L')}},
-    {"empty body", "", {}},
-    {"NUL and invalid GBK kept as bytes",
-     std::string("a\0b\x81\n\xFF\x80\r\n", 9),
-     {std::string("a\0b\x81", 4), "\xFF\x80"}},
-};
-
-// Sends case N of kBodyCases, as one write or one byte per packet
-// ("/N/trickle") so that CR and LF fall on every read boundary.
-void ServeBodyCase(int socket, std::stop_token stop) {
-  const std::string path = testing::RequestPath(testing::ReadRequest(socket, stop));
-  const std::string& body = kBodyCases.at(std::stoul(path.substr(1))).body;
-  testing::SendAll(socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-  if (!path.ends_with("trickle")) {
-    testing::SendAll(socket, body);
-    return;
-  }
-  const int one = 1;
-  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  for (const char byte : body) {
-    testing::SendAll(socket, std::string(1, byte));
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
-// ReadToEnd joins what ReadLine gives, with or without the first line.
+// connection, the body sent in one write or one byte per packet (so that CR
+// and LF fall on every read boundary). ReadToEnd joins what ReadLine gives,
+// with or without the first line.
 TEST(ReadLine, FollowsTheLineRule) {
-  const RawServer server(ServeBodyCase);
-  for (std::size_t i = 0; i < kBodyCases.size(); ++i) {
-    for (const char* delivery : {"", "/trickle"}) {
-      SCOPED_TRACE(std::string(kBodyCases[i].name) + delivery);
-      const std::string address = server.Address("/" + std::to_string(i) + delivery);
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"a\rb\nx\n\r", {"ab", "x", ""}},  // a CR dropped, a lone CR after the last LF a line
+      {"x\r\nlast", {"x", "last"}},
+      {"", {}},
+      {std::string("a\0b\x81\n\xFF\x80\r\n", 9), {std::string("a\0b\x81", 4), "\xFF\x80"}},
+  };
+  for (const auto& [body, lines] : cases) {
+    for (const bool trickle : {false, true}) {
+      SCOPED_TRACE(::testing::PrintToString(body) + (trickle ? " trickled" : ""));
+      const RawServer server([&body, trickle](int socket, std::stop_token stop) {
+        testing::ReadRequest(socket, stop);
+        testing::SendAll(socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        const int one = 1;
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        for (std::size_t at = 0; at < body.size(); at += trickle ? 1 : body.size()) {
+          testing::SendAll(socket, body.substr(at, trickle ? 1 : body.size()));
+          std::this_thread::sleep_for(std::chrono::milliseconds(trickle ? 2 : 0));
+        }
+      });
       PageReader reader;
-      reader.Open(address);
-      std::vector<std::string> lines;
+      reader.Open(server.Address());
+      std::vector<std::string> read;
       for (std::string line; reader.ReadLine(line);)
-        lines.push_back(line);
-      EXPECT_EQ(lines, kBodyCases[i].lines);
+        read.push_back(line);
+      EXPECT_EQ(read, lines);
       std::string line;
       EXPECT_FALSE(reader.ReadLine(line)) << "end of data must stay the end";
-      if (*delivery != '\0')
+      if (trickle)
         continue;
       std::string text;
       for (const std::string& each : lines)
         text += each;
-      EXPECT_EQ(testing::ReadPage(address, true), text);
-      EXPECT_EQ(testing::ReadPage(address, false),
+      EXPECT_EQ(testing::ReadPage(server.Address(), true), text);
+      EXPECT_EQ(testing::ReadPage(server.Address(), false),
                 text.substr(lines.empty() ? 0 : lines[0].size()));
     }
   }
