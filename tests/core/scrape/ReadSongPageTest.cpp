@@ -63,17 +63,5 @@ INSTANTIATE_TEST_SUITE_P(
                  "doctype\n" + kHeading + kMedia.substr(0, kMedia.size() - 2), ParseExit::kParsed}),
     printing::CaseName());
 
-TEST(ParseSongPageTest, UnopenableAddressesReportTheConnection) {
-  for (const char* address : {"", "no scheme at all", "http://127.0.0.1:1/song/1/",
-                              "file:///etc/passwd", "http://127.0.0.1:9/"}) {
-    const Song before = CurrentSong();
-    RecordingReporter reporter;
-    const ParseResult result = ParseSongPage(address, reporter);
-    EXPECT_EQ(result.exit, ParseExit::kOpenFailed) << address;
-    EXPECT_EQ(reporter.Events(), std::vector<std::string>{"status 网络连接失败!"}) << address;
-    EXPECT_EQ(CurrentSong(), before);
-  }
-}
-
 }  // namespace
 }  // namespace melo::scrape
