@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/net/PageReader.h"
+#include "core/net/RawServer.h"
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"
 #include "core/scrape/SongPageParser.h"
@@ -29,14 +29,9 @@
 namespace melo::bundled {
 namespace {
 
+using net::testing::ReadPage;
 using scrape::ReadSongPage;
 using text::Gbk;
-
-std::string ReadPage(const std::string& address, bool keepFirstLine = true) {
-  net::PageReader reader;
-  reader.Open(address);
-  return reader.ReadToEnd(keepFirstLine);
-}
 
 // One site for the whole suite.
 class SiteTest : public ::testing::Test {
