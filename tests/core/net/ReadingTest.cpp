@@ -9,9 +9,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -124,19 +122,6 @@ RawServer::Handler Filler(std::size_t lineBytes, std::size_t lines, bool feeds =
   };
 }
 
-// One byte every two seconds, for as long as the connection lasts.
-void Trickle(int socket, std::stop_token stop) {
-  testing::ReadRequest(socket, stop);
-  std::mutex mutex;
-  std::condition_variable_any pause;
-  bool open = testing::SendAll(socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-  while (open && !stop.stop_requested()) {
-    open = testing::SendAll(socket, "t");
-    std::unique_lock lock(mutex);
-    pause.wait_for(lock, stop, std::chrono::seconds(2), [] { return false; });
-  }
-}
-
 // Takes the request and stays silent, with or without a reply head and a
 // first line, until the reader or the server goes.
 void Silent(int socket, std::stop_token stop) {
@@ -221,7 +206,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ""},  // curl's text: "Out of memory"
         HostileCase{"empty_200", Replying(testing::Reply(""))},
         HostileCase{"no_content_204", Replying("HTTP/1.1 204 No Content\r\n\r\n")},
-        HostileCase{"trickle_for_ever", Trickle, nullptr, 0, End::kStopReading},
         HostileCase{"silent_server_stopped", Silent, nullptr, 0, End::kStopOpening},
         HostileCase{"silent_after_a_line_stopped", SilentAfterALine, nullptr, 0, End::kStopReading},
         HostileCase{"silent_server_stalls", Silent, "no data received for 200", 0, End::kStall},
