@@ -1,7 +1,13 @@
+// The song page's pieces and limits, and which line of a page read over a
+// connection becomes the media line.
+
 #include <gtest/gtest.h>
 
 #include "Printers.h"
+#include "RecordingReporter.h"
+#include "core/net/RawServer.h"
 #include "core/scrape/SongPageParser.h"
+#include "core/site/Site.h"
 #include "core/text/Gbk.h"
 
 namespace melo::scrape {
@@ -181,6 +187,57 @@ INSTANTIATE_TEST_SUITE_P(
                       PublishCase{ParseExit::kLinkTooShort, true, true, false},
                       PublishCase{ParseExit::kParsed, true, true, true}),
     [](const auto& info) { return ::testing::PrintToString(info.param.exit); });
+
+// The page as the site sends it: heading and singer anchor on one line, the
+// media line on the next.
+const std::string kHeading = Page{}.heading + Page{}.anchor + "x</a>\r\n";
+const std::string kMedia = Page{}.media + "\r\n";
+const std::string kBadMedia = "x('cache/p/q/nothing', 'http://srv/','ListenLog')\r\n";
+
+struct ReadCase {
+  const char* name;
+  std::string body;
+  ParseExit exit;
+  friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ReadSongPageTest : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
+  site::SetSiteHost("site.test");
+  const net::testing::RawServer server([body = GetParam().body](int socket, std::stop_token stop) {
+    net::testing::ReadRequest(socket, stop);
+    net::testing::SendAll(socket, net::testing::Reply(body));
+  });
+  RecordingReporter reporter;
+  const ParseResult result = ParseSongPage(server.Address("/song/1/"), reporter);
+  EXPECT_EQ(result.exit, GetParam().exit);
+  EXPECT_TRUE(reporter.Events().empty()) << "only a failed connection writes a status";
+  if (result.Parsed()) {
+    EXPECT_EQ(result.song.downloadLink, kLink);
+    EXPECT_EQ(result.song.singerLink, "http://www.site.test/singer/42/");
+    EXPECT_EQ(CurrentSong().downloadLink, result.song.downloadLink) << "the song is published";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, ReadSongPageTest,
+    ::testing::Values(
+        ReadCase{"plain", "<!DOCTYPE html>\r\n" + kHeading + kMedia + "rest\r\n",
+                 ParseExit::kParsed},
+        // The first line is dropped even when it holds everything.
+        ReadCase{"first_line_dropped", kHeading + kMedia, ParseExit::kSingerPathLength},
+        ReadCase{"cache_on_first_line", "cache\r\n" + kHeading + kMedia, ParseExit::kParsed},
+        ReadCase{"capital_cache_ignored", "doctype\r\n" + kHeading + "Cache here\r\n" + kMedia,
+                 ParseExit::kParsed},
+        ReadCase{"only_first_cache_line", "doctype\r\n" + kHeading + kBadMedia + kMedia,
+                 ParseExit::kNoPathEnd},
+        ReadCase{"no_media_line", "doctype\r\n" + kHeading + "no media here\r\n",
+                 ParseExit::kNoMediaLine},
+        ReadCase{"empty_body", "", ParseExit::kNoMediaLine},
+        ReadCase{"media_line_without_line_feed",
+                 "doctype\n" + kHeading + kMedia.substr(0, kMedia.size() - 2), ParseExit::kParsed}),
+    printing::CaseName());
 
 }  // namespace
 }  // namespace melo::scrape
