@@ -13,6 +13,8 @@
 namespace melo::scrape {
 namespace {
 
+using enum ParseExit;
+
 constexpr std::string_view kBase = "http://www.site.test/";
 
 std::string Gbk(std::string_view utf8) {
@@ -70,55 +72,48 @@ TEST_P(ExtractExitTest, TakesTheExpectedExit) {
   const ExitCase& c = GetParam();
   const ParseResult r = c.page.Extract();
   EXPECT_EQ(r.exit, c.exit);
-  if (c.exit == ParseExit::kParsed) {
+  if (c.exit == kParsed) {
     EXPECT_EQ(r.song.downloadLink, c.downloadLink);
   }
 }
 
 const std::string k18(18, '9'), k23(23, 's'), k95(95, 'm');
 
-INSTANTIATE_TEST_SUITE_P(
-    Limits, ExtractExitTest,
-    ::testing::Values(
-        ExitCase{"worked_example", Page{}, ParseExit::kParsed, kLink},
-        // "singer" + rest: 8 and 25 bytes pass, 7 and 26 fail.
-        ExitCase{"singer_path_8", WithSingerPath("singer/1"), ParseExit::kParsed, kLink},
-        ExitCase{"singer_path_7", WithSingerPath("singer/"), ParseExit::kSingerPathLength},
-        ExitCase{"singer_path_25", WithSingerPath("singer/" + k18), ParseExit::kParsed, kLink},
-        ExitCase{"singer_path_26", WithSingerPath("singer/9" + k18), ParseExit::kSingerPathLength},
-        ExitCase{"no_singer_anchor", With(&Page::anchor, ""), ParseExit::kSingerPathLength},
-        // The media path runs from "cache" up to "preview": 100 bytes pass.
-        ExitCase{"media_path_100", WithPathAndServer(k95, "srv/"), ParseExit::kParsed,
-                 "\"http://srv/cache" + k95 + "Song A.mp3\""},
-        ExitCase{"media_path_101", WithPathAndServer("m" + k95, "srv/"),
-                 ParseExit::kMediaPathTooLong},
-        // The server part runs from "http://" to three bytes before "ListenLog".
-        ExitCase{"server_part_30", WithPathAndServer("/", k23), ParseExit::kParsed,
-                 "\"http://" + k23 + "cache/Song A.mp3\""},
-        ExitCase{"server_part_31", WithPathAndServer("/", "s" + k23),
-                 ParseExit::kServerPartTooLong},
-        // Quote, "http://s/" (9), the media path, "T", ".mp3", quote: 25 bytes pass.
-        ExitCase{"link_25", ShortTitled("/ab/"), ParseExit::kParsed, "\"http://s/cache/ab/T.mp3\""},
-        ExitCase{"link_24", ShortTitled("/a/"), ParseExit::kLinkTooShort},
-        ExitCase{"no_listenlog", WithMedia("x('cache/p/preview', 'http://srv/')"),
-                 ParseExit::kNoListenLog},
-        ExitCase{"no_http", WithMedia("x('cache/p/preview', 'ftp://srv/','ListenLog')"),
-                 ParseExit::kNoServerStart},
-        ExitCase{"no_preview", WithMedia("x('cache/p/SkyT', 'http://srv/','ListenLog')"),
-                 ParseExit::kNoPathEnd},
-        // "preview" at byte 6 (line begins "cache/preview"): the path ends at "SkyT".
-        ExitCase{"preview_at_6_uses_skyt",
-                 WithMedia("cache/preview/x/SkyT1 'http://srv/','ListenLog'"), ParseExit::kParsed,
-                 "\"http://srv/cache/preview/x/Song A.mp3\""},
-        ExitCase{"preview_at_6_without_skyt",
-                 WithMedia("cache/preview/x/ 'http://srv/','ListenLog'"), ParseExit::kNoPathEnd},
-        ExitCase{"skyt_before_preview_elsewhere", WithPathAndServer("/SkyT/", "srv/"),
-                 ParseExit::kParsed, "\"http://srv/cache/SkyT/Song A.mp3\""},
-        // "ListenLog" before "http://": empty server part, still long enough.
-        ExitCase{"listenlog_before_http",
-                 WithMedia("x('cache/long/path/preview','ListenLog' 'http://srv/'"),
-                 ParseExit::kParsed, "\"cache/long/path/Song A.mp3\""}),
-    printing::CaseName());
+const ExitCase kExitCases[] = {
+    {"worked_example", Page{}, kParsed, kLink},
+    // "singer" + rest: 8 and 25 bytes pass, 7 and 26 fail.
+    {"singer_path_8", WithSingerPath("singer/1"), kParsed, kLink},
+    {"singer_path_7", WithSingerPath("singer/"), kSingerPathLength},
+    {"singer_path_25", WithSingerPath("singer/" + k18), kParsed, kLink},
+    {"singer_path_26", WithSingerPath("singer/9" + k18), kSingerPathLength},
+    {"no_singer_anchor", With(&Page::anchor, ""), kSingerPathLength},
+    // The media path runs from "cache" up to "preview": 100 bytes pass.
+    {"media_path_100", WithPathAndServer(k95, "srv/"), kParsed,
+     "\"http://srv/cache" + k95 + "Song A.mp3\""},
+    {"media_path_101", WithPathAndServer("m" + k95, "srv/"), kMediaPathTooLong},
+    // The server part runs from "http://" to three bytes before "ListenLog".
+    {"server_part_30", WithPathAndServer("/", k23), kParsed,
+     "\"http://" + k23 + "cache/Song A.mp3\""},
+    {"server_part_31", WithPathAndServer("/", "s" + k23), kServerPartTooLong},
+    // Quote, "http://s/" (9), the media path, "T", ".mp3", quote: 25 bytes pass.
+    {"link_25", ShortTitled("/ab/"), kParsed, "\"http://s/cache/ab/T.mp3\""},
+    {"link_24", ShortTitled("/a/"), kLinkTooShort},
+    {"no_listenlog", WithMedia("x('cache/p/preview', 'http://srv/')"), kNoListenLog},
+    {"no_http", WithMedia("x('cache/p/preview', 'ftp://srv/','ListenLog')"), kNoServerStart},
+    {"no_preview", WithMedia("x('cache/p/SkyT', 'http://srv/','ListenLog')"), kNoPathEnd},
+    // "preview" at byte 6 (line begins "cache/preview"): the path ends at "SkyT".
+    {"preview_at_6_uses_skyt", WithMedia("cache/preview/x/SkyT1 'http://srv/','ListenLog'"),
+     kParsed, "\"http://srv/cache/preview/x/Song A.mp3\""},
+    {"preview_at_6_without_skyt", WithMedia("cache/preview/x/ 'http://srv/','ListenLog'"),
+     kNoPathEnd},
+    {"skyt_before_preview_elsewhere", WithPathAndServer("/SkyT/", "srv/"), kParsed,
+     "\"http://srv/cache/SkyT/Song A.mp3\""},
+    // "ListenLog" before "http://": empty server part, still long enough.
+    {"listenlog_before_http", WithMedia("x('cache/long/path/preview','ListenLog' 'http://srv/'"),
+     kParsed, "\"cache/long/path/Song A.mp3\""},
+};
+INSTANTIATE_TEST_SUITE_P(Limits, ExtractExitTest, ::testing::ValuesIn(kExitCases),
+                         printing::CaseName());
 
 struct HeadingCase {
   const char* name;
@@ -138,23 +133,21 @@ TEST_P(HeadingTest, CutsTitleAndSinger) {
   EXPECT_EQ(r.song.singer, GetParam().singer);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HeadingTest,
-    ::testing::Values(HeadingCase{"trimmed", Gbk("<h1> \tMy  Song\t 歌手 \t Some One </h1>"),
-                                  "My  Song", "Some One"},
-                      // The page text starts "<html>": without "<h1>" the title starts at byte 3.
-                      HeadingCase{"no_h1", Gbk("Song 歌手 Singer</h1>"), "ml>Song", "Singer"},
-                      // Without the label the singer runs from byte 3 to the heading end.
-                      HeadingCase{"no_label", "<h1>Song Singer</h1>", "", "ml><h1>Song Singer"},
-                      HeadingCase{"no_heading_end", Gbk("<h1>Song 歌手 Singer"), "Song", ""},
-                      HeadingCase{"double_byte_space_kept", Gbk("<h1>　Song　 歌手 Singer</h1>"),
-                                  Gbk("　Song　"), "Singer"},
-                      // C4 B8 is one character: the label bytes starting at its B8 are no
-                      // label; the real one after it is.
-                      HeadingCase{"label_inside_characters",
-                                  "<h1>\xC4\xB8\xE8\xCA\xD6 x " + Gbk("歌手 ") + "S</h1>",
-                                  "\xC4\xB8\xE8\xCA\xD6 x", "S"}),
-    printing::CaseName());
+const HeadingCase kHeadingCases[] = {
+    {"trimmed", Gbk("<h1> \tMy  Song\t 歌手 \t Some One </h1>"), "My  Song", "Some One"},
+    // The page text starts "<html>": without "<h1>" the title starts at byte 3.
+    {"no_h1", Gbk("Song 歌手 Singer</h1>"), "ml>Song", "Singer"},
+    // Without the label the singer runs from byte 3 to the heading end.
+    {"no_label", "<h1>Song Singer</h1>", "", "ml><h1>Song Singer"},
+    {"no_heading_end", Gbk("<h1>Song 歌手 Singer"), "Song", ""},
+    {"double_byte_space_kept", Gbk("<h1>　Song　 歌手 Singer</h1>"), Gbk("　Song　"), "Singer"},
+    // C4 B8 is one character: the label bytes starting at its B8 are no
+    // label; the real one after it is.
+    {"label_inside_characters", "<h1>\xC4\xB8\xE8\xCA\xD6 x " + Gbk("歌手 ") + "S</h1>",
+     "\xC4\xB8\xE8\xCA\xD6 x", "S"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, HeadingTest, ::testing::ValuesIn(kHeadingCases),
+                         printing::CaseName());
 
 struct PublishCase {
   ParseExit exit;
@@ -168,7 +161,7 @@ class PublishTest : public ::testing::TestWithParam<PublishCase> {};
 
 TEST_P(PublishTest, ReplacesWhatTheExitReached) {
   const PublishCase& c = GetParam();
-  PublishCurrentSong({ParseExit::kParsed, {"s0", "t0", "d0", "l0"}});
+  PublishCurrentSong({kParsed, {"s0", "t0", "d0", "l0"}});
   PublishCurrentSong({c.exit, {"s1", "t1", "d1", "l1"}});
   const Song now = CurrentSong();
   EXPECT_EQ(now.singer, c.singerAndTitle ? "s1" : "s0");
@@ -177,16 +170,16 @@ TEST_P(PublishTest, ReplacesWhatTheExitReached) {
   EXPECT_EQ(now.downloadLink, c.downloadLink ? "d1" : "d0");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Exits, PublishTest,
-    ::testing::Values(PublishCase{ParseExit::kOpenFailed, false, false, false},
-                      PublishCase{ParseExit::kNoMediaLine, false, false, false},
-                      PublishCase{ParseExit::kStopped, false, false, false},
-                      PublishCase{ParseExit::kSingerPathLength, true, false, false},
-                      PublishCase{ParseExit::kNoPathEnd, true, true, false},
-                      PublishCase{ParseExit::kLinkTooShort, true, true, false},
-                      PublishCase{ParseExit::kParsed, true, true, true}),
-    [](const auto& info) { return ::testing::PrintToString(info.param.exit); });
+const PublishCase kPublishCases[] = {
+    {kOpenFailed, false, false, false}, {kNoMediaLine, false, false, false},
+    {kStopped, false, false, false},    {kSingerPathLength, true, false, false},
+    {kNoPathEnd, true, true, false},    {kLinkTooShort, true, true, false},
+    {kParsed, true, true, true},
+};
+INSTANTIATE_TEST_SUITE_P(Exits, PublishTest, ::testing::ValuesIn(kPublishCases),
+                         [](const auto& info) {
+                           return ::testing::PrintToString(info.param.exit);
+                         });
 
 // The page as the site sends it: heading and singer anchor on one line, the
 // media line on the next.
@@ -220,24 +213,20 @@ TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, ReadSongPageTest,
-    ::testing::Values(
-        ReadCase{"plain", "<!DOCTYPE html>\r\n" + kHeading + kMedia + "rest\r\n",
-                 ParseExit::kParsed},
-        // The first line is dropped even when it holds everything.
-        ReadCase{"first_line_dropped", kHeading + kMedia, ParseExit::kSingerPathLength},
-        ReadCase{"cache_on_first_line", "cache\r\n" + kHeading + kMedia, ParseExit::kParsed},
-        ReadCase{"capital_cache_ignored", "doctype\r\n" + kHeading + "Cache here\r\n" + kMedia,
-                 ParseExit::kParsed},
-        ReadCase{"only_first_cache_line", "doctype\r\n" + kHeading + kBadMedia + kMedia,
-                 ParseExit::kNoPathEnd},
-        ReadCase{"no_media_line", "doctype\r\n" + kHeading + "no media here\r\n",
-                 ParseExit::kNoMediaLine},
-        ReadCase{"empty_body", "", ParseExit::kNoMediaLine},
-        ReadCase{"media_line_without_line_feed",
-                 "doctype\n" + kHeading + kMedia.substr(0, kMedia.size() - 2), ParseExit::kParsed}),
-    printing::CaseName());
+const ReadCase kReadCases[] = {
+    {"plain", "<!DOCTYPE html>\r\n" + kHeading + kMedia + "rest\r\n", kParsed},
+    // The first line is dropped even when it holds everything.
+    {"first_line_dropped", kHeading + kMedia, kSingerPathLength},
+    {"cache_on_first_line", "cache\r\n" + kHeading + kMedia, kParsed},
+    {"capital_cache_ignored", "doctype\r\n" + kHeading + "Cache here\r\n" + kMedia, kParsed},
+    {"only_first_cache_line", "doctype\r\n" + kHeading + kBadMedia + kMedia, kNoPathEnd},
+    {"no_media_line", "doctype\r\n" + kHeading + "no media here\r\n", kNoMediaLine},
+    {"empty_body", "", kNoMediaLine},
+    {"media_line_without_line_feed", "doctype\n" + kHeading + kMedia.substr(0, kMedia.size() - 2),
+     kParsed},
+};
+INSTANTIATE_TEST_SUITE_P(Pages, ReadSongPageTest, ::testing::ValuesIn(kReadCases),
+                         printing::CaseName());
 
 }  // namespace
 }  // namespace melo::scrape
