@@ -135,7 +135,6 @@ void SilentAfterALine(int socket, std::stop_token stop) {
 }
 
 constexpr std::size_t kMiB = std::size_t{1} << 20;
-const std::string kRedirectHead = "HTTP/1.1 302 Found\r\nContent-Length: 0\r\nLocation: ";
 
 class HostileServerTest : public ::testing::TestWithParam<HostileCase> {};
 
@@ -175,43 +174,36 @@ TEST_P(HostileServerTest, EndsBoundedWithThePageOrAnError) {
   EXPECT_FALSE(reader.ReadLine(line)) << "a finished read leaves nothing open";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, HostileServerTest,
-    ::testing::Values(
-        HostileCase{"line_at_the_cap", Filler(kMaxLineBytes, 1), nullptr, kMaxLineBytes},
-        HostileCase{"line_past_the_cap", Filler(kMaxLineBytes + 1, 1), "Line longer than 32 MiB"},
-        HostileCase{"line_that_never_ends", Filler(kMiB, 0, false), "Line longer than 32 MiB"},
-        HostileCase{"page_at_the_cap", Filler(kMiB, kMaxPageBytes / kMiB), nullptr, kMaxPageBytes},
-        HostileCase{"page_of_33_MiB", Filler(kMiB, 33), "Page longer than 32 MiB"},
-        HostileCase{"body_shorter_than_announced",
-                    Replying("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten\n"), ""},
-        HostileCase{
-            "reset_mid_body",
-            Replying("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nten bytes\n", Then::kReset),
-            ""},
-        HostileCase{
-            "reset_mid_body_without_length",
-            Replying("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nten bytes\n", Then::kReset),
-            "reset"},
-        HostileCase{"redirect_to_file",
-                    Replying(kRedirectHead + "file:///etc/passwd\r\n\r\n", Then::kServeAgain),
-                    "file"},
-        HostileCase{"redirect_to_ftp",
-                    Replying(kRedirectHead + "ftp://127.0.0.1/\r\n\r\n", Then::kServeAgain), "ftp"},
-        HostileCase{"redirect_loop", Replying(kRedirectHead + "/\r\n\r\n", Then::kServeAgain),
-                    "redirects"},
-        HostileCase{"header_of_1_MiB",
-                    Replying("HTTP/1.1 200 OK\r\nX-Filler: " + std::string(kMiB, 'h') +
-                             "\r\nContent-Length: 3\r\n\r\nok\n"),
-                    ""},  // curl's text: "Out of memory"
-        HostileCase{"empty_200", Replying(testing::Reply(""))},
-        HostileCase{"no_content_204", Replying("HTTP/1.1 204 No Content\r\n\r\n")},
-        HostileCase{"silent_server_stopped", Silent, nullptr, 0, End::kStopOpening},
-        HostileCase{"silent_after_a_line_stopped", SilentAfterALine, nullptr, 0, End::kStopReading},
-        HostileCase{"silent_server_stalls", Silent, "no data received for 200", 0, End::kStall},
-        HostileCase{"silent_after_a_line_stalls", SilentAfterALine, "no data received for 200", 0,
-                    End::kStall}),
-    printing::CaseName());
+const std::string kOk = "HTTP/1.1 200 OK\r\n";
+const std::string kRedirect = "HTTP/1.1 302 Found\r\nContent-Length: 0\r\nLocation: ";
+using enum Then;
+using enum End;
+
+const HostileCase kHostileCases[] = {
+    {"line_at_the_cap", Filler(kMaxLineBytes, 1), nullptr, kMaxLineBytes},
+    {"line_past_the_cap", Filler(kMaxLineBytes + 1, 1), "Line longer than 32 MiB"},
+    {"line_that_never_ends", Filler(kMiB, 0, false), "Line longer than 32 MiB"},
+    {"page_at_the_cap", Filler(kMiB, kMaxPageBytes / kMiB), nullptr, kMaxPageBytes},
+    {"page_of_33_MiB", Filler(kMiB, 33), "Page longer than 32 MiB"},
+    {"body_shorter_than_announced", Replying(kOk + "Content-Length: 100\r\n\r\nonly ten\n"), ""},
+    {"reset_mid_body", Replying(kOk + "Content-Length: 1000\r\n\r\nten bytes\n", kReset), ""},
+    {"reset_mid_body_without_length",
+     Replying(kOk + "Connection: close\r\n\r\nten bytes\n", kReset), "reset"},
+    {"redirect_to_file", Replying(kRedirect + "file:///etc/passwd\r\n\r\n", kServeAgain), "file"},
+    {"redirect_to_ftp", Replying(kRedirect + "ftp://127.0.0.1/\r\n\r\n", kServeAgain), "ftp"},
+    {"redirect_loop", Replying(kRedirect + "/\r\n\r\n", kServeAgain), "redirects"},
+    {"header_of_1_MiB",
+     Replying(kOk + "X-Filler: " + std::string(kMiB, 'h') + "\r\nContent-Length: 3\r\n\r\nok\n"),
+     ""},  // curl's text: "Out of memory"
+    {"empty_200", Replying(testing::Reply(""))},
+    {"no_content_204", Replying("HTTP/1.1 204 No Content\r\n\r\n")},
+    {"silent_server_stopped", Silent, nullptr, 0, kStopOpening},
+    {"silent_after_a_line_stopped", SilentAfterALine, nullptr, 0, kStopReading},
+    {"silent_server_stalls", Silent, "no data received for 200", 0, kStall},
+    {"silent_after_a_line_stalls", SilentAfterALine, "no data received for 200", 0, kStall},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, HostileServerTest, ::testing::ValuesIn(kHostileCases),
+                         printing::CaseName());
 
 // The song page parser stops at the media line; the rest of a page must stay
 // with the server rather than be downloaded into a reader nobody reads.
