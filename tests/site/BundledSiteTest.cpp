@@ -1,7 +1,8 @@
 // The bundled site, read the way the program reads it: through the page
 // reader and the scans, with SiteBase and SiteBaseWww pointing at the site.
-// Every page carries what the readers cut out of it; beyond the page shapes,
-// the site answers address forms, audio ranges, its port and recorded pages.
+// Every page carries what the readers cut out of it, at each address form the
+// program builds (both hosts, runs of slashes); beyond the page shapes, the
+// site answers audio ranges, its port and recorded pages.
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -131,15 +132,6 @@ TEST_F(SiteTest, UpdatePageAnnouncesANewerVersionWhoseDownloadIsServed) {
   EXPECT_EQ(finding.verdict, update::UpdateVerdict::kNewer);
   ASSERT_TRUE(finding.downloadAddress);
   EXPECT_TRUE(ReadPage(*finding.downloadAddress).starts_with("PK"));
-}
-
-TEST_F(SiteTest, AnswersBothHostFormsAndAnyRunOfSlashes) {
-  const std::string page = ReadPage(site::SiteBase() + "song/2244436/");
-  ASSERT_TRUE(text::Contains(page, "ListenLog"));
-  for (const std::string& address :
-       {site::SiteBase() + "/song/2244436/", site::SiteBaseWww() + "song/2244436//",
-        site::SiteBaseWww() + "/song/2244436//", site::SiteBase() + "//song//2244436"})
-    EXPECT_EQ(ReadPage(address), page) << address;
 }
 
 // The address the parser builds, as the player and the browser fetch it:
