@@ -2,11 +2,9 @@
 // A reporter that records every event in order as text, for runner tests:
 // "status <text>", "song <title> <song link>", "singer <name> <link>", "finished".
 
-#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "core/scrape/RunReporter.h"
@@ -16,8 +14,8 @@ namespace melo::scrape {
 
 class RecordingReporter : public RunReporter {
  public:
-  // Called after each recorded event (e.g. to stop the run at some point).
-  std::function<void()> afterEvent = [] {};
+  // Called with each event once it is recorded (e.g. to stop the run there).
+  std::function<void(const std::string&)> afterEvent = [](const std::string&) {};
 
   void Status(const std::string& text) override { Record("status " + text::GbkToUtf8(text)); }
   void SongRow(const SongRecord& r) override {
@@ -32,20 +30,14 @@ class RecordingReporter : public RunReporter {
     std::lock_guard lock(mutex_);
     return events_;
   }
-  // The events of a kind: "song ", "singer ", "status ".
-  std::size_t Count(std::string_view kind) const {
-    std::lock_guard lock(mutex_);
-    return std::ranges::count_if(events_,
-                                 [&](const std::string& e) { return e.starts_with(kind); });
-  }
 
  private:
-  void Record(std::string event) {
+  void Record(const std::string& event) {
     {
       std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
+      events_.push_back(event);
     }
-    afterEvent();
+    afterEvent(event);
   }
 
   mutable std::mutex mutex_;
