@@ -75,21 +75,12 @@ TEST(UpdateCheckTest, DownloadAddressOfANewerVersion) {
 
 // The order is antisymmetric on any two texts (the update check fuzz target).
 TEST(UpdateCheckTest, VersionOrder) {
-  struct Case {
-    const char* a;
-    const char* b;
-    int sign;
-  };
-  const Case cases[] = {
-      {"v1.5", "v1.5", 0}, {"v1.6", "v1.5", 1}, {"v1.1", "v1.5", -1},
-      {"", "v1.5", -1},    {"V1.6", "v1.5", 1}, {"V1.5", "v1.5", 1},
-      {"v1", "v1.5", -1},  {"w1.0", "v1.5", 1}, {"v2.0", "v1.9", 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-    const int result = CompareVersionTexts(c.a, c.b);
-    EXPECT_EQ((result > 0) - (result < 0), c.sign);
-  }
+  EXPECT_EQ(CompareVersionTexts("v1.5", "v1.5"), 0);
+  for (const char* newer : {"v1.6", "V1.6", "V1.5", "w1.0"})
+    EXPECT_GT(CompareVersionTexts(newer, "v1.5"), 0) << newer;
+  for (const char* older : {"v1.1", "", "v1"})
+    EXPECT_LT(CompareVersionTexts(older, "v1.5"), 0) << older;
+  EXPECT_GT(CompareVersionTexts("v2.0", "v1.9"), 0);
 }
 
 }  // namespace
