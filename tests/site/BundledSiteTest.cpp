@@ -102,7 +102,8 @@ bool Finds(std::string text, std::string keyword) {
   return !keyword.empty() && text.find(keyword) != std::string::npos;
 }
 
-TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
+// The song links are those EverySongPageGivesItsSong reads.
+TEST_F(SiteTest, SearchFindsSongsAndSingers) {
   // 與 carries 'c' as its second GBK byte: no match there.
   for (const std::string keyword : {"林晚风", "paper", "c", "no such song", ""}) {
     SCOPED_TRACE(keyword);
@@ -120,8 +121,6 @@ TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
     const std::string page = ReadPage(scrape::SearchAddress(Gbk(keyword)), false);
     EXPECT_EQ(scrape::ScanSongLinks(page), songLinks);
     EXPECT_EQ(scrape::ScanSingers(page), singers);
-    for (const auto& link : songLinks)
-      EXPECT_TRUE(ReadSongPage(link).Parsed()) << link;
   }
 }
 

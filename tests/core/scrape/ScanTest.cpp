@@ -64,14 +64,12 @@ class SearchScanTest : public ::testing::Test {
   static std::string Page(const std::string& body) { return std::string(120, ' ') + body; }
 };
 
-TEST_F(SearchScanTest, SongLinksFromTheSectionOnAndPastIt) {
+TEST_F(SearchScanTest, LinksFromTheirSectionOnAndPastIt) {
   const std::string page = Page("<a href=\"/song/1/\">before</a>" + texts::kSongSection +
                                 "<a href=\"/song/2/\">x</a><a href=\"/singer/9/\">s</a>" +
                                 texts::kSingerSection + "<a href=\"/song/3/\">late</a>");
   EXPECT_EQ(ScanSongLinks(page), (Ids{"http://site.test//song/2/", "http://site.test//song/3/"}));
-}
-
-TEST_F(SearchScanTest, NoSectionNoLinks) {
+  // No section, no links.
   EXPECT_TRUE(ScanSongLinks(Page("<a href=\"/song/2/\">x</a>")).empty());
   EXPECT_TRUE(ScanSingers(Page("<a href=\"/singer/2/\"> x</a> </td>")).empty());
 }
