@@ -121,6 +121,7 @@ TEST_F(RunnerTest, SearchListsSongsOrSingersByTheModeAskedOnce) {
                                      start_->singerId + "/"));
     EXPECT_THAT(reporter.Events(), Not(Contains(StartsWith(songs ? "singer " : "song "))));
     const auto events = reporter.Events();
+    ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2], "status 获取完毕");
     EXPECT_EQ(events.back(), "finished");
   }
