@@ -179,15 +179,18 @@ struct HostileCase {
 };
 
 // What a server does after its reply.
-enum class Then { kClose, kReset, kServeAgain };
+enum class Then { kClose, kReset, kServeAgain, kHold };
 
-// Answers the request with `reply`, then closes or resets the connection or
-// answers the next request on it alike.
+// Answers the request with `reply`, then closes or resets the connection,
+// answers the next request on it alike, or holds it open, silent, until the
+// reader or the server goes.
 RawServer::Handler Replying(std::string reply, Then then = Then::kClose) {
   return [reply = std::move(reply), then](int socket, std::stop_token stop) {
     while (!testing::ReadRequest(socket, stop).empty() && testing::SendAll(socket, reply) &&
            then == Then::kServeAgain) {
     }
+    if (then == Then::kHold)
+      testing::ReadRequest(socket, stop);
     if (then == Then::kReset) {
       const linger abort{1, 0};
       setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
@@ -209,18 +212,6 @@ RawServer::Handler Filler(std::size_t lineBytes, std::size_t lines, bool feeds =
     for (std::size_t i = 0; open && !stop.stop_requested() && (lines == 0 || i < lines); ++i)
       open = testing::SendAll(socket, line);
   };
-}
-
-// Takes the request and stays silent, with or without a reply head and a
-// first line, until the reader or the server goes.
-void Silent(int socket, std::stop_token stop) {
-  testing::ReadRequest(socket, stop);
-  testing::ReadRequest(socket, stop);
-}
-void SilentAfterALine(int socket, std::stop_token stop) {
-  testing::ReadRequest(socket, stop);
-  testing::SendAll(socket, "HTTP/1.1 200 OK\r\n\r\nfirst\n");
-  testing::ReadRequest(socket, stop);
 }
 
 constexpr std::size_t kMiB = std::size_t{1} << 20;
@@ -264,6 +255,8 @@ TEST_P(HostileServerTest, EndsBoundedWithThePageOrAnError) {
 }
 
 const std::string kOk = "HTTP/1.1 200 OK\r\n";
+const std::string kFirstLine = kOk + "\r\nfirst\n";
+constexpr const char* kStalled = "no data received for 200";
 const std::string kRedirect = "HTTP/1.1 302 Found\r\nContent-Length: 0\r\nLocation: ";
 using enum Then;
 using enum End;
@@ -286,10 +279,10 @@ const HostileCase kHostileCases[] = {
      ""},  // curl's text: "Out of memory"
     {"empty_200", Replying(testing::Reply(""))},
     {"no_content_204", Replying("HTTP/1.1 204 No Content\r\n\r\n")},
-    {"silent_server_stopped", Silent, nullptr, 0, kStopOpening},
-    {"silent_after_a_line_stopped", SilentAfterALine, nullptr, 0, kStopReading},
-    {"silent_server_stalls", Silent, "no data received for 200", 0, kStall},
-    {"silent_after_a_line_stalls", SilentAfterALine, "no data received for 200", 0, kStall},
+    {"silent_server_stopped", Replying("", kHold), nullptr, 0, kStopOpening},
+    {"silent_after_a_line_stopped", Replying(kFirstLine, kHold), nullptr, 0, kStopReading},
+    {"silent_server_stalls", Replying("", kHold), kStalled, 0, kStall},
+    {"silent_after_a_line_stalls", Replying(kFirstLine, kHold), kStalled, 0, kStall},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, HostileServerTest, ::testing::ValuesIn(kHostileCases),
                          printing::CaseName());
