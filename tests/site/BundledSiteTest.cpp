@@ -186,17 +186,13 @@ TEST(Serving, RefusesAPortInUse) {
 TEST(Serving, IdleConnectionsHoldBackNeitherClientsNorTheStop) {
   auto site = std::make_unique<BundledSite>();
   std::vector<std::unique_ptr<httplib::Client>> idle;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i <= 40; ++i) {  // the last one comes while 40 stay idle
     idle.push_back(std::make_unique<httplib::Client>("127.0.0.1", site->Port()));
     idle.back()->set_keep_alive(true);
     const auto reply = idle.back()->Get("/song/2244436/");
-    ASSERT_TRUE(reply);
-    ASSERT_EQ(reply->status, 200);
+    ASSERT_TRUE(reply) << i;
+    ASSERT_EQ(reply->status, 200) << i;
   }
-  httplib::Client latecomer("127.0.0.1", site->Port());
-  const auto reply = latecomer.Get("/song/2244436/");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->status, 200);
 
   auto stopped = std::async(std::launch::async, [&] { site.reset(); });
   // The bound guards a hang.
