@@ -32,28 +32,17 @@ struct Page {
   ParseResult Extract() const { return ExtractSong(Text(), media, kBase); }
 };
 
-// A page with one piece replaced.
-Page With(std::string Page::*piece, std::string value) {
-  Page p;
-  p.*piece = std::move(value);
-  return p;
-}
-Page WithMedia(std::string media) {
-  return With(&Page::media, std::move(media));
+// A media line of the usual shape with its path (after "cache", up to
+// "preview") and its server (after "http://").
+std::string Media(std::string_view path, std::string_view server = "srv/") {
+  return "x('cache" + std::string(path) + "preview', 'http://" + std::string(server) +
+         "','ListenLog')";
 }
 Page WithSingerPath(std::string_view path) {
-  return With(&Page::anchor, "href='/" + std::string(path) + "' target=");
-}
-// A media line of the usual shape with its path (after "cache", up to
-// "preview") and its server (after "http://") replaced.
-Page WithPathAndServer(std::string_view path, std::string_view server) {
-  return WithMedia("x('cache" + std::string(path) + "preview', 'http://" + std::string(server) +
-                   "','ListenLog')");
+  return {.anchor = "href='/" + std::string(path) + "' target="};
 }
 Page ShortTitled(std::string_view path) {
-  Page p = WithPathAndServer(path, "s/");
-  p.heading = Gbk("<h1>T 歌手 S</h1>");
-  return p;
+  return {.heading = Gbk("<h1>T 歌手 S</h1>"), .media = Media(path, "s/")};
 }
 
 const std::string kLink = "\"http://srv/cache/p/q/Song A.mp3\"";
@@ -86,31 +75,32 @@ const ExitCase kExitCases[] = {
     {"singer_path_7", WithSingerPath("singer/"), kSingerPathLength},
     {"singer_path_25", WithSingerPath("singer/" + k18), kParsed, kLink},
     {"singer_path_26", WithSingerPath("singer/9" + k18), kSingerPathLength},
-    {"no_singer_anchor", With(&Page::anchor, ""), kSingerPathLength},
+    {"no_singer_anchor", Page{.anchor = ""}, kSingerPathLength},
     // The media path runs from "cache" up to "preview": 100 bytes pass.
-    {"media_path_100", WithPathAndServer(k95, "srv/"), kParsed,
+    {"media_path_100", Page{.media = Media(k95)}, kParsed,
      "\"http://srv/cache" + k95 + "Song A.mp3\""},
-    {"media_path_101", WithPathAndServer("m" + k95, "srv/"), kMediaPathTooLong},
+    {"media_path_101", Page{.media = Media("m" + k95)}, kMediaPathTooLong},
     // The server part runs from "http://" to three bytes before "ListenLog".
-    {"server_part_30", WithPathAndServer("/", k23), kParsed,
+    {"server_part_30", Page{.media = Media("/", k23)}, kParsed,
      "\"http://" + k23 + "cache/Song A.mp3\""},
-    {"server_part_31", WithPathAndServer("/", "s" + k23), kServerPartTooLong},
+    {"server_part_31", Page{.media = Media("/", "s" + k23)}, kServerPartTooLong},
     // Quote, "http://s/" (9), the media path, "T", ".mp3", quote: 25 bytes pass.
     {"link_25", ShortTitled("/ab/"), kParsed, "\"http://s/cache/ab/T.mp3\""},
     {"link_24", ShortTitled("/a/"), kLinkTooShort},
-    {"no_listenlog", WithMedia("x('cache/p/preview', 'http://srv/')"), kNoListenLog},
-    {"no_http", WithMedia("x('cache/p/preview', 'ftp://srv/','ListenLog')"), kNoServerStart},
-    {"no_preview", WithMedia("x('cache/p/SkyT', 'http://srv/','ListenLog')"), kNoPathEnd},
+    {"no_listenlog", Page{.media = "x('cache/p/preview', 'http://srv/')"}, kNoListenLog},
+    {"no_http", Page{.media = "x('cache/p/preview', 'ftp://srv/','ListenLog')"}, kNoServerStart},
+    {"no_preview", Page{.media = "x('cache/p/SkyT', 'http://srv/','ListenLog')"}, kNoPathEnd},
     // "preview" at byte 6 (line begins "cache/preview"): the path ends at "SkyT".
-    {"preview_at_6_uses_skyt", WithMedia("cache/preview/x/SkyT1 'http://srv/','ListenLog'"),
+    {"preview_at_6_uses_skyt", Page{.media = "cache/preview/x/SkyT1 'http://srv/','ListenLog'"},
      kParsed, "\"http://srv/cache/preview/x/Song A.mp3\""},
-    {"preview_at_6_without_skyt", WithMedia("cache/preview/x/ 'http://srv/','ListenLog'"),
+    {"preview_at_6_without_skyt", Page{.media = "cache/preview/x/ 'http://srv/','ListenLog'"},
      kNoPathEnd},
-    {"skyt_before_preview_elsewhere", WithPathAndServer("/SkyT/", "srv/"), kParsed,
+    {"skyt_before_preview_elsewhere", Page{.media = Media("/SkyT/")}, kParsed,
      "\"http://srv/cache/SkyT/Song A.mp3\""},
     // "ListenLog" before "http://": empty server part, still long enough.
-    {"listenlog_before_http", WithMedia("x('cache/long/path/preview','ListenLog' 'http://srv/'"),
-     kParsed, "\"cache/long/path/Song A.mp3\""},
+    {"listenlog_before_http",
+     Page{.media = "x('cache/long/path/preview','ListenLog' 'http://srv/'"}, kParsed,
+     "\"cache/long/path/Song A.mp3\""},
 };
 INSTANTIATE_TEST_SUITE_P(Limits, ExtractExitTest, ::testing::ValuesIn(kExitCases),
                          printing::CaseName());
@@ -126,9 +116,7 @@ struct HeadingCase {
 class HeadingTest : public ::testing::TestWithParam<HeadingCase> {};
 
 TEST_P(HeadingTest, CutsTitleAndSinger) {
-  Page p;
-  p.heading = GetParam().heading;
-  const ParseResult r = p.Extract();
+  const ParseResult r = Page{.heading = GetParam().heading}.Extract();
   EXPECT_EQ(r.song.title, GetParam().title);
   EXPECT_EQ(r.song.singer, GetParam().singer);
 }
