@@ -222,8 +222,7 @@ TEST_P(HostileServerTest, EndsBoundedWithThePageOrAnError) {
   const HostileCase& c = GetParam();
   const RawServer server(c.serve);
   std::stop_source stop;
-  ReaderTimeouts shortStall;
-  shortStall.stall = std::chrono::milliseconds(200);
+  const ReaderTimeouts shortStall{.stall = std::chrono::milliseconds(200)};
   PageReader reader(stop.get_token(), c.end == End::kStall ? shortStall : ReaderTimeouts{});
   std::atomic<bool> opened = false;
   auto read = std::async(std::launch::async, [&] {
