@@ -161,13 +161,13 @@ TEST_F(CliTest, ExitCodes) {
   }
 }
 
-// The chart piped into download fills the folder; a second run skips it all.
-TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipIt) {
+// The chart piped into download fills the folder; then a song already there
+// is skipped and a missing one fails, each a JSON object of every field.
+TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipAndFail) {
   const std::string folder = ::testing::TempDir() + "cli_download";
   std::filesystem::remove_all(folder);
-  const std::string pipeline = Site() + "--json crawl chart 2>/dev/null | " + MELODRIFT_BIN + " " +
-                               Site() + "download -P " + folder + " -";
-  const CliRun first = Melodrift(pipeline);
+  const CliRun first = Melodrift(Site() + "--json crawl chart 2>/dev/null | " + MELODRIFT_BIN +
+                                 " " + Site() + "download -P " + folder + " -");
   EXPECT_EQ(first.exitCode, 0) << first.err;
   const auto lines = Split(first.out);
   ASSERT_FALSE(lines.empty());
@@ -185,30 +185,22 @@ TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipIt) {
   EXPECT_THAT(lines[0], StartsWith("downloaded\t" + folder + "/" + StartSong().singer + " - " +
                                    StartSong().title + ".mp3\t"));
 
-  const CliRun second = Melodrift(pipeline);
-  EXPECT_EQ(second.exitCode, 0);
-  EXPECT_THAT(Split(second.out), ::testing::Each(StartsWith("skipped\t")));
-}
-
-TEST_F(CliTest, DownloadJsonResultsAndFailures) {
-  const std::string folder = ::testing::TempDir() + "cli_download_json";
-  std::filesystem::remove_all(folder);
-  const CliRun run = Melodrift(Site() + "--json download -P " + folder + " " + SongUrl("2244436") +
-                               " " + SongUrl("0000000"));
-  EXPECT_EQ(run.exitCode, 1);
-  const auto lines = Split(run.out);
-  ASSERT_EQ(lines.size(), 2u);
-  const auto saved = nlohmann::ordered_json::parse(lines[0]);
-  EXPECT_THAT(Keys(saved), ElementsAre("status", "path", "bytes", "singer", "title", "downloadLink",
-                                       "songLink", "error"));
-  EXPECT_EQ(saved["status"], "downloaded");
-  EXPECT_EQ(saved["title"], StartSong().title);
-  EXPECT_TRUE(saved["error"].is_null());
-  EXPECT_THAT(saved["downloadLink"].get<std::string>(), StartsWith("\"http://"));
-  const auto failed = nlohmann::json::parse(lines[1]);
+  const CliRun second = Melodrift(Site() + "--json download -P " + folder + " " +
+                                  SongUrl("2244436") + " " + SongUrl("0000000"));
+  EXPECT_EQ(second.exitCode, 1);
+  const auto rows = Split(second.out);
+  ASSERT_EQ(rows.size(), 2u);
+  const auto skipped = nlohmann::ordered_json::parse(rows[0]);
+  EXPECT_THAT(Keys(skipped), ElementsAre("status", "path", "bytes", "singer", "title",
+                                         "downloadLink", "songLink", "error"));
+  EXPECT_EQ(skipped["status"], "skipped");
+  EXPECT_EQ(skipped["title"], StartSong().title);
+  EXPECT_TRUE(skipped["error"].is_null());
+  EXPECT_THAT(skipped["downloadLink"].get<std::string>(), StartsWith("\"http://"));
+  const auto failed = nlohmann::json::parse(rows[1]);
   EXPECT_EQ(failed["status"], "failed");
   EXPECT_EQ(failed["error"], "解析失败");
-  EXPECT_THAT(run.err, HasSubstr(SongUrl("0000000") + "   下载失败:解析失败\n"));
+  EXPECT_THAT(second.err, HasSubstr(SongUrl("0000000") + "   下载失败:解析失败\n"));
 }
 
 }  // namespace

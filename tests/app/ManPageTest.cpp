@@ -92,11 +92,8 @@ struct PageCase {
   const char* name;
   const char* program;
   const char* page;
+  friend void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const PageCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class ManPageTest : public ::testing::TestWithParam<PageCase> {};
 

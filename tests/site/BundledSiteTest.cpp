@@ -1,7 +1,8 @@
 // The bundled site, read the way the program reads it: through the page
 // reader and the scans, with SiteBase and SiteBaseWww pointing at the site.
-// Every page carries what the readers cut out of it; beyond the page shapes,
-// the site answers address forms, audio ranges, its port and recorded pages.
+// Every page carries what the readers cut out of it, at each address form the
+// program builds (both hosts, runs of slashes); beyond the page shapes, the
+// site answers audio ranges, its port and recorded pages.
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -15,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "core/net/PageReader.h"
+#include "core/net/RawServer.h"
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"
 #include "core/scrape/SongPageParser.h"
@@ -29,14 +30,9 @@
 namespace melo::bundled {
 namespace {
 
+using net::testing::ReadPage;
 using scrape::ReadSongPage;
 using text::Gbk;
-
-std::string ReadPage(const std::string& address, bool keepFirstLine = true) {
-  net::PageReader reader;
-  reader.Open(address);
-  return reader.ReadToEnd(keepFirstLine);
-}
 
 // One site for the whole suite.
 class SiteTest : public ::testing::Test {
@@ -106,7 +102,8 @@ bool Finds(std::string text, std::string keyword) {
   return !keyword.empty() && text.find(keyword) != std::string::npos;
 }
 
-TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
+// The song links are those EverySongPageGivesItsSong reads.
+TEST_F(SiteTest, SearchFindsSongsAndSingers) {
   // 與 carries 'c' as its second GBK byte: no match there.
   for (const std::string keyword : {"林晚风", "paper", "c", "no such song", ""}) {
     SCOPED_TRACE(keyword);
@@ -124,8 +121,6 @@ TEST_F(SiteTest, SearchFindsSongsAndSingersThatLeadToTheirPages) {
     const std::string page = ReadPage(scrape::SearchAddress(Gbk(keyword)), false);
     EXPECT_EQ(scrape::ScanSongLinks(page), songLinks);
     EXPECT_EQ(scrape::ScanSingers(page), singers);
-    for (const auto& link : songLinks)
-      EXPECT_TRUE(ReadSongPage(link).Parsed()) << link;
   }
 }
 
@@ -136,15 +131,6 @@ TEST_F(SiteTest, UpdatePageAnnouncesANewerVersionWhoseDownloadIsServed) {
   EXPECT_EQ(finding.verdict, update::UpdateVerdict::kNewer);
   ASSERT_TRUE(finding.downloadAddress);
   EXPECT_TRUE(ReadPage(*finding.downloadAddress).starts_with("PK"));
-}
-
-TEST_F(SiteTest, AnswersBothHostFormsAndAnyRunOfSlashes) {
-  const std::string page = ReadPage(site::SiteBase() + "song/2244436/");
-  ASSERT_TRUE(text::Contains(page, "ListenLog"));
-  for (const std::string& address :
-       {site::SiteBase() + "/song/2244436/", site::SiteBaseWww() + "song/2244436//",
-        site::SiteBaseWww() + "/song/2244436//", site::SiteBase() + "//song//2244436"})
-    EXPECT_EQ(ReadPage(address), page) << address;
 }
 
 // The address the parser builds, as the player and the browser fetch it:
@@ -200,17 +186,13 @@ TEST(Serving, RefusesAPortInUse) {
 TEST(Serving, IdleConnectionsHoldBackNeitherClientsNorTheStop) {
   auto site = std::make_unique<BundledSite>();
   std::vector<std::unique_ptr<httplib::Client>> idle;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i <= 40; ++i) {  // the last one comes while 40 stay idle
     idle.push_back(std::make_unique<httplib::Client>("127.0.0.1", site->Port()));
     idle.back()->set_keep_alive(true);
     const auto reply = idle.back()->Get("/song/2244436/");
-    ASSERT_TRUE(reply);
-    ASSERT_EQ(reply->status, 200);
+    ASSERT_TRUE(reply) << i;
+    ASSERT_EQ(reply->status, 200) << i;
   }
-  httplib::Client latecomer("127.0.0.1", site->Port());
-  const auto reply = latecomer.Get("/song/2244436/");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->status, 200);
 
   auto stopped = std::async(std::launch::async, [&] { site.reset(); });
   // The bound guards a hang.

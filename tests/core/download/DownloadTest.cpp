@@ -71,11 +71,8 @@ struct ServerCase {
   std::string error;      // "" when the song is saved
   std::size_t requests;
   bool tagRoom = false;  // the .part starts with the room a tagging run left
+  friend void PrintTo(const ServerCase& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const ServerCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class ServerBehaviourTest : public DownloadFixture,
                             public ::testing::WithParamInterface<ServerCase> {};

@@ -17,6 +17,7 @@ struct NameCase {
   std::string expected;
   bool windows = false;
   std::string nameTemplate = "{singer} - {title}.mp3";
+  friend void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
 };
 
 std::string Cjk(int characters) {
@@ -24,10 +25,6 @@ std::string Cjk(int characters) {
   while (characters-- > 0)
     text += "歌";
   return text;
-}
-
-void PrintTo(const NameCase& c, std::ostream* out) {
-  *out << c.name;
 }
 
 class FileNameTest : public ::testing::TestWithParam<NameCase> {};

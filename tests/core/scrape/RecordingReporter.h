@@ -1,12 +1,12 @@
 #pragma once
-// A reporter that records every event in order, for runner tests.
+// A reporter that records every event in order as text, for runner tests:
+// "status <text>", "song <title> <song link>", "singer <name> <link>", "finished".
 
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "Printers.h"
 #include "core/scrape/RunReporter.h"
 #include "core/text/Gbk.h"
 
@@ -14,43 +14,34 @@ namespace melo::scrape {
 
 class RecordingReporter : public RunReporter {
  public:
-  // Called after each recorded event (e.g. to stop the run at some point).
-  std::function<void()> afterEvent = [] {};
+  // Called with each event once it is recorded (e.g. to stop the run there).
+  std::function<void(const std::string&)> afterEvent = [](const std::string&) {};
 
   void Status(const std::string& text) override { Record("status " + text::GbkToUtf8(text)); }
-  void SongRow(const SongRecord& r) override { Record("song " + text::GbkToUtf8(r.title), &r); }
+  void SongRow(const SongRecord& r) override {
+    Record("song " + text::GbkToUtf8(r.title) + " " + r.songLink);
+  }
   void SingerRow(const SingerRecord& r) override {
-    Record("singer " + text::GbkToUtf8(r.singer), nullptr, &r);
+    Record("singer " + text::GbkToUtf8(r.singer) + " " + r.singerLink);
   }
   void Finished() override { Record("finished"); }
 
-  std::vector<std::string> Events() const { return Locked(events_); }
-  std::vector<SongRecord> Songs() const { return Locked(songs_); }
-  std::vector<SingerRecord> Singers() const { return Locked(singers_); }
+  std::vector<std::string> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
 
  private:
-  void Record(std::string event, const SongRecord* song = nullptr,
-              const SingerRecord* singer = nullptr) {
+  void Record(const std::string& event) {
     {
       std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
-      if (song)
-        songs_.push_back(*song);
-      if (singer)
-        singers_.push_back(*singer);
+      events_.push_back(event);
     }
-    afterEvent();
-  }
-  template <typename T>
-  T Locked(const T& value) const {
-    std::lock_guard lock(mutex_);
-    return value;
+    afterEvent(event);
   }
 
   mutable std::mutex mutex_;
   std::vector<std::string> events_;
-  std::vector<SongRecord> songs_;
-  std::vector<SingerRecord> singers_;
 };
 
 }  // namespace melo::scrape

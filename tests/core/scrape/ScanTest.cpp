@@ -16,9 +16,9 @@ using Ids = std::vector<std::string>;
 
 struct CrawlScanCase {
   const char* name;
-  const CrawlPattern* pattern;
   std::string page;
   Ids ids;
+  const CrawlPattern* pattern = &kListPattern;
   friend void PrintTo(const CrawlScanCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -29,42 +29,32 @@ TEST_P(CrawlScanTest, FindsTheAcceptedIds) {
   EXPECT_EQ(ScanSongIds(c.page, *c.pattern), c.ids);
 }
 
-std::string Bytes(char c, size_t n) {
-  return std::string(n, c);
+// The start of a list entry and of a recommendation, up to the title.
+std::string WL(std::string_view head, std::string_view id) {
+  return "WL(\"" + std::string(head) + "\",\"" + std::string(id) + "\",\"";
 }
+std::string MSL(std::string_view head, std::string_view id) {
+  return "MSL(\"" + std::string(head) + "\", \"" + std::string(id) + "\", \"";
+}
+const std::string k7(7, 'a'), k90(90, 'a'), k14(14, '7');
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CrawlScanTest,
-    ::testing::Values(
-        CrawlScanCase{"two_entries",
-                      &kListPattern,
-                      "a WL(\"1\",\"2244436\",\"T\") b WL(\"2\",\"1000001\",\"U\")",
-                      {"2244436", "1000001"}},
-        CrawlScanCase{
-            "id_14", &kListPattern, "WL(\"1\",\"" + Bytes('7', 14) + "\",\"", {Bytes('7', 14)}},
-        CrawlScanCase{"id_15", &kListPattern, "WL(\"1\",\"" + Bytes('7', 15) + "\",\"", {}},
-        CrawlScanCase{"head_7", &kListPattern, "WL(\"" + Bytes('a', 7) + "\",\"9\",\"", {"9"}},
-        CrawlScanCase{"head_8", &kListPattern, "WL(\"" + Bytes('a', 8) + "\",\"9\",\"", {}},
-        CrawlScanCase{"recommend_head_90",
-                      &kRecommendPattern,
-                      "MSL(\"" + Bytes('a', 90) + "\", \"9\", \"",
-                      {"9"}},
-        CrawlScanCase{"recommend_head_91",
-                      &kRecommendPattern,
-                      "MSL(\"" + Bytes('a', 91) + "\", \"9\", \"",
-                      {}},
-        // A rejected candidate is passed over; a missing separator ends the scan.
-        CrawlScanCase{"after_rejected",
-                      &kListPattern,
-                      "WL(\"navigation\",\"x\",\"y\") WL(\"1\",\"77\",\"z\")",
-                      {"77"}},
-        CrawlScanCase{"no_second_separator_ends_scan",
-                      &kListPattern,
-                      "WL(\"1\",\"5\",\"\") WL(\"1\",\"123\") tail",
-                      {"5"}},
-        CrawlScanCase{
-            "list_set_ignores_recommend", &kListPattern, "MSL(\"Title\", \"5\", \"x\")", {}}),
-    printing::CaseName());
+const CrawlScanCase kCrawlScanCases[] = {
+    {"two_entries",
+     "a " + WL("1", "2244436") + "T\") b " + WL("2", "1000001"),
+     {"2244436", "1000001"}},
+    {"id_14", WL("1", k14), {k14}},
+    {"id_15", WL("1", k14 + "7"), {}},
+    {"head_7", WL(k7, "9"), {"9"}},
+    {"head_8", WL(k7 + "a", "9"), {}},
+    {"recommend_head_90", MSL(k90, "9"), {"9"}, &kRecommendPattern},
+    {"recommend_head_91", MSL(k90 + "a", "9"), {}, &kRecommendPattern},
+    // A rejected candidate is passed over; a missing separator ends the scan.
+    {"after_rejected", WL("navigation", "x") + "y\") " + WL("1", "77"), {"77"}},
+    {"no_second_separator_ends_scan", WL("1", "5") + "\") WL(\"1\",\"123\") tail", {"5"}},
+    {"list_set_ignores_recommend", MSL("Title", "5") + "x\")", {}},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, CrawlScanTest, ::testing::ValuesIn(kCrawlScanCases),
+                         printing::CaseName());
 
 class SearchScanTest : public ::testing::Test {
  protected:
@@ -74,14 +64,12 @@ class SearchScanTest : public ::testing::Test {
   static std::string Page(const std::string& body) { return std::string(120, ' ') + body; }
 };
 
-TEST_F(SearchScanTest, SongLinksFromTheSectionOnAndPastIt) {
+TEST_F(SearchScanTest, LinksFromTheirSectionOnAndPastIt) {
   const std::string page = Page("<a href=\"/song/1/\">before</a>" + texts::kSongSection +
                                 "<a href=\"/song/2/\">x</a><a href=\"/singer/9/\">s</a>" +
                                 texts::kSingerSection + "<a href=\"/song/3/\">late</a>");
   EXPECT_EQ(ScanSongLinks(page), (Ids{"http://site.test//song/2/", "http://site.test//song/3/"}));
-}
-
-TEST_F(SearchScanTest, NoSectionNoLinks) {
+  // No section, no links.
   EXPECT_TRUE(ScanSongLinks(Page("<a href=\"/song/2/\">x</a>")).empty());
   EXPECT_TRUE(ScanSingers(Page("<a href=\"/singer/2/\"> x</a> </td>")).empty());
 }
@@ -105,15 +93,12 @@ TEST_F(SearchScanTest, SingerNamesStartOneByteAfterTheLink) {
                                        {"", "http://site.test//singer/1/"}}));
 }
 
-TEST(SearchAddressTest, KeywordGoesInUnchanged) {
+// The search keyword goes in unchanged; a song address ends in two slashes.
+TEST(AddressTest, AddressesTheRunsRead) {
   site::SetSiteHost("site.test");
   EXPECT_EQ(SearchAddress("a b&c\xB8\xE8"),
             "http://site.test/search.php?type=&keyword=a b&c\xB8\xE8");
   EXPECT_EQ(SearchAddress(""), "http://site.test/search.php?type=&keyword=");
-}
-
-TEST(CrawlAddressTest, SongAddressHasTwoSlashes) {
-  site::SetSiteHost("site.test");
   EXPECT_EQ(SongAddressOfId("2244436"), "http://www.site.test/song/2244436//");
   EXPECT_EQ(SongAddressOfId(""), "http://www.site.test/song///");
   EXPECT_EQ(ListPageAddress(ListPage::kChart), "http://site.test/music/chart");

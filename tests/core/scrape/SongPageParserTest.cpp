@@ -1,11 +1,19 @@
+// The song page's pieces and limits, and which line of a page read over a
+// connection becomes the media line.
+
 #include <gtest/gtest.h>
 
 #include "Printers.h"
+#include "RecordingReporter.h"
+#include "core/net/RawServer.h"
 #include "core/scrape/SongPageParser.h"
+#include "core/site/Site.h"
 #include "core/text/Gbk.h"
 
 namespace melo::scrape {
 namespace {
+
+using enum ParseExit;
 
 constexpr std::string_view kBase = "http://www.site.test/";
 
@@ -24,35 +32,26 @@ struct Page {
   ParseResult Extract() const { return ExtractSong(Text(), media, kBase); }
 };
 
-// A page with one piece replaced.
-Page With(std::string Page::*piece, std::string value) {
-  Page p;
-  p.*piece = std::move(value);
-  return p;
-}
-Page WithMedia(std::string media) {
-  return With(&Page::media, std::move(media));
+// A media line of the usual shape with its path (after "cache", up to
+// "preview") and its server (after "http://").
+std::string Media(std::string_view path, std::string_view server = "srv/") {
+  return "x('cache" + std::string(path) + "preview', 'http://" + std::string(server) +
+         "','ListenLog')";
 }
 Page WithSingerPath(std::string_view path) {
-  return With(&Page::anchor, "href='/" + std::string(path) + "' target=");
+  return {.anchor = "href='/" + std::string(path) + "' target="};
+}
+Page ShortTitled(std::string_view path) {
+  return {.heading = Gbk("<h1>T 歌手 S</h1>"), .media = Media(path, "s/")};
 }
 
 const std::string kLink = "\"http://srv/cache/p/q/Song A.mp3\"";
-
-TEST(ExtractSongTest, WorkedExample) {
-  const ParseResult r = Page{}.Extract();
-  ASSERT_EQ(r.exit, ParseExit::kParsed);
-  EXPECT_EQ(r.song.title, "Song A");
-  EXPECT_EQ(r.song.singer, "Singer B");
-  EXPECT_EQ(r.song.singerLink, "http://www.site.test/singer/42/");
-  EXPECT_EQ(r.song.downloadLink, kLink);
-}
 
 struct ExitCase {
   const char* name;
   Page page;
   ParseExit exit;
-  std::string downloadLink;  // checked when parsed
+  std::string downloadLink = {};  // checked when parsed
   friend void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -62,72 +61,49 @@ TEST_P(ExtractExitTest, TakesTheExpectedExit) {
   const ExitCase& c = GetParam();
   const ParseResult r = c.page.Extract();
   EXPECT_EQ(r.exit, c.exit);
-  if (c.exit == ParseExit::kParsed) {
+  if (c.exit == kParsed) {
     EXPECT_EQ(r.song.downloadLink, c.downloadLink);
   }
 }
 
-std::string Repeat(char c, size_t n) {
-  return std::string(n, c);
-}
+const std::string k18(18, '9'), k23(23, 's'), k95(95, 'm');
 
-Page ShortTitled(std::string media) {
-  Page p = WithMedia(std::move(media));
-  p.heading = Gbk("<h1>T 歌手 S</h1>");
-  return p;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Limits, ExtractExitTest,
-    ::testing::Values(
-        // "singer" + rest: 8 and 25 bytes pass, 7 and 26 fail.
-        ExitCase{"singer_path_8", WithSingerPath("singer/1"), ParseExit::kParsed, kLink},
-        ExitCase{"singer_path_7", WithSingerPath("singer/"), ParseExit::kSingerPathLength, ""},
-        ExitCase{"singer_path_25", WithSingerPath("singer/" + Repeat('9', 18)), ParseExit::kParsed,
-                 kLink},
-        ExitCase{"singer_path_26", WithSingerPath("singer/" + Repeat('9', 19)),
-                 ParseExit::kSingerPathLength, ""},
-        ExitCase{"no_singer_anchor", With(&Page::anchor, ""), ParseExit::kSingerPathLength, ""},
-        // The media path runs from "cache" up to "preview": 100 bytes pass.
-        ExitCase{"media_path_100",
-                 WithMedia("x('cache" + Repeat('m', 95) + "preview', 'http://srv/','ListenLog')"),
-                 ParseExit::kParsed, "\"http://srv/cache" + Repeat('m', 95) + "Song A.mp3\""},
-        ExitCase{"media_path_101",
-                 WithMedia("x('cache" + Repeat('m', 96) + "preview', 'http://srv/','ListenLog')"),
-                 ParseExit::kMediaPathTooLong, ""},
-        // The server part runs from "http://" to three bytes before "ListenLog".
-        ExitCase{"server_part_30",
-                 WithMedia("x('cache/preview_1', 'http://" + Repeat('s', 23) + "','ListenLog')"),
-                 ParseExit::kParsed, "\"http://" + Repeat('s', 23) + "cache/Song A.mp3\""},
-        ExitCase{"server_part_31",
-                 WithMedia("x('cache/preview_1', 'http://" + Repeat('s', 24) + "','ListenLog')"),
-                 ParseExit::kServerPartTooLong, ""},
-        // Quote, "http://s/" (9), the media path, "T", ".mp3", quote: 25 bytes pass.
-        ExitCase{"link_25", ShortTitled("x('cache/ab/preview', 'http://s/','ListenLog')"),
-                 ParseExit::kParsed, "\"http://s/cache/ab/T.mp3\""},
-        ExitCase{"link_24", ShortTitled("x('cache/a/preview', 'http://s/','ListenLog')"),
-                 ParseExit::kLinkTooShort, ""},
-        ExitCase{"no_listenlog", WithMedia("x('cache/p/preview', 'http://srv/')"),
-                 ParseExit::kNoListenLog, ""},
-        ExitCase{"no_http", WithMedia("x('cache/p/preview', 'ftp://srv/','ListenLog')"),
-                 ParseExit::kNoServerStart, ""},
-        ExitCase{"no_preview", WithMedia("x('cache/p/SkyT', 'http://srv/','ListenLog')"),
-                 ParseExit::kNoPathEnd, ""},
-        // "preview" at byte 6 (line begins "cache/preview"): the path ends at "SkyT".
-        ExitCase{"preview_at_6_uses_skyt",
-                 WithMedia("cache/preview/x/SkyT1 'http://srv/','ListenLog'"), ParseExit::kParsed,
-                 "\"http://srv/cache/preview/x/Song A.mp3\""},
-        ExitCase{"preview_at_6_without_skyt",
-                 WithMedia("cache/preview/x/ 'http://srv/','ListenLog'"), ParseExit::kNoPathEnd,
-                 ""},
-        ExitCase{"skyt_before_preview_elsewhere",
-                 WithMedia("x('cache/SkyT/preview', 'http://srv/','ListenLog')"),
-                 ParseExit::kParsed, "\"http://srv/cache/SkyT/Song A.mp3\""},
-        // "ListenLog" before "http://": empty server part, still long enough.
-        ExitCase{"listenlog_before_http",
-                 WithMedia("x('cache/long/path/preview','ListenLog' 'http://srv/'"),
-                 ParseExit::kParsed, "\"cache/long/path/Song A.mp3\""}),
-    printing::CaseName());
+const ExitCase kExitCases[] = {
+    {"worked_example", Page{}, kParsed, kLink},
+    // "singer" + rest: 8 and 25 bytes pass, 7 and 26 fail.
+    {"singer_path_8", WithSingerPath("singer/1"), kParsed, kLink},
+    {"singer_path_7", WithSingerPath("singer/"), kSingerPathLength},
+    {"singer_path_25", WithSingerPath("singer/" + k18), kParsed, kLink},
+    {"singer_path_26", WithSingerPath("singer/9" + k18), kSingerPathLength},
+    {"no_singer_anchor", Page{.anchor = ""}, kSingerPathLength},
+    // The media path runs from "cache" up to "preview": 100 bytes pass.
+    {"media_path_100", Page{.media = Media(k95)}, kParsed,
+     "\"http://srv/cache" + k95 + "Song A.mp3\""},
+    {"media_path_101", Page{.media = Media("m" + k95)}, kMediaPathTooLong},
+    // The server part runs from "http://" to three bytes before "ListenLog".
+    {"server_part_30", Page{.media = Media("/", k23)}, kParsed,
+     "\"http://" + k23 + "cache/Song A.mp3\""},
+    {"server_part_31", Page{.media = Media("/", "s" + k23)}, kServerPartTooLong},
+    // Quote, "http://s/" (9), the media path, "T", ".mp3", quote: 25 bytes pass.
+    {"link_25", ShortTitled("/ab/"), kParsed, "\"http://s/cache/ab/T.mp3\""},
+    {"link_24", ShortTitled("/a/"), kLinkTooShort},
+    {"no_listenlog", Page{.media = "x('cache/p/preview', 'http://srv/')"}, kNoListenLog},
+    {"no_http", Page{.media = "x('cache/p/preview', 'ftp://srv/','ListenLog')"}, kNoServerStart},
+    {"no_preview", Page{.media = "x('cache/p/SkyT', 'http://srv/','ListenLog')"}, kNoPathEnd},
+    // "preview" at byte 6 (line begins "cache/preview"): the path ends at "SkyT".
+    {"preview_at_6_uses_skyt", Page{.media = "cache/preview/x/SkyT1 'http://srv/','ListenLog'"},
+     kParsed, "\"http://srv/cache/preview/x/Song A.mp3\""},
+    {"preview_at_6_without_skyt", Page{.media = "cache/preview/x/ 'http://srv/','ListenLog'"},
+     kNoPathEnd},
+    {"skyt_before_preview_elsewhere", Page{.media = Media("/SkyT/")}, kParsed,
+     "\"http://srv/cache/SkyT/Song A.mp3\""},
+    // "ListenLog" before "http://": empty server part, still long enough.
+    {"listenlog_before_http",
+     Page{.media = "x('cache/long/path/preview','ListenLog' 'http://srv/'"}, kParsed,
+     "\"cache/long/path/Song A.mp3\""},
+};
+INSTANTIATE_TEST_SUITE_P(Limits, ExtractExitTest, ::testing::ValuesIn(kExitCases),
+                         printing::CaseName());
 
 struct HeadingCase {
   const char* name;
@@ -140,30 +116,26 @@ struct HeadingCase {
 class HeadingTest : public ::testing::TestWithParam<HeadingCase> {};
 
 TEST_P(HeadingTest, CutsTitleAndSinger) {
-  Page p;
-  p.heading = GetParam().heading;
-  const ParseResult r = p.Extract();
+  const ParseResult r = Page{.heading = GetParam().heading}.Extract();
   EXPECT_EQ(r.song.title, GetParam().title);
   EXPECT_EQ(r.song.singer, GetParam().singer);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HeadingTest,
-    ::testing::Values(HeadingCase{"trimmed", Gbk("<h1> \tMy  Song\t 歌手 \t Some One </h1>"),
-                                  "My  Song", "Some One"},
-                      // The page text starts "<html>": without "<h1>" the title starts at byte 3.
-                      HeadingCase{"no_h1", Gbk("Song 歌手 Singer</h1>"), "ml>Song", "Singer"},
-                      // Without the label the singer runs from byte 3 to the heading end.
-                      HeadingCase{"no_label", "<h1>Song Singer</h1>", "", "ml><h1>Song Singer"},
-                      HeadingCase{"no_heading_end", Gbk("<h1>Song 歌手 Singer"), "Song", ""},
-                      HeadingCase{"double_byte_space_kept", Gbk("<h1>　Song　 歌手 Singer</h1>"),
-                                  Gbk("　Song　"), "Singer"},
-                      // C4 B8 is one character: the label bytes starting at its B8 are no
-                      // label; the real one after it is.
-                      HeadingCase{"label_inside_characters",
-                                  "<h1>\xC4\xB8\xE8\xCA\xD6 x " + Gbk("歌手 ") + "S</h1>",
-                                  "\xC4\xB8\xE8\xCA\xD6 x", "S"}),
-    printing::CaseName());
+const HeadingCase kHeadingCases[] = {
+    {"trimmed", Gbk("<h1> \tMy  Song\t 歌手 \t Some One </h1>"), "My  Song", "Some One"},
+    // The page text starts "<html>": without "<h1>" the title starts at byte 3.
+    {"no_h1", Gbk("Song 歌手 Singer</h1>"), "ml>Song", "Singer"},
+    // Without the label the singer runs from byte 3 to the heading end.
+    {"no_label", "<h1>Song Singer</h1>", "", "ml><h1>Song Singer"},
+    {"no_heading_end", Gbk("<h1>Song 歌手 Singer"), "Song", ""},
+    {"double_byte_space_kept", Gbk("<h1>　Song　 歌手 Singer</h1>"), Gbk("　Song　"), "Singer"},
+    // C4 B8 is one character: the label bytes starting at its B8 are no
+    // label; the real one after it is.
+    {"label_inside_characters", "<h1>\xC4\xB8\xE8\xCA\xD6 x " + Gbk("歌手 ") + "S</h1>",
+     "\xC4\xB8\xE8\xCA\xD6 x", "S"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, HeadingTest, ::testing::ValuesIn(kHeadingCases),
+                         printing::CaseName());
 
 struct PublishCase {
   ParseExit exit;
@@ -177,7 +149,7 @@ class PublishTest : public ::testing::TestWithParam<PublishCase> {};
 
 TEST_P(PublishTest, ReplacesWhatTheExitReached) {
   const PublishCase& c = GetParam();
-  PublishCurrentSong({ParseExit::kParsed, {"s0", "t0", "d0", "l0"}});
+  PublishCurrentSong({kParsed, {"s0", "t0", "d0", "l0"}});
   PublishCurrentSong({c.exit, {"s1", "t1", "d1", "l1"}});
   const Song now = CurrentSong();
   EXPECT_EQ(now.singer, c.singerAndTitle ? "s1" : "s0");
@@ -186,16 +158,63 @@ TEST_P(PublishTest, ReplacesWhatTheExitReached) {
   EXPECT_EQ(now.downloadLink, c.downloadLink ? "d1" : "d0");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Exits, PublishTest,
-    ::testing::Values(PublishCase{ParseExit::kOpenFailed, false, false, false},
-                      PublishCase{ParseExit::kNoMediaLine, false, false, false},
-                      PublishCase{ParseExit::kStopped, false, false, false},
-                      PublishCase{ParseExit::kSingerPathLength, true, false, false},
-                      PublishCase{ParseExit::kNoPathEnd, true, true, false},
-                      PublishCase{ParseExit::kLinkTooShort, true, true, false},
-                      PublishCase{ParseExit::kParsed, true, true, true}),
-    [](const auto& info) { return ::testing::PrintToString(info.param.exit); });
+const PublishCase kPublishCases[] = {
+    {kOpenFailed, false, false, false}, {kNoMediaLine, false, false, false},
+    {kStopped, false, false, false},    {kSingerPathLength, true, false, false},
+    {kNoPathEnd, true, true, false},    {kLinkTooShort, true, true, false},
+    {kParsed, true, true, true},
+};
+INSTANTIATE_TEST_SUITE_P(Exits, PublishTest, ::testing::ValuesIn(kPublishCases),
+                         [](const auto& info) {
+                           return ::testing::PrintToString(info.param.exit);
+                         });
+
+// The page as the site sends it: heading and singer anchor on one line, the
+// media line on the next.
+const std::string kHeading = Page{}.heading + Page{}.anchor + "x</a>\r\n";
+const std::string kMedia = Page{}.media + "\r\n";
+const std::string kBadMedia = "x('cache/p/q/nothing', 'http://srv/','ListenLog')\r\n";
+
+struct ReadCase {
+  const char* name;
+  std::string body;
+  ParseExit exit;
+  friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ReadSongPageTest : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
+  site::SetSiteHost("site.test");
+  const net::testing::RawServer server([body = GetParam().body](int socket, std::stop_token stop) {
+    net::testing::ReadRequest(socket, stop);
+    net::testing::SendAll(socket, net::testing::Reply(body));
+  });
+  RecordingReporter reporter;
+  const ParseResult result = ParseSongPage(server.Address("/song/1/"), reporter);
+  EXPECT_EQ(result.exit, GetParam().exit);
+  EXPECT_TRUE(reporter.Events().empty()) << "only a failed connection writes a status";
+  if (result.Parsed()) {
+    EXPECT_EQ(result.song.downloadLink, kLink);
+    EXPECT_EQ(result.song.singerLink, "http://www.site.test/singer/42/");
+    EXPECT_EQ(CurrentSong().downloadLink, result.song.downloadLink) << "the song is published";
+  }
+}
+
+const ReadCase kReadCases[] = {
+    {"plain", "<!DOCTYPE html>\r\n" + kHeading + kMedia + "rest\r\n", kParsed},
+    // The first line is dropped even when it holds everything.
+    {"first_line_dropped", kHeading + kMedia, kSingerPathLength},
+    {"cache_on_first_line", "cache\r\n" + kHeading + kMedia, kParsed},
+    {"capital_cache_ignored", "doctype\r\n" + kHeading + "Cache here\r\n" + kMedia, kParsed},
+    {"only_first_cache_line", "doctype\r\n" + kHeading + kBadMedia + kMedia, kNoPathEnd},
+    {"no_media_line", "doctype\r\n" + kHeading + "no media here\r\n", kNoMediaLine},
+    {"empty_body", "", kNoMediaLine},
+    {"media_line_without_line_feed", "doctype\n" + kHeading + kMedia.substr(0, kMedia.size() - 2),
+     kParsed},
+};
+INSTANTIATE_TEST_SUITE_P(Pages, ReadSongPageTest, ::testing::ValuesIn(kReadCases),
+                         printing::CaseName());
 
 }  // namespace
 }  // namespace melo::scrape

@@ -15,6 +15,8 @@ std::string Page(std::string_view version, std::string_view tail = "") {
          std::string(tail);
 }
 
+// The verdict follows from the version's order against the running one on any
+// page (the update check fuzz target); these rows pin which bytes are the version.
 TEST(UpdateCheckTest, VerdictOfThePage) {
   struct Case {
     const char* name;
@@ -26,8 +28,6 @@ TEST(UpdateCheckTest, VerdictOfThePage) {
       {"same version", Page("v1.5"), UpdateVerdict::kUpToDate, "v1.5"},
       {"newer", Page("v1.6"), UpdateVerdict::kNewer, "v1.6"},
       {"only four bytes count", Page("v1.10"), UpdateVerdict::kUpToDate, "v1.1"},
-      {"older", Page("v1.1"), UpdateVerdict::kUpToDate, "v1.1"},
-      {"upper-case V is the same letter", Page("V1.6"), UpdateVerdict::kNewer, "V1.6"},
       {"marker at the very end", "x" + std::string(kMarker), UpdateVerdict::kUpToDate, ""},
       {"one byte after the marker", std::string(kMarker) + " v1", UpdateVerdict::kUpToDate, "v1"},
       {"no marker", "<p>MeloDriftDown Version: v9.9</p>", UpdateVerdict::kNoVersion, ""},
@@ -73,22 +73,14 @@ TEST(UpdateCheckTest, DownloadAddressOfANewerVersion) {
   }
 }
 
+// The order is antisymmetric on any two texts (the update check fuzz target).
 TEST(UpdateCheckTest, VersionOrder) {
-  struct Case {
-    const char* a;
-    const char* b;
-    int sign;
-  };
-  const Case cases[] = {
-      {"v1.5", "v1.5", 0}, {"v1.6", "v1.5", 1}, {"v1.1", "v1.5", -1}, {"", "v1.5", -1},
-      {"V1.6", "v1.5", 1}, {"V1.5", "v1.5", 1}, {"v1.5", "V1.5", -1}, {"v1", "v1.5", -1},
-      {"w1.0", "v1.5", 1}, {"v2.0", "v1.9", 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-    const int result = CompareVersionTexts(c.a, c.b);
-    EXPECT_EQ((result > 0) - (result < 0), c.sign);
-  }
+  EXPECT_EQ(CompareVersionTexts("v1.5", "v1.5"), 0);
+  for (const char* newer : {"v1.6", "V1.6", "V1.5", "w1.0"})
+    EXPECT_GT(CompareVersionTexts(newer, "v1.5"), 0) << newer;
+  for (const char* older : {"v1.1", "", "v1"})
+    EXPECT_LT(CompareVersionTexts(older, "v1.5"), 0) << older;
+  EXPECT_GT(CompareVersionTexts("v2.0", "v1.9"), 0);
 }
 
 }  // namespace
