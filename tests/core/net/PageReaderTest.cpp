@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <future>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -166,6 +168,7 @@ enum class End {
   kByItself,
   kStopOpening,  // a stop once the request is in
   kStopReading,  // a stop once the reply head is in
+  kStopTrickle,  // a stop once the trickle has sent a few bytes
   kStall,        // a 200 ms stall time-out
 };
 
@@ -196,6 +199,23 @@ RawServer::Handler Replying(std::string reply, Then then = Then::kClose) {
       setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     }
   };
+}
+
+// One byte every two seconds (a few while the test waits for them), for as
+// long as the connection lasts: no stall time-out ever sees it silent.
+std::atomic<int> trickledBytes = 0;
+void Trickle(int socket, std::stop_token stop) {
+  testing::ReadRequest(socket, stop);
+  bool open = testing::SendAll(socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+  for (int sent = 0; open && !stop.stop_requested(); ++sent) {
+    open = testing::SendAll(socket, "t");
+    trickledBytes = sent + 1;
+    std::mutex mutex;
+    std::condition_variable_any pause;
+    std::unique_lock lock(mutex);
+    pause.wait_for(lock, stop, std::chrono::milliseconds(sent < 3 ? 20 : 2000),
+                   [] { return false; });
+  }
 }
 
 // A 200 reply of `lines` lines of `lineBytes` filler bytes each, every one
@@ -230,12 +250,16 @@ TEST_P(HostileServerTest, EndsBoundedWithThePageOrAnError) {
     opened = true;
     return reader.ReadToEnd(true);
   });
-  if (c.end == End::kStopOpening || c.end == End::kStopReading) {
+  if (c.end == End::kStopOpening || c.end == End::kStopReading || c.end == End::kStopTrickle) {
     // Whether the open or the read waits, the stop must end it, and soon;
     // the bounds here only guard a hang (how soon is the stop bench's).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!(c.end == End::kStopReading ? opened.load() : server.connections() > 0) &&
-           std::chrono::steady_clock::now() < deadline)
+    const auto due = [&] {
+      if (c.end == End::kStopTrickle)
+        return trickledBytes >= 3;
+      return c.end == End::kStopReading ? opened.load() : server.connections() > 0;
+    };
+    while (!due() && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polls the condition
     stop.request_stop();
     ASSERT_EQ(read.wait_for(std::chrono::seconds(20)), std::future_status::ready);
@@ -278,6 +302,7 @@ const HostileCase kHostileCases[] = {
      ""},  // curl's text: "Out of memory"
     {"empty_200", Replying(testing::Reply(""))},
     {"no_content_204", Replying("HTTP/1.1 204 No Content\r\n\r\n")},
+    {"trickle_for_ever_stopped", Trickle, nullptr, 0, kStopTrickle},
     {"silent_server_stopped", Replying("", kHold), nullptr, 0, kStopOpening},
     {"silent_after_a_line_stopped", Replying(kFirstLine, kHold), nullptr, 0, kStopReading},
     {"silent_server_stalls", Replying("", kHold), kStalled, 0, kStall},
