@@ -12,7 +12,7 @@ namespace melo::bundled {
 struct BundledSiteOptions {
   int port = 0;                        // 0: an ephemeral port
   int latencyMs = 0;                   // delay before each answer (benchmarks)
-  std::string pagesDir;                // serve recorded pages from here, path to file
+  std::string pagesDir = {};           // serve recorded pages from here, path to file
   bool verbose = false;                // log each request on stderr
   std::string latestVersion = "v1.6";  // what the update page announces
   int chartSize = 20;                  // entries of the weekly chart, cycling the catalogue

@@ -136,9 +136,7 @@ TEST_F(CliTest, ProgramOptionsGoBeforeOrAfterTheCommand) {
 
 // Ctrl-C ends a run with the text its stop button writes, and exit code 130.
 TEST_F(CliTest, CtrlCEndsWithTheStopText) {
-  melo::bundled::BundledSiteOptions slow;
-  slow.latencyMs = 100;  // so that the first row is far from the last
-  melo::bundled::BundledSite site(slow);
+  const melo::bundled::BundledSite site({.latencyMs = 100});  // the first row far from the last
   for (const auto& [args, lastStatus] : {std::pair{"crawl chart --jobs 1", "已停止解析"},
                                          std::pair{"search song e --jobs 1", "已停止"}}) {
     SCOPED_TRACE(args);

@@ -23,7 +23,7 @@ struct DownloadOptions {
   int jobs = 4;
   // One line per song downloaded before (its page address, else its MP3
   // address); empty: no archive.
-  std::filesystem::path archive;
+  std::filesystem::path archive = {};
   bool continueParts = true;   // resume an existing .part
   bool overwrite = false;      // replace an existing final file
   int retries = 3;             // further attempts after a failing one

@@ -31,9 +31,7 @@ class FileNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(FileNameTest, GivesTheSafeName) {
   const NameCase& c = GetParam();
-  DownloadOptions options;
-  options.windowsNames = c.windows;
-  options.nameTemplate = c.nameTemplate;
+  const DownloadOptions options{.nameTemplate = c.nameTemplate, .windowsNames = c.windows};
   const scrape::SongRecord song{text::Utf8ToGbk(c.singer), text::Utf8ToGbk(c.title), "", "", ""};
   const std::string name = FileNameFor(song, options);
   EXPECT_EQ(name, c.expected);
