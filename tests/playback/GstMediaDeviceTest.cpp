@@ -10,7 +10,7 @@
 #include <future>
 #include <thread>
 
-#include "PlaybackPrinters.h"
+#include "PlaybackTestSupport.h"
 #include "playback/GstMediaDevice.h"
 
 namespace melo::playback {

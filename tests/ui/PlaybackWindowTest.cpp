@@ -144,35 +144,6 @@ TEST_F(PlaybackWindowTest, OneSeekPerUserAction) {
   }
 }
 
-// A plain server without Range: the song plays to its end with its total
-// and a moving slider, a seek is dropped; one that breaks off shows it.
-TEST_F(PlaybackWindowTest, ServerWithoutRange) {
-  playback::testing::SongServer plain({.ranges = false});
-  playback::testing::SongServer breaking(
-      {.ranges = false, .breaks = playback::testing::Serving::Break::kDropHalfWay});
-  const int plainRow = AddRow(songs_[0], '"' + plain.SongAddress() + '"');
-  AddRow(songs_[0], '"' + breaking.SongAddress() + '"');
-
-  Play(plainRow);
-  ASSERT_TRUE(WaitUntil([&] { return Slider()->value() > 1; }));
-  EXPECT_EQ(Control<QLabel>(1012)->text().toStdString(),
-            playback::TotalText(playback::testing::kSongLengthMs));
-  Drag(0.1);
-  const std::string end = playback::ElapsedText(playback::testing::kSongLengthMs);
-  ASSERT_TRUE(WaitUntil([&] { return Elapsed().toStdString() == end; }));
-  EXPECT_EQ(plain.SongRequests(), 1);
-  EXPECT_EQ(State(), Q("播放中"));
-  EXPECT_TRUE(Slider()->isEnabled());
-
-  Play(plainRow + 1);
-  ASSERT_TRUE(WaitUntil([&] { return Slider()->value() > 1; }));
-  breaking.LetBreak();
-  ASSERT_TRUE(WaitUntil([&] { return State() == Q("已停止"); }));
-  EXPECT_FALSE(Slider()->isEnabled());
-  EXPECT_FALSE(Control(1014)->isEnabled());
-  EXPECT_FALSE(Elapsed().isEmpty());
-}
-
 TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
   for (const bool escape : {false, true}) {
     Play(0);
