@@ -241,16 +241,5 @@ TEST_F(HeldSiteTest, RadioSwitchedWhileThePageLoadsChangesTheMode) {
   EXPECT_EQ(Songs().RowCount(), 0);
 }
 
-TEST_F(CrawlTest, SearchPanelToggleSwitchesTheWidth) {
-  const int expected[] = {770, 520, 770};
-  for (const int width : expected) {
-    ChooseFromListPageMenu(kSearchPanelCommand);
-    EXPECT_EQ(dialog_->width(), width);
-    EXPECT_EQ(dialog_->height(), 510);
-  }
-  EXPECT_TRUE(Singers().isVisibleTo(dialog_.get()));
-  EXPECT_LE(Singers().geometry().right(), dialog_->width());
-}
-
 }  // namespace
 }  // namespace melo::ui::testing

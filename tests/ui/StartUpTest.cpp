@@ -120,15 +120,18 @@ TEST_F(StartUpTest, StatusLineShowsALongTextFromItsStart) {
   EXPECT_EQ(whole.copy(0, 0, shown, whole.height()), alone.copy(0, 0, shown, alone.height()));
 }
 
-// Tab visits only controls the user can see: the search panel's while it is
-// open, none of them while it lies beyond the window's edge.
-TEST_F(StartUpTest, TabStaysInsideTheWindow) {
+// The search panel's command widens the window to show the panel and narrows
+// it again. Tab visits only controls the user can see: the search panel's
+// while it is open, none of them while it lies beyond the window's edge.
+TEST_F(StartUpTest, SearchPanelAndTabStayInsideTheWindow) {
   ASSERT_TRUE(Activate(*dialog_));
   for (const bool panelOpen : {false, true, false}) {
     SCOPED_TRACE(panelOpen);
     if (panelOpen != (dialog_->width() == kWideClientWidth)) {
       dialog_->OnCommand(kSearchPanelCommand);
     }
+    EXPECT_EQ(dialog_->size(), QSize(panelOpen ? kWideClientWidth : 520, 510));
+    EXPECT_EQ(dialog_->rect().contains(Singers().geometry()), panelOpen);
     Control(1)->setFocus();
     std::set<QWidget*> visited;
     for (int step = 0; step < 30; ++step) {
