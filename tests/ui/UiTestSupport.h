@@ -1,7 +1,6 @@
 #pragma once
 // Shared pieces of the window tests: the bundled site, a recorder for what
-// the desktop is asked to open, a watcher that answers message boxes, and a
-// window with songs to play.
+// the desktop is asked to open, and a window with songs to play.
 
 #include <gtest/gtest.h>
 
@@ -10,11 +9,8 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
-#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <functional>
@@ -114,50 +110,6 @@ class UrlRecorder : public QObject {
 
  public slots:
   void open(const QUrl& url) { opened.push_back(url.toEncoded()); }
-};
-
-struct SeenBox {
-  QString title;
-  QString text;
-  QMessageBox::Icon icon;
-  QStringList buttons;  // as shown, without their shortcut marks
-};
-
-// Records each message box that comes up and closes it with `answer`.
-class MessageBoxWatcher : public QObject {
- public:
-  explicit MessageBoxWatcher(QMessageBox::StandardButton answer) : answer_(answer) {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] { Look(); });
-    timer_.start();
-  }
-
-  std::vector<SeenBox> seen;
-
- private:
-  void Look() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(widget);
-      if (box == nullptr || !box->isVisible() || handled_.contains(box)) {
-        continue;
-      }
-      handled_.append(box);
-      QStringList buttons;
-      for (const QAbstractButton* button : box->buttons()) {
-        buttons << QString(button->text()).remove(QRegularExpression(QStringLiteral("\\(&.\\)|&")));
-      }
-      seen.push_back({box->windowTitle(), box->text(), box->icon(), buttons});
-      if (QAbstractButton* button = box->button(answer_)) {
-        button->click();
-      } else {
-        box->reject();
-      }
-    }
-  }
-
-  QMessageBox::StandardButton answer_;
-  QTimer timer_;
-  QList<QMessageBox*> handled_;
 };
 
 // A fresh main window on the bundled site, which is named as the program's site.
