@@ -118,25 +118,21 @@ INSTANTIATE_TEST_SUITE_P(Servers, ServerPlaybackTest, ::testing::ValuesIn(kRows)
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GstMediaDeviceTest, StopTokenCutsShortAnOpenWhoseServerNeverAnswers) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
-  ::listen(listener, 4);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-
+  net::testing::RawServer silent([](int socket, const std::stop_token& stop) {
+    while (!net::testing::ReadRequest(socket, stop).empty()) {
+    }
+  });
   std::stop_source stop;
   const auto device = MakeGstMediaDevice(stop.get_token());
-  auto open = std::async(std::launch::async, [&] {
-    return device->Open("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x.mp3");
-  });
-  pollfd pending{listener, POLLIN, 0};
-  EXPECT_EQ(::poll(&pending, 1, 20'000), 1) << "the open never reached the server";
+  auto open =
+      std::async(std::launch::async, [&] { return device->Open(silent.Address("/x.mp3")); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (silent.connections() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GT(silent.connections(), 0) << "the open never reached the server";
   stop.request_stop();  // the open now waits for an answer that never comes
   EXPECT_EQ(open.get(), OpenResult::kStopped);
-  ::close(listener);
 }
 
 }  // namespace
