@@ -107,8 +107,8 @@ const ServerRow kRows[] = {
      kFailed,
      kLost},
     {"StallFails", {.breaks = Serving::Break::kStallHalfWay}, kFailed, "stopped sending"},
-    {"NotFound", {.status = "404 Not Found"}, kOpenFailed, "HTTP 404"},
-    {"HtmlPage", {.html = true}, kOpenFailed, "not audio"},
+    {"NotFound", {.htmlStatus = "404 Not Found"}, kOpenFailed, "HTTP 404"},
+    {"HtmlPage", {.htmlStatus = "200 OK"}, kOpenFailed, "not audio"},
     // Addresses that reach no server name their failure.
     {"NotAnAddress", {}, kOpenFailed, "", 0, "not an address"},
     {"NoServer", {}, kOpenFailed, "", 0, "http://127.0.0.1:1/song.mp3"},
