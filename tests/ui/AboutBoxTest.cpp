@@ -145,6 +145,7 @@ TEST_P(UpdateCheckTest, AnswersTheUpdatePage) {
     }
     EXPECT_EQ(buttons, c.answer == QMessageBox::Ok ? QStringList{Q("确定")}
                                                    : QStringList({Q("是"), Q("否")}));
+    ASSERT_NE(seen.button(c.answer), nullptr);
     seen.button(c.answer)->click();
   }
   Settle();

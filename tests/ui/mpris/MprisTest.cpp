@@ -69,7 +69,6 @@ class MprisTest : public QObject, public PlayerFixture {
   QString TrackId() { return Metadata("mpris:trackid").value<QDBusObjectPath>().path(); }
   QString TitleOf(int row) const { return QString::fromStdString(songs_[row].title); }
 
-  void Select(int row) { Songs().SetSelectionMark(row); }
   // Plays `row` as its menu item does and waits until it plays.
   void PlayRow(int row) {
     Play(row);
@@ -108,7 +107,7 @@ TEST_F(MprisTest, PropertiesThroughASongsLife) {
             "PlaybackStatus=Stopped CanPause=false CanSeek=false CanGoNext=true CanControl=true");
 
   const auto& song = songs_[2];
-  Select(2);
+  Songs().SetSelectionMark(2);
   Call(QStringLiteral("Play"));
   // Announced, not only readable: the length comes once the song has opened.
   QVariantMap metadata;
@@ -155,7 +154,7 @@ TEST_P(MprisMethodTest, DoesWhatTheControlDoes) {
   if (c.playing >= 0) {
     PlayRow(c.playing);
   }
-  Select(c.selected);
+  Songs().SetSelectionMark(c.selected);
   Call(QString::fromLatin1(c.method), c.arguments);
   ASSERT_TRUE(WaitUntil([&] {
     return c.row < 0 ? PlayerStatus() == "Stopped"
