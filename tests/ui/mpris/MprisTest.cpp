@@ -172,7 +172,6 @@ INSTANTIATE_TEST_SUITE_P(
         MethodCase{"StopStops", 0, 0, "Stop", {}, -1},
         MethodCase{"PlayPauseStopsWhenPlaying", 0, 1, "PlayPause", {}, -1},
         MethodCase{"PlayPauseStartsTheSelection", -1, 1, "PlayPause", {}, 1},
-        MethodCase{"PlayStartsTheSelection", -1, 0, "Play", {}, 0},
         MethodCase{"PlayKeepsPlaying", 0, 1, "Play", {}, 0},
         MethodCase{"PauseCannotPause", 0, 0, "Pause", {}, 0},
         MethodCase{"SeekPastTheEndPlaysNext", 0, 0, "Seek", {qlonglong{1'000'000'000'000}}, 1}),
