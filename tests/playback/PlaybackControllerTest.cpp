@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "PlaybackPrinters.h"
+#include "PlaybackTestSupport.h"
 #include "playback/PlaybackController.h"
 #include "playback/PlaybackTexts.h"
 
@@ -118,15 +118,12 @@ std::string Address(int row) {
 
 // The test plays the window: its song list, its controls and its thread,
 // which runs the posted tasks when the test pumps.
-class PlaybackControllerTest : public ::testing::Test,
-                               public SongList,
-                               public PlaybackView,
-                               public WindowThread {
+class PlaybackControllerTest : public ::testing::Test, public SongList, public WindowThread {
  protected:
   PlaybackControllerTest() { controller = MakeController(); }
   std::unique_ptr<PlaybackController> MakeController(PlaybackWaits waits = {}) {
     return std::make_unique<PlaybackController>(
-        *this, *this, *this, [this](auto) { return std::make_unique<FakeDevice>(media); }, waits);
+        *this, view, *this, [this](auto) { return std::make_unique<FakeDevice>(media); }, waits);
   }
   // The workers call into this object: they must be gone before its
   // destructors start.
@@ -134,36 +131,11 @@ class PlaybackControllerTest : public ::testing::Test,
 
   int RowCount() const override { return static_cast<int>(links.size()); }
   std::string DownloadLink(int row) const override { return links.at(row); }
-  void ShowState(std::string_view text) override { Show("state", text); }
-  void ShowTotal(std::string_view text) override { Show("total", text); }
-  void ShowElapsed(std::string_view text) override { Show("elapsed", text); }
-  void SetSlider(int value) override { Show("slider", std::to_string(value)); }
-  void EnableStop(bool enabled) override { Show("stop-enabled", enabled ? "1" : "0"); }
-  void EnableSlider(bool enabled) override { Show("slider-enabled", enabled ? "1" : "0"); }
   void Post(std::function<void()> task) override {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
   }
 
-  void Show(std::string_view control, std::string_view value) {
-    shown.push_back(std::string(control) + " " + std::string(value));
-  }
-  // What `control` showed, in order, repeats folded.
-  Log Values(std::string_view control) const {
-    Log values;
-    for (const auto& entry : shown) {
-      const std::string value = entry.substr(entry.find(' ') + 1);
-      if (entry.starts_with(std::string(control) + " ") &&
-          (values.empty() || values.back() != value)) {
-        values.push_back(value);
-      }
-    }
-    return values;
-  }
-  std::string Last(std::string_view control) const {
-    const Log values = Values(control);
-    return values.empty() ? "" : values.back();
-  }
   void RunPosted() {
     std::deque<std::function<void()>> batch;
     {
@@ -186,21 +158,21 @@ class PlaybackControllerTest : public ::testing::Test,
     }
     return true;
   }
-  bool PumpUntilShown(std::string_view control, const std::string& value) {
-    return PumpUntil([&] { return Holds(Values(control), value); });
+  bool PumpUntilShown(const std::string& control, const std::string& value) {
+    return PumpUntil([&] { return Holds(view.Values(control), value); });
   }
   bool PumpUntilLogged(std::size_t device, const std::string& entry) {
     return PumpUntil([&] { return Holds(media.Of(device), entry); });
   }
   void ExpectControls(std::string_view state, bool stopEnabled, bool sliderEnabled) {
     RunPosted();
-    EXPECT_EQ(Last("state"), state);
-    EXPECT_EQ(Last("stop-enabled"), stopEnabled ? "1" : "0");
-    EXPECT_EQ(Last("slider-enabled"), sliderEnabled ? "1" : "0");
+    EXPECT_EQ(view.Last("state"), state);
+    EXPECT_EQ(view.Last("stop-enabled"), stopEnabled ? "1" : "0");
+    EXPECT_EQ(view.Last("slider-enabled"), sliderEnabled ? "1" : "0");
   }
 
   Log links{'"' + Address(0) + '"', '"' + Address(1) + '"', '"' + Address(2) + '"'};
-  Log shown;  // "<control> <value>" for every change of the controls
+  RecordingView view;  // the window's controls
   FakeMedia media;
   std::unique_ptr<PlaybackController> controller;  // after all it uses: goes first
 
@@ -217,11 +189,11 @@ TEST_F(PlaybackControllerTest, PlayShowsStatesTimesAndSlider) {
 
   EXPECT_EQ(media.Of(1).at(0), "open http://localhost/cache/mp3/1/%C4%E3%20x.mp3");
   EXPECT_EQ(media.Of(1).at(1), "play");  // no seek to where the song starts anyway
-  EXPECT_EQ(Values("state"), (Log{"已停止", "正在缓冲...", "播放中"}));
-  EXPECT_EQ(Last("total"), "/4:05");
-  EXPECT_EQ(Values("elapsed").at(0), "0:01");
+  EXPECT_EQ(view.Values("state"), (Log{"已停止", "正在缓冲...", "播放中"}));
+  EXPECT_EQ(view.Last("total"), "/4:05");
+  EXPECT_EQ(view.Values("elapsed").at(0), "0:01");
   // The play command's own reset, then the worker's.
-  const Log slider = Values("slider");
+  const Log slider = view.Values("slider");
   EXPECT_EQ(Log(slider.begin(), slider.begin() + 4), (Log{"0", "4", "8", "12"}));
   ExpectControls(texts::kPlaying, true, true);
 }
@@ -229,16 +201,16 @@ TEST_F(PlaybackControllerTest, PlayShowsStatesTimesAndSlider) {
 TEST_F(PlaybackControllerTest, NextStartsAtTheLastSeekAndPlayAtZero) {
   controller->OnPlaySelected(0);
   ASSERT_TRUE(PumpUntilShown("elapsed", "0:02"));
-  shown.clear();
+  view.Clear();
   controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
   EXPECT_EQ(controller->SeekTargetMs(), 122'839);
   ASSERT_TRUE(PumpUntilShown("elapsed", "2:03"));  // goes on from the target
-  EXPECT_EQ(Values("state"), (Log{"正在缓冲...", "播放中"}));
+  EXPECT_EQ(view.Values("state"), (Log{"正在缓冲...", "播放中"}));
 
   controller->OnNextSong();
   ASSERT_TRUE(PumpUntilLogged(2, "seek 122839"));
   controller->OnPlaySelected(2);
-  EXPECT_EQ(Last("slider"), "0");
+  EXPECT_EQ(view.Last("slider"), "0");
   ASSERT_TRUE(PumpUntilLogged(3, "play"));
   EXPECT_EQ(media.Of(3).at(1), "play");
 }
@@ -249,7 +221,7 @@ TEST_F(PlaybackControllerTest, SongThatEndsByItselfLeavesItsControls) {
   ASSERT_TRUE(PumpUntilLogged(1, "close"));
   EXPECT_EQ(media.Of(1).back(), "close");
   ExpectControls(texts::kPlaying, true, true);
-  EXPECT_EQ(Last("elapsed"), "0:03");
+  EXPECT_EQ(view.Last("elapsed"), "0:03");
   controller->OnStopPlayback();
   ExpectControls(texts::kStopped, false, false);
 }
@@ -316,8 +288,8 @@ TEST_F(PlaybackControllerTest, SliderWhileTheStreamCannotTellItsLengthOrSeek) {
   controller->OnSliderScroll(SliderEvent::kMoving, 500);
   controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
   EXPECT_EQ(controller->SeekTargetMs(), 0);
-  EXPECT_EQ(Values("slider"), (Log{"0"}));  // only the play command's reset
-  EXPECT_EQ(Last("total"), "/0:00");
+  EXPECT_EQ(view.Values("slider"), (Log{"0"}));  // only the play command's reset
+  EXPECT_EQ(view.Last("total"), "/0:00");
 
   media.lengthKnown = true;
   ASSERT_TRUE(PumpUntilShown("total", "/4:05"));
@@ -331,14 +303,14 @@ TEST_F(PlaybackControllerTest, SliderWhileTheStreamCannotTellItsLengthOrSeek) {
   };
   ASSERT_TRUE(pollsAfter(2));
   RunPosted();
-  const std::string stoodAt = Last("elapsed");
-  shown.clear();
+  const std::string stoodAt = view.Last("elapsed");
+  view.Clear();
   controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
   EXPECT_EQ(controller->SeekTargetMs(), 122'839);
   ASSERT_TRUE(pollsAfter(3));
   RunPosted();
-  EXPECT_FALSE(Holds(Values("state"), std::string(texts::kBuffering)));
-  for (const std::string& elapsed : Values("elapsed"))
+  EXPECT_FALSE(Holds(view.Values("state"), std::string(texts::kBuffering)));
+  for (const std::string& elapsed : view.Values("elapsed"))
     EXPECT_EQ(elapsed, stoodAt);
 }
 

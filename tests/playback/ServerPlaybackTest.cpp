@@ -1,12 +1,12 @@
 // The playback worker with the real device against servers as they are in
 // the wild, each served by the test's own loopback server: what the worker
-// must report for each.
+// must report for each; and the device's open, cut short.
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <mutex>
+#include <future>
 
+#include "PlaybackTestSupport.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlaybackTimes.h"
 #include "playback/PlaybackWorker.h"
@@ -19,37 +19,6 @@ using testing::kSongLengthMs;
 using testing::Serving;
 using enum WorkerEnding;
 constexpr auto kDrop = Serving::Break::kDropHalfWay;
-
-// What the worker showed, from any thread: each control's values in order,
-// repeats folded.
-class RecordingView final : public PlaybackView {
- public:
-  void ShowState(std::string_view text) override { Add("state", text); }
-  void ShowTotal(std::string_view text) override { Add("total", text); }
-  void ShowElapsed(std::string_view text) override { Add("elapsed", text); }
-  void SetSlider(int value) override { Add("slider", std::to_string(value)); }
-  void EnableStop(bool) override {}
-  void EnableSlider(bool enabled) override { Add("slider-enabled", enabled ? "1" : "0"); }
-
-  // The first or the last value shown, "" for none.
-  std::string Shown(const std::string& control, bool last = true) const {
-    std::lock_guard lock(mutex_);
-    const auto found = shown_.find(control);
-    return found == shown_.end() ? "" : last ? found->second.back() : found->second.front();
-  }
-
- private:
-  void Add(const std::string& control, std::string_view value) {
-    std::lock_guard lock(mutex_);
-    auto& values = shown_[control];
-    if (values.empty() || values.back() != value) {
-      values.emplace_back(value);
-    }
-  }
-
-  mutable std::mutex mutex_;
-  std::map<std::string, std::vector<std::string>> shown_;
-};
 
 struct ServerRow {
   const char* name;
@@ -83,7 +52,7 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
                         std::move(owned), device);
   // Once the song plays, a connection that is to break may.
   while (!worker.WaitForEnd(std::chrono::milliseconds(20))) {
-    if (!view.Shown("elapsed").empty()) {
+    if (!view.Last("elapsed").empty()) {
       server.LetBreak();
     }
   }
@@ -92,23 +61,30 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
   EXPECT_NE(worker.Failure().find(row.failure), std::string::npos) << worker.Failure();
   EXPECT_EQ(worker.Failure().empty(), row.ending == kSongEnded) << worker.Failure();
   if (row.ending == kSongEnded) {
-    EXPECT_EQ(view.Shown("state"), "播放中");
+    EXPECT_EQ(view.Last("state"), "播放中");
     // The total appears once the stream knows it, the elapsed time and the
     // slider go to the end, having started where asked, or from 0 where the
     // server cannot seek.
-    EXPECT_EQ(view.Shown("total"), TotalText(kSongLengthMs));
+    EXPECT_EQ(view.Last("total"), TotalText(kSongLengthMs));
     EXPECT_NEAR(words.lengthMs, kSongLengthMs, 500);
-    EXPECT_EQ(view.Shown("elapsed"), ElapsedText(kSongLengthMs));
-    EXPECT_GE(std::atoi(view.Shown("slider").c_str()), 900);
-    EXPECT_EQ(view.Shown("elapsed", false), ElapsedText(row.serving.ranges ? row.startMs : 0));
+    EXPECT_EQ(view.Last("elapsed"), ElapsedText(kSongLengthMs));
+    EXPECT_GE(std::atoi(view.Last("slider").c_str()), 900);
+    EXPECT_EQ(view.Values("elapsed").at(0), ElapsedText(row.serving.ranges ? row.startMs : 0));
+    // A stream that cannot seek drops the seek: no new request, the slider stays.
+    EXPECT_EQ(view.Last("slider-enabled"), "1");
+    if (!row.serving.ranges) {
+      EXPECT_EQ(server.SongRequests(), 1);
+    }
   } else if (row.ending == kFailed) {
     // Broken off in the middle: said so, not taken for the end.
-    EXPECT_EQ(view.Shown("state"), "已停止");
-    EXPECT_EQ(view.Shown("slider-enabled"), "0");
+    EXPECT_EQ(view.Last("state"), "已停止");
+    EXPECT_EQ(view.Last("slider-enabled"), "0");
+    EXPECT_EQ(view.Last("stop-enabled"), "0");
+    EXPECT_NE(view.Last("elapsed"), "");
     EXPECT_LT(words.lengthMs - 1000, kSongLengthMs);
   } else {
-    EXPECT_EQ(view.Shown("state"), "正在缓冲...");
-    EXPECT_EQ(view.Shown("elapsed"), "");
+    EXPECT_EQ(view.Last("state"), "正在缓冲...");
+    EXPECT_EQ(view.Last("elapsed"), "");
   }
 }
 
@@ -131,8 +107,8 @@ const ServerRow kRows[] = {
      kFailed,
      kLost},
     {"StallFails", {.breaks = Serving::Break::kStallHalfWay}, kFailed, "stopped sending"},
-    {"NotFound", {.status = "404 Not Found"}, kOpenFailed, "HTTP 404"},
-    {"HtmlPage", {.html = true}, kOpenFailed, "not audio"},
+    {"NotFound", {.htmlStatus = "404 Not Found"}, kOpenFailed, "HTTP 404"},
+    {"HtmlPage", {.htmlStatus = "200 OK"}, kOpenFailed, "not audio"},
     // Addresses that reach no server name their failure.
     {"NotAnAddress", {}, kOpenFailed, "", 0, "not an address"},
     {"NoServer", {}, kOpenFailed, "", 0, "http://127.0.0.1:1/song.mp3"},
@@ -140,6 +116,24 @@ const ServerRow kRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerPlaybackTest, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GstMediaDeviceTest, StopTokenCutsShortAnOpenWhoseServerNeverAnswers) {
+  net::testing::RawServer silent([](int socket, const std::stop_token& stop) {
+    while (!net::testing::ReadRequest(socket, stop).empty()) {
+    }
+  });
+  std::stop_source stop;
+  const auto device = MakeGstMediaDevice(stop.get_token());
+  auto open =
+      std::async(std::launch::async, [&] { return device->Open(silent.Address("/x.mp3")); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (silent.connections() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GT(silent.connections(), 0) << "the open never reached the server";
+  stop.request_stop();  // the open now waits for an answer that never comes
+  EXPECT_EQ(open.get(), OpenResult::kStopped);
+}
 
 }  // namespace
 }  // namespace melo::playback

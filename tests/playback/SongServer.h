@@ -32,8 +32,7 @@ struct Serving {
   bool redirect = false;              // the song's address answers 302 to where it is
   bool noLengthHeader = false;        // the MP3 without its Xing frame
   enum class Break { kNone, kDropHalfWay, kStallHalfWay } breaks = Break::kNone;
-  std::string status = "200 OK";  // anything else comes with an HTML body
-  bool html = false;              // an HTML page instead of the MP3
+  std::string htmlStatus = "";  // set: an HTML page with this status instead of the MP3
 };
 
 // The bundled MP3; without its length header, it starts at its second frame
@@ -68,10 +67,10 @@ class SongServer {
     for (std::string request; !(request = ReadRequest(socket, stop)).empty();) {
       if (serving_.redirect && net::testing::RequestPath(request) == "/song.mp3") {
         SendAll(socket, net::testing::Reply("", "302 Found", "Location: /stored/song.mp3\r\n"));
-      } else if (serving_.status != "200 OK" || serving_.html) {
-        SendAll(socket, net::testing::Reply("<html><body><h1>" + serving_.status +
+      } else if (!serving_.htmlStatus.empty()) {
+        SendAll(socket, net::testing::Reply("<html><body><h1>" + serving_.htmlStatus +
                                                 "</h1><p>No song here.</p></body></html>\r\n",
-                                            serving_.status, "Content-Type: text/html\r\n"));
+                                            serving_.htmlStatus, "Content-Type: text/html\r\n"));
       } else if (!SendSong(socket, request, stop)) {
         return;
       }

@@ -4,16 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstdlib>
 
 #include "ui/DownloaderApp.h"
 
 int main(int argc, char** argv) {
-  // Test discovery runs the program without the tests' environment.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
+  // Test discovery runs the program without the tests' environment. No
+  // display and no sound device needed; a real-time sink keeps playback's pace.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("MELODRIFT_AUDIO_SINK", "fakesink sync=true", 0);
+#ifndef MELO_ON_PRIVATE_BUS
   // Never the desktop's own session bus: the windows start as they do without one.
   qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/melodrift-test-bus");
+#endif
   QApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("melodriftdown"));
   melo::ui::ApplyProgramLook(app);

@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the window tests: the bundled site, a recorder for what
-// the desktop is asked to open, and a watcher that answers message boxes.
+// the desktop is asked to open, and a window with songs to play.
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,8 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
-#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <functional>
@@ -25,7 +22,9 @@
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "site/BundledSite.h"
+#include "site/Catalogue.h"
 #include "ui/MainDialog.h"
+#include "ui/Menus.h"
 #include "ui/RecordListView.h"
 
 namespace melo::ui::testing {
@@ -113,55 +112,14 @@ class UrlRecorder : public QObject {
   void open(const QUrl& url) { opened.push_back(url.toEncoded()); }
 };
 
-struct SeenBox {
-  QString title;
-  QString text;
-  QMessageBox::Icon icon;
-  QStringList buttons;  // as shown, without their shortcut marks
-};
-
-// Records each message box that comes up and closes it with `answer`.
-class MessageBoxWatcher : public QObject {
- public:
-  explicit MessageBoxWatcher(QMessageBox::StandardButton answer) : answer_(answer) {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] { Look(); });
-    timer_.start();
-  }
-
-  std::vector<SeenBox> seen;
-
- private:
-  void Look() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(widget);
-      if (box == nullptr || !box->isVisible() || handled_.contains(box)) {
-        continue;
-      }
-      handled_.append(box);
-      QStringList buttons;
-      for (const QAbstractButton* button : box->buttons()) {
-        buttons << QString(button->text()).remove(QRegularExpression(QStringLiteral("\\(&.\\)|&")));
-      }
-      seen.push_back({box->windowTitle(), box->text(), box->icon(), buttons});
-      if (QAbstractButton* button = box->button(answer_)) {
-        button->click();
-      } else {
-        box->reject();
-      }
-    }
-  }
-
-  QMessageBox::StandardButton answer_;
-  QTimer timer_;
-  QList<QMessageBox*> handled_;
-};
-
 // A fresh main window on the bundled site, which is named as the program's site.
 class DialogFixture : public ::testing::Test {
  protected:
   explicit DialogFixture(bundled::BundledSiteOptions options = {}) : site_(std::move(options)) {
     site::SetSiteHost(site_.Host());
+    OpenWindow();
+  }
+  void OpenWindow() {
     dialog_ = std::make_unique<CMainDialog>();
     dialog_->show();
   }
@@ -185,6 +143,36 @@ class DialogFixture : public ::testing::Test {
 
   bundled::BundledSite site_;
   std::unique_ptr<CMainDialog> dialog_;
+};
+
+// The window's player, with three songs of the catalogue for AddSongs() to
+// list: the two longest, which play on through a test, and the shortest.
+class PlayerFixture : public DialogFixture {
+ protected:
+  PlayerFixture() {
+    const auto catalogue = bundled::DemoCatalogue().Songs();
+    songs_.assign(catalogue.begin(), catalogue.end());
+    std::ranges::sort(songs_, std::greater{}, &bundled::CatalogueSong::lengthMs);
+    songs_.erase(songs_.begin() + 2, songs_.end() - 1);
+  }
+  void AddSongs() {
+    for (const auto& song : songs_) {
+      AddRow(song, "\"http://" + site_.Host() + "/cache/mp3/" + song.id + "/" +
+                       text::Utf8ToGbk(song.title) + ".mp3\"");
+    }
+  }
+  // The new row's number.
+  int AddRow(const bundled::CatalogueSong& song, const std::string& link) {
+    dialog_->AppendSongRow(
+        {text::Utf8ToGbk(song.singer), text::Utf8ToGbk(song.title), link, "", ""});
+    return Songs().RowCount() - 1;
+  }
+  void Play(int row) {
+    Songs().SetSelectionMark(row);
+    dialog_->OnCommand(kPlaySongCommand);
+  }
+
+  std::vector<bundled::CatalogueSong> songs_;
 };
 
 }  // namespace melo::ui::testing

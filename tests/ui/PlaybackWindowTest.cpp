@@ -1,85 +1,27 @@
 // The main window's playback controls, worked as a user works them, playing
 // from the bundled site and from servers of the test's own.
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QLabel>
-#include <QPushButton>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
-#include <QTest>
 #include <QWheelEvent>
-#include <algorithm>
-#include <memory>
 
-#include "Printers.h"
-#include "core/site/Site.h"
-#include "core/text/Gbk.h"
+#include "UiTestSupport.h"
 #include "playback/PlaybackTimes.h"
 #include "playback/SongServer.h"
-#include "site/BundledSite.h"
-#include "site/Catalogue.h"
-#include "ui/MainDialog.h"
-#include "ui/Menus.h"
-#include "ui/RecordListView.h"
 
-namespace melo::ui {
+namespace melo::ui::testing {
 namespace {
 
-using playback::testing::Serving;
-using playback::testing::SongServer;
-
-// Processes events until `done` holds; the bound only guards a hang.
-bool WaitUntil(const std::function<bool()>& done) {
-  return QTest::qWaitFor(done, 20'000);
-}
-
-// Delivers every report posted so far. A stop waits for its worker or gates
-// it off, so nothing a stopped worker sends can come later than these.
-void Settle() {
-  QCoreApplication::sendPostedEvents();
-  QCoreApplication::processEvents();
-}
-
-QString Q(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
-
-class PlaybackWindowTest : public ::testing::Test {
+class PlaybackWindowTest : public PlayerFixture {
  protected:
-  PlaybackWindowTest() {
-    site::SetSiteHost(site_.Host());
-    OpenWindow();
-  }
+  PlaybackWindowTest() { AddSongs(); }
 
-  // The longest song, so that it plays on through each test.
-  void OpenWindow() {
-    dialog_ = std::make_unique<CMainDialog>();
-    dialog_->show();
-    AddRow("\"http://" + site_.Host() + "/cache/mp3/" + song_.id + "/" +
-           text::Utf8ToGbk(song_.title) + ".mp3\"");
-  }
-  void AddRow(const std::string& link) {
-    dialog_->AppendSongRow(
-        {text::Utf8ToGbk(song_.singer), text::Utf8ToGbk(song_.title), link, "", ""});
-  }
-
-  template <class W = QWidget>
-  W* Control(int id) const {
-    return dialog_->Control<W>(id);
-  }
   QString State() const { return Control<QLabel>(1015)->text(); }
-  QString Total() const { return Control<QLabel>(1012)->text(); }
   QString Elapsed() const { return Control<QLabel>(1013)->text(); }
   QSlider* Slider() const { return Control<QSlider>(1011); }
-  bool StopEnabled() const { return Control<QPushButton>(1014)->isEnabled(); }
 
-  void Play(int row) {
-    dialog_->SongList().SetSelectionMark(row);
-    dialog_->OnCommand(kPlaySongCommand);
-  }
   bool WaitForElapsed(const char* text) {
     return WaitUntil([&] { return Elapsed() == Q(text); });
   }
@@ -127,18 +69,13 @@ class PlaybackWindowTest : public ::testing::Test {
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(Slider(), &event);
   }
-
-  bundled::BundledSite site_;
-  const bundled::CatalogueSong& song_ = *std::ranges::max_element(
-      bundled::DemoCatalogue().Songs(), {}, &bundled::CatalogueSong::lengthMs);
-  std::unique_ptr<CMainDialog> dialog_;
 };
 
 TEST_F(PlaybackWindowTest, PlayDragReleaseAndStop) {
   Play(0);
   ASSERT_TRUE(WaitForElapsed("0:01"));
   EXPECT_EQ(State(), Q("播放中"));
-  EXPECT_EQ(Total().toStdString(), playback::TotalText(song_.lengthMs));
+  EXPECT_EQ(Control<QLabel>(1012)->text().toStdString(), playback::TotalText(songs_[0].lengthMs));
   EXPECT_TRUE(Slider()->isEnabled());
 
   QTest::mousePress(Slider(), Qt::LeftButton, {}, ThumbCentre());
@@ -161,21 +98,20 @@ TEST_F(PlaybackWindowTest, PlayDragReleaseAndStop) {
   ASSERT_TRUE(WaitUntil([&] { return landed != 0; }));
   EXPECT_NEAR(landed, heldAt, 33);
 
-  Control<QPushButton>(1014)->click();
+  Click(1014);
   const QString stoppedAt = Elapsed();
   Settle();  // late reports of the stopped worker would land here
   EXPECT_EQ(State(), Q("已停止"));
   EXPECT_EQ(Elapsed(), stoppedAt);
-  EXPECT_FALSE(StopEnabled());
+  EXPECT_FALSE(Control(1014)->isEnabled());
   EXPECT_FALSE(Slider()->isEnabled());
 }
 
 // Each action on the slider, however long it is held, asks for one seek
 // and so one new request for the song.
 TEST_F(PlaybackWindowTest, OneSeekPerUserAction) {
-  SongServer server({.file = "audio/tide.mp3"});
-  AddRow('"' + server.SongAddress() + '"');
-  Play(1);
+  playback::testing::SongServer server({.file = "audio/tide.mp3"});
+  Play(AddRow(songs_[0], '"' + server.SongAddress() + '"'));
   ASSERT_TRUE(WaitForElapsed("0:01"));
 
   const std::pair<const char*, std::function<void()>> actions[] = {
@@ -208,33 +144,6 @@ TEST_F(PlaybackWindowTest, OneSeekPerUserAction) {
   }
 }
 
-// A plain server without Range: the song plays to its end with its total
-// and a moving slider, a seek is dropped; one that breaks off shows it.
-TEST_F(PlaybackWindowTest, ServerWithoutRange) {
-  SongServer plain({.ranges = false});
-  SongServer breaking({.ranges = false, .breaks = Serving::Break::kDropHalfWay});
-  AddRow('"' + plain.SongAddress() + '"');
-  AddRow('"' + breaking.SongAddress() + '"');
-
-  Play(1);
-  ASSERT_TRUE(WaitUntil([&] { return Slider()->value() > 1; }));
-  EXPECT_EQ(Total().toStdString(), playback::TotalText(playback::testing::kSongLengthMs));
-  Drag(0.1);
-  const std::string end = playback::ElapsedText(playback::testing::kSongLengthMs);
-  ASSERT_TRUE(WaitUntil([&] { return Elapsed().toStdString() == end; }));
-  EXPECT_EQ(plain.SongRequests(), 1);
-  EXPECT_EQ(State(), Q("播放中"));
-  EXPECT_TRUE(Slider()->isEnabled());
-
-  Play(2);
-  ASSERT_TRUE(WaitUntil([&] { return Slider()->value() > 1; }));
-  breaking.LetBreak();
-  ASSERT_TRUE(WaitUntil([&] { return State() == Q("已停止"); }));
-  EXPECT_FALSE(Slider()->isEnabled());
-  EXPECT_FALSE(StopEnabled());
-  EXPECT_FALSE(Elapsed().isEmpty());
-}
-
 TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
   for (const bool escape : {false, true}) {
     Play(0);
@@ -245,8 +154,9 @@ TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
     dialog_.reset();  // pending reports of the worker must not reach a widget
     Settle();
     OpenWindow();
+    AddSongs();
   }
 }
 
 }  // namespace
-}  // namespace melo::ui
+}  // namespace melo::ui::testing
