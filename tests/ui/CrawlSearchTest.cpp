@@ -56,14 +56,8 @@ using SearchTest = CrawlTest;
 template <int kLatencyMs, int kChartSize = 20, bool kHeld = false>
 class LateSiteTest : public CrawlTest {
  protected:
-  LateSiteTest() : CrawlTest(Options()) {}
-  static bundled::BundledSiteOptions Options() {
-    bundled::BundledSiteOptions options;
-    options.latencyMs = kLatencyMs;
-    options.chartSize = kChartSize;
-    options.holdAnswers = kHeld;
-    return options;
-  }
+  LateSiteTest()
+      : CrawlTest({.latencyMs = kLatencyMs, .chartSize = kChartSize, .holdAnswers = kHeld}) {}
 };
 using SlowCrawlTest = LateSiteTest<40>;
 // A chart far longer than any stall of a busy machine, so a stop lands mid-crawl.
