@@ -3,19 +3,11 @@
 // or without Range, with or without Content-Length, behind a redirect,
 // slowly, breaking off, reset or stalling half-way, or an HTML page instead.
 
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <sstream>
-#include <stdexcept>
-#include <string>
-#include <string_view>
-#include <thread>
-#include <vector>
 
 #include "core/net/RawServer.h"
 #include "site/EmbeddedFiles.h"
@@ -47,9 +39,8 @@ inline std::string SongBytes(std::string_view file, bool noLengthHeader) {
   const std::string mp3(bundled::FindEmbeddedFile(file).value());
   const std::size_t second = noLengthHeader ? mp3.find(mp3.substr(0, 2), 4) : 0;
   const std::string_view first = std::string_view(mp3).substr(0, second);
-  if (noLengthHeader && first.find("Xing") == first.npos && first.find("Info") == first.npos) {
+  if (noLengthHeader && first.find("Xing") == first.npos && first.find("Info") == first.npos)
     throw std::runtime_error("the MP3 does not start with a Xing/Info frame");
-  }
   return mp3.substr(second);
 }
 
@@ -87,13 +78,12 @@ class SongServer {
       const bool page = !serving.htmlStatus.empty() && (!serving.htmlOnce || requests_.size() == 1);
       lock.unlock();
       const std::string& status = serving.htmlStatus;
-      if (redirect) {
+      if (redirect)
         SendAll(socket, Reply("", "302 Found", "Location: /stored/song.mp3\r\n"));
-      } else if (page) {
-        SendAll(socket, Reply("<html><body><h1>" + status + "</h1></body></html>", status));
-      } else if (!SendSong(socket, request, serving, stop)) {
+      else if (page)
+        SendAll(socket, Reply("<html><h1>" + status + "</h1></html>", status));
+      else if (!SendSong(socket, request, serving, stop))
         return;
-      }
     }
   }
 
@@ -101,15 +91,13 @@ class SongServer {
   bool SendSong(int socket, const std::string& request, const Serving& serving,
                 const std::stop_token& stop) {
     using enum Serving::Break;
-    const std::size_t size = song_.size();
-    const auto range = request.find("Range: bytes=");
+    const std::size_t size = song_.size(), range = request.find("Range: bytes=");
     const std::size_t from =
         serving.ranges && range != request.npos ? std::stoul(request.substr(range + 13)) : 0;
-    if (from >= size) {  // with a page of its own, as web servers send it
+    if (from >= size)  // with a page of its own, as web servers send it
       return SendAll(socket, Reply("<html>416</html>", "416 Range Not Satisfiable",
                                    "Content-Type: text/html\r\nContent-Range: bytes */" +
                                        std::to_string(size) + "\r\n"));
-    }
     // The first transfer that gets there breaks half-way, cut short inside
     // its chunk as a broken connection is; a stalling server stalls each.
     const bool breaks =
@@ -119,14 +107,12 @@ class SongServer {
     head << "HTTP/1.1 " << (from > 0 ? "206 Partial Content" : "200 OK")
          << "\r\nContent-Type: audio/mpeg\r\n"
          << (serving.ranges ? "Accept-Ranges: bytes\r\n" : "");
-    if (from > 0) {
+    if (from > 0)
       head << "Content-Range: bytes " << from << "-" << size - 1 << "/" << size << "\r\n";
-    }
-    if (serving.chunked) {
+    if (serving.chunked)
       head << "Transfer-Encoding: chunked\r\n\r\n" << std::hex << end - from + breaks << "\r\n";
-    } else {
+    else
       head << "Content-Length: " << size - from << "\r\n\r\n";
-    }
     head << std::string_view(song_).substr(from, end - from)
          << (serving.chunked && !breaks ? "\r\n0\r\n\r\n" : "");
     const std::string reply = head.str();
@@ -137,15 +123,13 @@ class SongServer {
       if (serving.slow)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    while (breaks && serving.breaks != kStallHalfWay && !mayBreak_ && !stop.stop_requested()) {
+    while (breaks && serving.breaks != kStallHalfWay && !mayBreak_ && !stop.stop_requested())
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (serving.breaks == kStallHalfWay) {
+    const linger reset{1, 0};  // closing sends RST instead of FIN
+    if (serving.breaks == kStallHalfWay)
       ReadRequest(socket, stop);  // silent until the client gives up
-    } else if (breaks && serving.breaks == kResetHalfWay) {
-      const linger reset{1, 0};  // closing sends RST instead of FIN
+    else if (breaks && serving.breaks == kResetHalfWay)
       setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    }
     return !breaks;
   }
 
