@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "core/net/SongServer.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlaybackTexts.h"
 #include "playback/PlaybackWorker.h"
-#include "playback/SongServer.h"
 #include "site/BundledSite.h"
 #include "site/Catalogue.h"
 
@@ -80,8 +80,8 @@ void BM_BundledSite(benchmark::State& state) {
 }
 
 void BM_ServerWithoutRange(benchmark::State& state) {
-  const playback::testing::SongServer server({.ranges = false});
-  TimeToPlaying(state, server.SongAddress());
+  const net::testing::SongServer server({.ranges = false});
+  TimeToPlaying(state, server.Address());
 }
 
 BENCHMARK(BM_BundledSite)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);

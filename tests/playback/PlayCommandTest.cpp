@@ -8,15 +8,15 @@
 #include <cstdio>
 #include <functional>
 
+#include "core/net/SongServer.h"
 #include "playback/PlaybackTimes.h"
-#include "playback/SongServer.h"
 #include "site/BundledSite.h"
 #include "site/Catalogue.h"
 
 namespace melo::playback {
 namespace {
 
-using testing::Serving;
+using net::testing::Serving;
 constexpr auto kDrop = Serving::Break::kDropHalfWay;
 
 // Exit code and output of `melodrift play <arguments>`; `onLine` sees each
@@ -67,8 +67,8 @@ class PlayCommandServerTest : public ::testing::TestWithParam<CommandRow> {};
 
 TEST_P(PlayCommandServerTest, ExitsAndSaysWhy) {
   const CommandRow& row = GetParam();
-  testing::SongServer server(row.serving);
-  const auto [code, output] = Play(server.SongAddress(), [&](const std::string& line) {
+  net::testing::SongServer server(row.serving);
+  const auto [code, output] = Play(server.Address(), [&](const std::string& line) {
     if (line.find(':') != std::string::npos) {
       server.LetBreak();  // the song plays: a connection that is to break may
     }

@@ -7,16 +7,16 @@
 #include <future>
 
 #include "PlaybackTestSupport.h"
+#include "core/net/SongServer.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlaybackTimes.h"
 #include "playback/PlaybackWorker.h"
-#include "playback/SongServer.h"
 
 namespace melo::playback {
 namespace {
 
-using testing::kSongLengthMs;
-using testing::Serving;
+using net::testing::kSongLengthMs;
+using net::testing::Serving;
 using enum WorkerEnding;
 constexpr auto kDrop = Serving::Break::kDropHalfWay;
 
@@ -38,7 +38,7 @@ class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {};
 TEST_P(ServerPlaybackTest, WorkerReports) {
   setenv("MELODRIFT_AUDIO_SINK", "fakesink sync=true", 0);
   const ServerRow& row = GetParam();
-  testing::SongServer server(row.serving);
+  net::testing::SongServer server(row.serving);
   PlaybackWords words;
   words.seekTargetMs = row.startMs;
   auto owned = std::make_unique<RecordingView>();
@@ -48,7 +48,7 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
     return MakeGstMediaDevice(std::move(stop),
                               {.stallLimit = std::chrono::seconds(2), .transferRetries = 1});
   };
-  PlaybackWorker worker(row.address.empty() ? server.SongAddress() : row.address, words,
+  PlaybackWorker worker(row.address.empty() ? server.Address() : row.address, words,
                         std::move(owned), device);
   // Once the song plays, a connection that is to break may.
   while (!worker.WaitForEnd(std::chrono::milliseconds(20))) {
@@ -73,7 +73,7 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
     // A stream that cannot seek drops the seek: no new request, the slider stays.
     EXPECT_EQ(view.Last("slider-enabled"), "1");
     if (!row.serving.ranges) {
-      EXPECT_EQ(server.SongRequests(), 1);
+      EXPECT_EQ(server.Requests().size(), 1u);
     }
   } else if (row.ending == kFailed) {
     // Broken off in the middle: said so, not taken for the end.

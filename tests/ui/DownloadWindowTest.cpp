@@ -6,7 +6,7 @@
 #include <QTreeWidget>
 
 #include "core/download/Id3Tags.h"
-#include "core/download/SongFileServer.h"
+#include "core/download/SongFiles.h"
 #include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
 #include "ui/UiTestSupport.h"
@@ -66,7 +66,8 @@ TEST_F(DownloadWindowTest, SaveAllFillsTheFolderWithNamedSongsThenFindsThemThere
 
 TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything) {
   const std::string body = Mp3Body(60);
-  SongServer server(body, Serve::kHalfThenHold);
+  const Serving stall{.breaks = Serving::Break::kStallHalfWay};
+  SongServer server(stall, body);
   const auto song = [&](const char* name) {
     return scrape::SongRecord{Gbk("歌手"), name, "\"" + server.Address("/a.mp3") + "\"", "",
                               std::string("http://h/song/") + name + "/"};
@@ -88,7 +89,7 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
   EXPECT_EQ(States(), QStringList{Q("失败:已停止")});
   EXPECT_EQ(SizeOf(part), half);
 
-  server.Set(Serve::kRanges);
+  server.Set({});
   Window().RetryFailed();
   ASSERT_TRUE(WaitForDownloads());
   EXPECT_EQ(States(), QStringList{Q("已完成")});
@@ -99,7 +100,7 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
   EXPECT_THAT(server.Requests().back(),
               HasSubstr("Range: bytes=" + std::to_string(body.size() / 2) + "-"));
 
-  server.Set(Serve::kHalfThenHold);
+  server.Set(stall);
   Songs().SetSelectionMark(1);
   dialog_->OnCommand(kSaveSongCommand);
   const fs::path secondPart = folder_ / "歌手 - two.mp3.part";

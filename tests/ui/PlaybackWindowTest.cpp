@@ -8,8 +8,8 @@
 #include <QWheelEvent>
 
 #include "UiTestSupport.h"
+#include "core/net/SongServer.h"
 #include "playback/PlaybackTimes.h"
-#include "playback/SongServer.h"
 
 namespace melo::ui::testing {
 namespace {
@@ -110,8 +110,8 @@ TEST_F(PlaybackWindowTest, PlayDragReleaseAndStop) {
 // Each action on the slider, however long it is held, asks for one seek
 // and so one new request for the song.
 TEST_F(PlaybackWindowTest, OneSeekPerUserAction) {
-  playback::testing::SongServer server({.file = "audio/tide.mp3"});
-  Play(AddRow(songs_[0], '"' + server.SongAddress() + '"'));
+  net::testing::SongServer server({.file = "audio/tide.mp3"});
+  Play(AddRow(songs_[0], '"' + server.Address() + '"'));
   ASSERT_TRUE(WaitForElapsed("0:01"));
 
   const std::pair<const char*, std::function<void()>> actions[] = {
@@ -135,11 +135,11 @@ TEST_F(PlaybackWindowTest, OneSeekPerUserAction) {
       {"wheel step", [&] { Wheel(-1); }},
   };
   for (const auto& [name, act] : actions) {
-    const int before = server.SongRequests();
+    const std::size_t before = server.Requests().size();
     act();
-    ASSERT_TRUE(WaitUntil([&] { return server.SongRequests() > before; })) << name;
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() > before; })) << name;
     ASSERT_TRUE(WaitForTwoTicks()) << name;
-    EXPECT_EQ(server.SongRequests(), before + 1) << name;
+    EXPECT_EQ(server.Requests().size(), before + 1) << name;
     EXPECT_EQ(State(), Q("播放中")) << name;
   }
 }
