@@ -95,7 +95,11 @@ std::string FailureText(GstMessage* message) {
   guint status = 0;
   if (details != nullptr && gst_structure_get_uint(details, "http-status-code", &status) &&
       status >= 400) {
-    return "HTTP " + std::to_string(status) + (error ? " " + std::string(error->message) : "");
+    // Appended piece by piece: GCC 12 misjudges `" " + std::string` as an overlapping copy.
+    std::string text = "HTTP " + std::to_string(status);
+    if (error)
+      text.append(" ").append(error->message);
+    return text;
   }
   if (!error) {
     return "playback failed";

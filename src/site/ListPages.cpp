@@ -137,9 +137,10 @@ std::string RecommendPage(const SiteContext& site) {
           "每一首都值得单曲循环，另附歌手访谈与录音棚里的幕后故事\", \"2244436\", \"专题\");")
       .Line("  MSL(\"广告位\", \"100000000000000000\", \"ad\");");
   for (size_t i = 0; i < songs.size(); i += 2) {
-    std::string line = "  " + RecommendEntry(*songs[i]);
+    std::string line = "  ";
+    line += RecommendEntry(*songs[i]);
     if (i + 1 < songs.size())
-      line += " " + RecommendEntry(*songs[i + 1]);
+      line.append(" ").append(RecommendEntry(*songs[i + 1]));
     page.Line(line);
   }
   page.Line("  </script>");
