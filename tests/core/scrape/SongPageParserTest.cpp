@@ -202,7 +202,6 @@ TEST_P(ReadSongPageTest, ChoosesTheMediaLine) {
 }
 
 const ReadCase kReadCases[] = {
-    {"plain", "<!DOCTYPE html>\r\n" + kHeading + kMedia + "rest\r\n", kParsed},
     // The first line is dropped even when it holds everything.
     {"first_line_dropped", kHeading + kMedia, kSingerPathLength},
     {"cache_on_first_line", "cache\r\n" + kHeading + kMedia, kParsed},
