@@ -40,7 +40,6 @@ TEST(EncodeAddress, EncodesWhatTheReceiverCannotHold) {
   EXPECT_EQ(EncodeRequestAddress(std::string("http://h/\x7F\t\0x", 13)), "http://h/%7F%09%00x");
   EXPECT_EQ(EncodeRequestAddress(kept), kept);
   EXPECT_EQ(EncodeUriAddress("http://h/p?q=1&r=%41#f"), "http://h/p?q=1&r=%41#f");
-  EXPECT_EQ(EncodeMediaAddress("http://h/p?q=1&r=%41#f"), "http://h/p%3Fq=1&r=%2541%23f");
   EXPECT_EQ(EncodeUriAddress("http://h/100%.mp3"), "http://h/100%25.mp3");
   EXPECT_EQ(EncodeMediaAddress("http://h/100%.mp3"), "http://h/100%25.mp3");
 }
@@ -78,7 +77,6 @@ TEST(Open, FailsWithCurlsTextAndLeavesNothingOpen) {
       {hostAndPort + "/", "scheme"},
       {"file:///etc/passwd", "file"},
       {"ftp://" + hostAndPort + "/", "ftp"},
-      {"http://127.0.0.1:1/", "connect"},  // below 1024: no test server of ours
   };
   for (const auto& [address, textPart] : cases) {
     SCOPED_TRACE(address);

@@ -20,22 +20,18 @@ TEST(TextRulesTest, FindsOnlyFromCharacterStarts) {
 }
 
 // Substring and Insert clamp their positions as the readers expect; Trim
-// takes only single-byte white space (a two-byte space stays); RemoveAll
-// scans from the left.
+// takes only single-byte white space (that a two-byte space stays is the
+// heading's, double_byte_space_kept); RemoveAll scans from the left.
 TEST(TextRulesTest, EditsOfAText) {
   EXPECT_EQ(Substring("hello", 1, 3), "ell");
   EXPECT_EQ(Substring("hello", -1, 2), "he");
-  EXPECT_EQ(Substring("hello", 1, -5), "");
   EXPECT_EQ(Substring("hello", 3, 99), "lo");
-  EXPECT_EQ(Substring("hello", 5, 1), "");
-  EXPECT_EQ(Substring("hello", 6, 1), "");
-  EXPECT_EQ(Substring("hello", 0, 0), "");
-  EXPECT_EQ(Substring("hello", -7, -7), "");
+  for (const auto& [start, count] : {std::pair{1, -5}, {5, 1}, {6, 1}, {0, 0}, {-7, -7}})
+    EXPECT_EQ(Substring("hello", start, count), "") << start << ", " << count;
   EXPECT_EQ(Insert("abc", -3, "x"), "xabc");
   EXPECT_EQ(Insert("abc", 1, "x"), "axbc");
   EXPECT_EQ(Insert("abc", 10, "x"), "abcx");
   EXPECT_EQ(Trim(" \t\r\n\v\fab c \t"), "ab c");
-  EXPECT_EQ(Trim("\xA1\xA1x\xA1\xA1"), "\xA1\xA1x\xA1\xA1");
   EXPECT_EQ(Trim("   "), "");
   EXPECT_EQ(RemoveAll("a?x=1&amp;y=2&amp;amp;z", "amp;"), "a?x=1&y=2&z");
 }

@@ -15,7 +15,8 @@ std::string Page(std::string_view version, std::string_view tail = "") {
 
 // Which bytes are the version and the verdict they give are the update check
 // fuzz target's, on any page; the window's update tests read the site's own
-// page (newer, the same, no marker, the download address with its "&amp;").
+// page (newer, the same, no marker, the download address with its "&amp;");
+// that every "amp;" goes is RemoveAll's (TextRulesTest).
 TEST(UpdateCheckTest, DownloadAddressOfANewerVersion) {
   struct Case {
     const char* name;
@@ -24,7 +25,6 @@ TEST(UpdateCheckTest, DownloadAddressOfANewerVersion) {
   };
   const Case cases[] = {
       {"link before the marker", "", std::nullopt},
-      {"every amp; goes", "<a href=\"http://h/amp;x.zip\">MeloDriftDown</a>", "http://h/x.zip"},
       {"no link", "<p>MeloDriftDown</p>", std::nullopt},
       {"no program name after the link", "<a href=\"http://h/m.zip\">download</a>", std::nullopt},
       {"name right after the opening: empty", "<a href=\"MeloDriftDown", ""},
@@ -45,11 +45,10 @@ TEST(UpdateCheckTest, DownloadAddressOfANewerVersion) {
 // The order is antisymmetric on any two texts (the update check fuzz target).
 TEST(UpdateCheckTest, VersionOrder) {
   EXPECT_EQ(CompareVersionTexts("v1.5", "v1.5"), 0);
-  for (const char* newer : {"v1.6", "V1.6", "V1.5", "w1.0"})
+  for (const char* newer : {"v1.6", "V1.6", "V1.5", "w1.0", "v2.0"})
     EXPECT_GT(CompareVersionTexts(newer, "v1.5"), 0) << newer;
   for (const char* older : {"v1.1", "", "v1"})
     EXPECT_LT(CompareVersionTexts(older, "v1.5"), 0) << older;
-  EXPECT_GT(CompareVersionTexts("v2.0", "v1.9"), 0);
 }
 
 }  // namespace
