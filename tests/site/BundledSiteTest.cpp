@@ -131,7 +131,8 @@ TEST_F(SiteTest, UpdatePageAnnouncesANewerVersionWhoseDownloadIsServed) {
 }
 
 // The address the parser builds, as the player and the browser fetch it:
-// encoded, whole or in ranges.
+// encoded, whole or from where a seek or a resumed download starts (other
+// range forms are the HTTP library's own); past the end, a well-formed 416.
 TEST_F(SiteTest, ServesTheAudioAndItsRanges) {
   const std::string_view audio = DemoCatalogue().FindSong("2244436")->audio;
   const std::string link = ReadSongPage(site::StartSongAddress()).song.downloadLink;
@@ -141,9 +142,6 @@ TEST_F(SiteTest, ServesTheAudioAndItsRanges) {
   client.set_url_encode(false);
   const std::size_t size = audio.size();
   const std::string total = "/" + std::to_string(size);
-  const auto range = [&](std::size_t from, std::size_t count) {
-    return "bytes " + std::to_string(from) + "-" + std::to_string(from + count - 1) + total;
-  };
   const struct {
     std::string range;
     int status;
@@ -151,9 +149,7 @@ TEST_F(SiteTest, ServesTheAudioAndItsRanges) {
     std::string contentRange;
   } cases[] = {
       {"", 200, 0, size, ""},
-      {"bytes=100-199", 206, 100, 100, range(100, 100)},
-      {"bytes=1000-", 206, 1000, size - 1000, range(1000, size - 1000)},
-      {"bytes=-64", 206, size - 64, 64, range(size - 64, 64)},
+      {"bytes=1000-", 206, 1000, size - 1000, "bytes 1000-" + std::to_string(size - 1) + total},
       {"bytes=" + std::to_string(size) + "-", 416, 0, 0, "bytes *" + total},
   };
   for (const auto& c : cases) {
@@ -204,9 +200,8 @@ TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {
             "\"" + site::SiteBase() + "cache/mp3/5902119/Winter Radio.mp3\"");
   EXPECT_TRUE(ReadSongPage(site::StartSongAddress()).Parsed());
   // Unknown pages are error pages that no reader takes for a song.
-  for (const char* path : {"song/9999999/", "singer/31337/", "no/such/page"}) {
+  for (const char* path : {"song/9999999/", "singer/31337/", "no/such/page"})
     EXPECT_EQ(ReadSongPage(site::SiteBase() + path).exit, scrape::ParseExit::kNoMediaLine) << path;
-  }
   // The reader would fold the dots; a raw request must stay inside the folder too.
   httplib::Client client("127.0.0.1", site.Port());
   const auto outside = client.Get("/song/../../README.md");

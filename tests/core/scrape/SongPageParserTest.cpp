@@ -14,12 +14,9 @@ namespace melo::scrape {
 namespace {
 
 using enum ParseExit;
+using text::Gbk;
 
 constexpr std::string_view kBase = "http://www.site.test/";
-
-std::string Gbk(std::string_view utf8) {
-  return text::Utf8ToGbk(utf8);
-}
 
 // A page text and media line in the site's shape, with each piece
 // replaceable by a case.

@@ -8,11 +8,6 @@
 namespace melo::update {
 namespace {
 
-std::string Page(std::string_view version, std::string_view tail = "") {
-  return "<html><p>" + std::string(kVersionMarker) + " " + std::string(version) + "</p>" +
-         std::string(tail);
-}
-
 // Which bytes are the version and the verdict they give are the update check
 // fuzz target's, on any page; the window's update tests read the site's own
 // page (newer, the same, no marker, the download address with its "&amp;");
@@ -36,7 +31,8 @@ TEST(UpdateCheckTest, DownloadAddressOfANewerVersion) {
     SCOPED_TRACE(c.name);
     const std::string before =
         c.tail.empty() ? "<a href=\"http://h/old.zip\">MeloDriftDown</a>" : "";
-    const UpdateFinding finding = EvaluateUpdatePage(before + Page("v1.6", c.tail));
+    const UpdateFinding finding =
+        EvaluateUpdatePage(before + std::string(kVersionMarker) + " v1.6</p>" + c.tail);
     ASSERT_EQ(finding.verdict, UpdateVerdict::kNewer);
     EXPECT_EQ(finding.downloadAddress, c.address);
   }
