@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Printers.h"
 #include "core/net/RawServer.h"
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"
