@@ -99,11 +99,8 @@ TEST(Open, FailsWithCurlsTextAndLeavesNothingOpen) {
 // eight jobs (RunnerTest).
 TEST(Open, ReadsErrorPagesFollowsRedirectsAndSharesConnections) {
   const RawServer server(ServeNamedPages);
-  const auto readsItsPage = [&server](const std::string& path) {
-    return testing::ReadPage(server.Address(path), false) == "body " + path + "end " + path;
-  };
   for (const std::string path : {"/1", "/2"})
-    EXPECT_TRUE(readsItsPage(path)) << path;
+    EXPECT_EQ(testing::ReadPage(server.Address(path), false), "body " + path + "end " + path);
   EXPECT_EQ(testing::ReadPage(server.Address("/old"), false), "body /newend /new");
   EXPECT_EQ(server.connections(), 1);
 }
