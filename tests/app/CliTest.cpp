@@ -118,7 +118,6 @@ TEST_F(CliTest, ProgramOptionsGoBeforeOrAfterTheCommand) {
   const std::string url = SongUrl("2244436");
   const CliRun before = Melodrift(Site() + "--json parse " + url);
   ASSERT_EQ(before.exitCode, 0);
-  EXPECT_EQ(before.err, "解析成功:" + StartSong().title + "\n");
   const auto row = nlohmann::ordered_json::parse(before.out);
   EXPECT_THAT(Keys(row), ::testing::UnorderedElementsAre("singer", "title", "downloadLink",
                                                          "singerLink", "songLink"));
@@ -176,7 +175,6 @@ TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipAndFail) {
     ASSERT_EQ(fields.size(), 4u);
     EXPECT_TRUE(fields[0] == "downloaded" || fields[0] == "skipped");  // the chart may repeat
     EXPECT_EQ(std::to_string(std::filesystem::file_size(fields[1])), fields[2]);
-    EXPECT_THAT(fields[3], StartsWith("http://"));
     EXPECT_EQ(Split(first.err)[i],
               (fields[0] == "downloaded" ? "下载完成:" : "已存在:") + fields[1]);
   }

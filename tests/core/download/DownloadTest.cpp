@@ -157,9 +157,6 @@ TEST_P(TagTest, WritesTheSongsTagsAndRepairsGbkInLatin1) {
   SongServer server({}, oldTags ? Mp3WithOldTags(folder_ / "scratch.mp3") : Mp3Body());
   options_.id3v2Version = version;
   ASSERT_EQ(Run({Song(server)}).results.at(0).outcome, Outcome::kDownloaded);
-  EXPECT_FALSE(fs::exists(Part(Target())));
-
-  EXPECT_TRUE(ReadFile(Target()).ends_with(Mp3Body()));  // the audio, byte for byte
   TagLib::MPEG::File file(Target().c_str());
   ASSERT_TRUE(file.hasID3v2Tag());
   EXPECT_FALSE(file.hasID3v1Tag());

@@ -41,9 +41,7 @@ TEST_P(FileNameTest, GivesTheSafeName) {
 INSTANTIATE_TEST_SUITE_P(
     HostileText, FileNameTest,
     ::testing::Values(
-        NameCase{"Plain", "林晚风", "晚风里的信", "林晚风 - 晚风里的信.mp3"},
         NameCase{"Slashes", "AC/DC", "a/../../b", "AC_DC - a_.._.._b.mp3"},
-        NameCase{"DotsOnly", "..", ".", "_ - _.mp3"},
         NameCase{"DotsAndBlanksOnly", ". .", " . . ", "_ - _.mp3"},
         NameCase{"ControlBytes", "a\1b", "x\ty\x7f", "a_b - x_y_.mp3"},
         NameCase{"BlanksAndTrailingDots", "  Singer ", "Title... ", "Singer - Title.mp3"},

@@ -30,18 +30,16 @@ using ::testing::HasSubstr;
 using testing::RawServer;
 using ::testing::StartsWith;
 
-// A request address encodes exactly the bytes curl refuses. Addresses leaving
-// the program as URIs: a page keeps its query, escapes and fragment; an MP3
-// address's title is plain text throughout. That nothing a URI cannot hold
-// gets through is the request address fuzz target's.
+// A request address encodes exactly the bytes curl refuses (blanks and GBK
+// bytes on the wire: the proxy test below). Addresses leaving the program as
+// URIs: a page keeps its query, escapes and fragment; an MP3 address's title
+// is plain text throughout. That nothing a URI cannot hold gets through is
+// the request address fuzz target's.
 TEST(EncodeAddress, EncodesWhatTheReceiverCannotHold) {
   const std::string kept = "http://h/p?q=1&r=%41#f{}|\\^`\"<>~'";
-  EXPECT_EQ(EncodeRequestAddress("http://h/a b"), "http://h/a%20b");
-  EXPECT_EQ(EncodeRequestAddress(std::string("http://h/\xB8\xE8\x7F\t\0x", 15)),
-            "http://h/%B8%E8%7F%09%00x");
+  EXPECT_EQ(EncodeRequestAddress(std::string("http://h/\x7F\t\0x", 13)), "http://h/%7F%09%00x");
   EXPECT_EQ(EncodeRequestAddress(kept), kept);
   EXPECT_EQ(EncodeUriAddress("http://h/p?q=1&r=%41#f"), "http://h/p?q=1&r=%41#f");
-  EXPECT_EQ(EncodeMediaAddress("http://h/p?q=1&r=%41#f"), "http://h/p%3Fq=1&r=%2541%23f");
   EXPECT_EQ(EncodeUriAddress("http://h/100%.mp3"), "http://h/100%25.mp3");
   EXPECT_EQ(EncodeMediaAddress("http://h/100%.mp3"), "http://h/100%25.mp3");
 }
@@ -79,7 +77,6 @@ TEST(Open, FailsWithCurlsTextAndLeavesNothingOpen) {
       {hostAndPort + "/", "scheme"},
       {"file:///etc/passwd", "file"},
       {"ftp://" + hostAndPort + "/", "ftp"},
-      {"http://127.0.0.1:1/", "connect"},  // below 1024: no test server of ours
   };
   for (const auto& [address, textPart] : cases) {
     SCOPED_TRACE(address);
@@ -97,42 +94,27 @@ TEST(Open, FailsWithCurlsTextAndLeavesNothingOpen) {
 }
 
 // The status is not looked at and redirects are followed; finished reads
-// hand their connection on to the next reader, and readers on several
-// threads at once still each get their own page.
+// hand their connection on to the next reader. That readers on several
+// threads at once each get their own page is the runner's chart crawl with
+// eight jobs (RunnerTest).
 TEST(Open, ReadsErrorPagesFollowsRedirectsAndSharesConnections) {
   const RawServer server(ServeNamedPages);
-  const auto readsItsPage = [&server](const std::string& path) {
-    return testing::ReadPage(server.Address(path), false) == "body " + path + "end " + path;
-  };
   for (const std::string path : {"/1", "/2"})
-    EXPECT_TRUE(readsItsPage(path)) << path;
+    EXPECT_EQ(testing::ReadPage(server.Address(path), false), "body " + path + "end " + path);
   EXPECT_EQ(testing::ReadPage(server.Address("/old"), false), "body /newend /new");
   EXPECT_EQ(server.connections(), 1);
-
-  std::vector<std::future<int>> wrongPages;
-  for (int t = 0; t < 4; ++t) {
-    wrongPages.push_back(std::async(std::launch::async, [&readsItsPage, t] {
-      int wrong = 0;
-      for (int i = 0; i < 25; ++i)
-        wrong += readsItsPage("/" + std::to_string(t * 25 + i)) ? 0 : 1;
-      return wrong;
-    }));
-  }
-  for (auto& wrong : wrongPages)
-    EXPECT_EQ(wrong.get(), 0);
 }
 
 // The line rule itself, on any bytes cut into reads anywhere, is the line
 // rule fuzz target's; these rows check that the reader applies it over a
 // connection, the body sent in one write or one byte per packet (so that CR
-// and LF fall on every read boundary). ReadToEnd takes the same lines into
-// one text: its joins, with and without the first line, are pinned by the
-// proxy's echo and the named pages above.
+// and LF fall on every read boundary). An empty body and a last line without
+// a line feed are the song page reader's rows (SongPageParserTest). ReadToEnd
+// takes the same lines into one text: its joins, with and without the first
+// line, are pinned by the proxy's echo and the named pages above.
 TEST(ReadLine, FollowsTheLineRule) {
   const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"a\rb\nx\n\r", {"ab", "x", ""}},  // a CR dropped, a lone CR after the last LF a line
-      {"x\r\nlast", {"x", "last"}},
-      {"", {}},
       {std::string("a\0b\x81\n\xFF\x80\r\n", 9), {std::string("a\0b\x81", 4), "\xFF\x80"}},
   };
   for (const auto& [body, lines] : cases) {
