@@ -82,8 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, PlayCommandServerTest,
     ::testing::Values(
         CommandRow{"BreaksOff", {.ranges = false, .breaks = kDrop}, "broke off: connection lost"},
-        CommandRow{"NotFound", {.htmlStatus = "404 Not Found"}, "cannot play"},
-        CommandRow{"HtmlPage", {.htmlStatus = "200 OK"}, ": not audio"}),
+        CommandRow{"NotFound", {.htmlStatus = "404 Not Found"}, ".mp3: HTTP 404"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -215,17 +215,6 @@ TEST_F(PlaybackControllerTest, NextStartsAtTheLastSeekAndPlayAtZero) {
   EXPECT_EQ(media.Of(3).at(1), "play");
 }
 
-TEST_F(PlaybackControllerTest, SongThatEndsByItselfLeavesItsControls) {
-  media.lengthMs = 3000;
-  controller->OnPlaySelected(0);
-  ASSERT_TRUE(PumpUntilLogged(1, "close"));
-  EXPECT_EQ(media.Of(1).back(), "close");
-  ExpectControls(texts::kPlaying, true, true);
-  EXPECT_EQ(view.Last("elapsed"), "0:03");
-  controller->OnStopPlayback();
-  ExpectControls(texts::kStopped, false, false);
-}
-
 TEST_F(PlaybackControllerTest, UnopenableAddresses) {
   media.unopenable = {Address(0), Address(1)};
   // However late a busy machine opens, the play command hears each failure.

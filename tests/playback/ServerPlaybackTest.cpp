@@ -72,6 +72,7 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
     EXPECT_EQ(view.Values("elapsed").at(0), ElapsedText(row.serving.ranges ? row.startMs : 0));
     // A stream that cannot seek drops the seek: no new request, the slider stays.
     EXPECT_EQ(view.Last("slider-enabled"), "1");
+    EXPECT_EQ(view.Last("stop-enabled"), "1");
     if (!row.serving.ranges) {
       EXPECT_EQ(server.Requests().size(), 1u);
     }
