@@ -144,18 +144,16 @@ TEST_F(PlaybackWindowTest, OneSeekPerUserAction) {
   }
 }
 
+// Esc and the close box both end in the same done() (the download window
+// case closes with the close box).
 TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
-  for (const bool escape : {false, true}) {
-    Play(0);
-    ASSERT_TRUE(WaitForElapsed("0:01"));
-    escape ? QTest::keyClick(dialog_.get(), Qt::Key_Escape) : static_cast<void>(dialog_->close());
-    EXPECT_FALSE(dialog_->isVisible()) << escape;
-    EXPECT_EQ(State(), Q("已停止")) << escape;
-    dialog_.reset();  // pending reports of the worker must not reach a widget
-    Settle();
-    OpenWindow();
-    AddSongs();
-  }
+  Play(0);
+  ASSERT_TRUE(WaitForElapsed("0:01"));
+  QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+  EXPECT_FALSE(dialog_->isVisible());
+  EXPECT_EQ(State(), Q("已停止"));
+  dialog_.reset();  // pending reports of the worker must not reach a widget
+  Settle();
 }
 
 }  // namespace
