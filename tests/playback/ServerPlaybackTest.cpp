@@ -27,11 +27,8 @@ struct ServerRow {
   std::string failure = "";  // what the failure text holds
   std::int64_t startMs = 0;
   std::string address = "";  // other than the server's
+  friend void PrintTo(const ServerRow& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const ServerRow& row, std::ostream* out) {
-  *out << row.name;
-}
 
 class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {};
 
@@ -114,7 +111,7 @@ const ServerRow kRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerPlaybackTest, ::testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         printing::CaseName());
 
 TEST(GstMediaDeviceTest, StopTokenCutsShortAnOpenWhoseServerNeverAnswers) {
   net::testing::RawServer silent([](int socket, const std::stop_token& stop) {

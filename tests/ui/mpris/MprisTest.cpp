@@ -141,11 +141,8 @@ struct MethodCase {
   const char* method;
   QVariantList arguments;
   int row;  // the row playing afterwards, -1 for stopped
+  friend void PrintTo(const MethodCase& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const MethodCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class MprisMethodTest : public MprisTest, public ::testing::WithParamInterface<MethodCase> {};
 
@@ -175,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
         MethodCase{"PlayKeepsPlaying", 0, 1, "Play", {}, 0},
         MethodCase{"PauseCannotPause", 0, 0, "Pause", {}, 0},
         MethodCase{"SeekPastTheEndPlaysNext", 0, 0, "Seek", {qlonglong{1'000'000'000'000}}, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    printing::CaseName());
 
 TEST_F(MprisTest, SetPositionAndSeekMoveAsTheSliderDoes) {
   PlayRow(0);
