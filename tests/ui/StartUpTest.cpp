@@ -17,7 +17,7 @@ namespace {
 
 using StartUpTest = DialogFixture;
 
-TEST_F(StartUpTest, WindowTextsAndPlaces) {
+TEST_F(StartUpTest, WindowTextsPlacesAndLists) {
   EXPECT_EQ(dialog_->windowTitle(), Q("MeloDriftDown V1.5"));
   EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());  // keeps its size
   EXPECT_FALSE(dialog_->windowFlags() &
@@ -30,6 +30,23 @@ TEST_F(StartUpTest, WindowTextsAndPlaces) {
   const std::unique_ptr<QMenu> menu(Control<QLineEdit>(1000)->createStandardContextMenu());
   ASSERT_FALSE(menu->actions().isEmpty());
   EXPECT_TRUE(menu->actions()[0]->text().startsWith(Q("撤消(&U)")));
+
+  // Each column as "heading width", a hidden one as "heading -".
+  const auto columns = [](const RecordListView& list) {
+    QStringList shown;
+    for (int c = 0; c < list.ColumnCount(); ++c) {
+      shown << list.Heading(c) + ' ' +
+                   (list.isColumnHidden(c) ? Q("-") : QString::number(list.columnWidth(c)));
+    }
+    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(list.SelectionMark(), -1);
+    return shown.join(Q(", "));
+  };
+  EXPECT_EQ(columns(Songs()), Q("歌手 130, 歌名 348, 下载链接 -, 歌手链接 -, 歌曲链接 -"));
+  EXPECT_EQ(columns(Singers()), Q("歌手 202, 歌手链接 -"));
+  EXPECT_EQ(Songs().selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_EQ(Singers().selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_EQ(Songs().selectionBehavior(), QAbstractItemView::SelectRows);
 }
 
 // A button shows its text; every control, button or not, has the name a
@@ -65,25 +82,6 @@ TEST_F(StartUpTest, ControlsHaveTheirTextsNamesAndStates) {
   }
   EXPECT_TRUE(Control<QPushButton>(1)->isDefault());
   EXPECT_TRUE(Control<QRadioButton>(1022)->isChecked());
-}
-
-TEST_F(StartUpTest, ListsHaveTheirColumns) {
-  // Each column as "heading width", a hidden one as "heading -".
-  const auto columns = [](const RecordListView& list) {
-    QStringList shown;
-    for (int c = 0; c < list.ColumnCount(); ++c) {
-      shown << list.Heading(c) + ' ' +
-                   (list.isColumnHidden(c) ? Q("-") : QString::number(list.columnWidth(c)));
-    }
-    EXPECT_EQ(list.RowCount(), 0);
-    EXPECT_EQ(list.SelectionMark(), -1);
-    return shown.join(Q(", "));
-  };
-  EXPECT_EQ(columns(Songs()), Q("歌手 130, 歌名 348, 下载链接 -, 歌手链接 -, 歌曲链接 -"));
-  EXPECT_EQ(columns(Singers()), Q("歌手 202, 歌手链接 -"));
-  EXPECT_EQ(Songs().selectionMode(), QAbstractItemView::SingleSelection);
-  EXPECT_EQ(Singers().selectionMode(), QAbstractItemView::ExtendedSelection);
-  EXPECT_EQ(Songs().selectionBehavior(), QAbstractItemView::SelectRows);
 }
 
 // What is drawn: the whole count, however many rows (the cursor of a
