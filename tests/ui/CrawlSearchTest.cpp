@@ -49,7 +49,6 @@ class CrawlTest : public DialogFixture {
   }
   QString Caption() const { return Control<QPushButton>(1021)->text(); }
 };
-using SearchTest = CrawlTest;
 
 // Every answer of the site comes late, or (kHeld) waits until the test
 // calls ReleaseAnswers().
@@ -154,7 +153,7 @@ TEST_F(HeldSiteTest, ClosingEndsEveryWorkerEvenWhileAReadHangs) {
 
 // A song search lists the songs found; in singer mode a search appends the
 // singers found and leaves the songs alone.
-TEST_F(SearchTest, SongThenSingerModeAndTheSingerMenuClearsThem) {
+TEST_F(CrawlTest, SearchSongThenSingerModeAndTheSingerMenuClearsThem) {
   Search("林晚风");
   EXPECT_EQ(Caption(), Q("停止搜索"));
   ASSERT_TRUE(WaitForRuns());
