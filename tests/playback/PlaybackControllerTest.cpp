@@ -277,7 +277,7 @@ TEST_F(PlaybackControllerTest, SliderWhileTheStreamCannotTellItsLengthOrSeek) {
   EXPECT_EQ(controller->LengthMs(), 245'678);
   view.Clear();
   controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
-  EXPECT_EQ(controller->SeekTargetMs(), 122'839);
+  EXPECT_EQ(controller->SeekTargetMs(), 122'839);  // asked for: the device refuses it
   // The third cycle shown began after the request: by then the seek was
   // refused, and the song went on from where it stood.
   ASSERT_TRUE(PumpUntil([&] { return view.Values("elapsed").size() >= 3; }));

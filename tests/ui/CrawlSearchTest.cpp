@@ -102,9 +102,7 @@ TEST_F(CrawlTest, RowSingerCrawlAppendsThenSingerListCrawlReplaces) {
   EXPECT_EQ(Songs().RowCount(), 0);  // emptied before any crawled row
   ASSERT_TRUE(WaitForRuns());
   EXPECT_EQ(Songs().RowCount(), singerSongs);
-  for (int r = 0; r < Songs().RowCount(); ++r) {
-    EXPECT_EQ(Songs().Text(r, 3), singerLink);
-  }
+  ExpectRowsWhole(Songs());
   EXPECT_EQ(Singers().RowCount(), 1);
 }
 
@@ -130,7 +128,6 @@ TEST_F(SlowCrawlTest, CrawlsAtOnceShareTheListAndTheStopButton) {
   if (dialog_->StoppableCrawlCount() == 1) {
     EXPECT_TRUE(StopEnabled());  // whichever ended, the other still runs
     Click(1010);
-    EXPECT_EQ(Status(), Q("已停止解析"));
   }
   EXPECT_FALSE(StopEnabled());
   ASSERT_TRUE(WaitForRuns());
