@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "Printers.h"
 #include "core/net/SongServer.h"
 #include "playback/PlaybackTimes.h"
 #include "site/BundledSite.h"
@@ -57,11 +58,8 @@ struct CommandRow {
   const char* name;
   Serving serving;
   std::string says;  // the last line holds it; the program ends in failure
+  friend void PrintTo(const CommandRow& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const CommandRow& row, std::ostream* out) {
-  *out << row.name;
-}
 
 class PlayCommandServerTest : public ::testing::TestWithParam<CommandRow> {};
 
@@ -82,9 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, PlayCommandServerTest,
     ::testing::Values(
         CommandRow{"BreaksOff", {.ranges = false, .breaks = kDrop}, "broke off: connection lost"},
-        CommandRow{"NotFound", {.htmlStatus = "404 Not Found"}, "cannot play"},
-        CommandRow{"HtmlPage", {.htmlStatus = "200 OK"}, ": not audio"}),
-    [](const auto& info) { return std::string(info.param.name); });
+        CommandRow{"NotFound", {.htmlStatus = "404 Not Found"}, ".mp3: HTTP 404"}),
+    printing::CaseName());
 
 }  // namespace
 }  // namespace melo::playback

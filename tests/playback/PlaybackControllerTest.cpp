@@ -32,8 +32,6 @@ struct FakeMedia {
   std::int64_t lengthMs = 245'678;
   std::atomic<bool> lengthKnown{true};  // false: the stream cannot tell its length yet
   std::atomic<bool> seekable{true};
-  std::atomic<bool> frozen{false};  // the position stands still: only a seek moves it
-  std::atomic<int> positionQueries{0};
   std::set<std::string> unopenable;
   std::string heldAddress;  // its opens hang, deaf to stop, until `release` is set
   std::promise<void> release;
@@ -89,8 +87,7 @@ class FakeDevice final : public MediaDevice {
     return media_.lengthKnown ? std::optional(media_.lengthMs) : std::nullopt;
   }
   std::optional<std::int64_t> PositionMs() override {
-    ++media_.positionQueries;
-    if (playing_ && !media_.frozen) {
+    if (playing_) {
       positionMs_ = std::min<std::int64_t>(positionMs_ + 1000, media_.lengthMs);
     }
     return positionMs_;
@@ -181,20 +178,15 @@ class PlaybackControllerTest : public ::testing::Test, public SongList, public W
   std::deque<std::function<void()>> tasks_;
 };
 
-TEST_F(PlaybackControllerTest, PlayShowsStatesTimesAndSlider) {
+TEST_F(PlaybackControllerTest, PlayOpensTheEncodedAddressAndShowsItsStates) {
   links[1] = "\"http://localhost/cache/mp3/1/\xC4\xE3 x.mp3\"";
   controller->OnPlaySelected(1);
   ASSERT_TRUE(PumpUntilShown("elapsed", "0:03"));
-  ASSERT_TRUE(PumpUntilShown("slider", "12"));
 
   EXPECT_EQ(media.Of(1).at(0), "open http://localhost/cache/mp3/1/%C4%E3%20x.mp3");
   EXPECT_EQ(media.Of(1).at(1), "play");  // no seek to where the song starts anyway
   EXPECT_EQ(view.Values("state"), (Log{"已停止", "正在缓冲...", "播放中"}));
   EXPECT_EQ(view.Last("total"), "/4:05");
-  EXPECT_EQ(view.Values("elapsed").at(0), "0:01");
-  // The play command's own reset, then the worker's.
-  const Log slider = view.Values("slider");
-  EXPECT_EQ(Log(slider.begin(), slider.begin() + 4), (Log{"0", "4", "8", "12"}));
   ExpectControls(texts::kPlaying, true, true);
 }
 
@@ -213,17 +205,6 @@ TEST_F(PlaybackControllerTest, NextStartsAtTheLastSeekAndPlayAtZero) {
   EXPECT_EQ(view.Last("slider"), "0");
   ASSERT_TRUE(PumpUntilLogged(3, "play"));
   EXPECT_EQ(media.Of(3).at(1), "play");
-}
-
-TEST_F(PlaybackControllerTest, SongThatEndsByItselfLeavesItsControls) {
-  media.lengthMs = 3000;
-  controller->OnPlaySelected(0);
-  ASSERT_TRUE(PumpUntilLogged(1, "close"));
-  EXPECT_EQ(media.Of(1).back(), "close");
-  ExpectControls(texts::kPlaying, true, true);
-  EXPECT_EQ(view.Last("elapsed"), "0:03");
-  controller->OnStopPlayback();
-  ExpectControls(texts::kStopped, false, false);
 }
 
 TEST_F(PlaybackControllerTest, UnopenableAddresses) {
@@ -294,24 +275,14 @@ TEST_F(PlaybackControllerTest, SliderWhileTheStreamCannotTellItsLengthOrSeek) {
   media.lengthKnown = true;
   ASSERT_TRUE(PumpUntilShown("total", "/4:05"));
   EXPECT_EQ(controller->LengthMs(), 245'678);
-  // The song stands still from here on, so however slowly this test runs an
-  // elapsed time other than where it stood can only come from the refused seek.
-  media.frozen = true;
-  const auto pollsAfter = [&](int polls) {
-    const int from = media.positionQueries;
-    return PumpUntil([&, from] { return media.positionQueries >= from + polls; });
-  };
-  ASSERT_TRUE(pollsAfter(2));
-  RunPosted();
-  const std::string stoodAt = view.Last("elapsed");
   view.Clear();
   controller->OnSliderScroll(SliderEvent::kEndTrack, 500);
-  EXPECT_EQ(controller->SeekTargetMs(), 122'839);
-  ASSERT_TRUE(pollsAfter(3));
-  RunPosted();
+  EXPECT_EQ(controller->SeekTargetMs(), 122'839);  // asked for: the device refuses it
+  // The third cycle shown began after the request: by then the seek was
+  // refused, and the song went on from where it stood.
+  ASSERT_TRUE(PumpUntil([&] { return view.Values("elapsed").size() >= 3; }));
   EXPECT_FALSE(Holds(view.Values("state"), std::string(texts::kBuffering)));
-  for (const std::string& elapsed : view.Values("elapsed"))
-    EXPECT_EQ(elapsed, stoodAt);
+  EXPECT_FALSE(Holds(view.Values("elapsed"), std::string("2:02")));
 }
 
 }  // namespace

@@ -27,11 +27,8 @@ struct ServerRow {
   std::string failure = "";  // what the failure text holds
   std::int64_t startMs = 0;
   std::string address = "";  // other than the server's
+  friend void PrintTo(const ServerRow& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const ServerRow& row, std::ostream* out) {
-  *out << row.name;
-}
 
 class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {};
 
@@ -66,20 +63,19 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
     // slider go to the end, having started where asked, or from 0 where the
     // server cannot seek.
     EXPECT_EQ(view.Last("total"), TotalText(kSongLengthMs));
-    EXPECT_NEAR(words.lengthMs, kSongLengthMs, 500);
     EXPECT_EQ(view.Last("elapsed"), ElapsedText(kSongLengthMs));
     EXPECT_GE(std::atoi(view.Last("slider").c_str()), 900);
     EXPECT_EQ(view.Values("elapsed").at(0), ElapsedText(row.serving.ranges ? row.startMs : 0));
     // A stream that cannot seek drops the seek: no new request, the slider stays.
     EXPECT_EQ(view.Last("slider-enabled"), "1");
+    EXPECT_EQ(view.Last("stop-enabled"), "1");
     if (!row.serving.ranges) {
       EXPECT_EQ(server.Requests().size(), 1u);
     }
   } else if (row.ending == kFailed) {
-    // Broken off in the middle: said so, not taken for the end.
+    // Broken off in the middle: said so (the controls that go with it: the
+    // controller's stop), not taken for the end.
     EXPECT_EQ(view.Last("state"), "已停止");
-    EXPECT_EQ(view.Last("slider-enabled"), "0");
-    EXPECT_EQ(view.Last("stop-enabled"), "0");
     EXPECT_NE(view.Last("elapsed"), "");
     EXPECT_LT(words.lengthMs - 1000, kSongLengthMs);
   } else {
@@ -115,7 +111,7 @@ const ServerRow kRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerPlaybackTest, ::testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         printing::CaseName());
 
 TEST(GstMediaDeviceTest, StopTokenCutsShortAnOpenWhoseServerNeverAnswers) {
   net::testing::RawServer silent([](int socket, const std::stop_token& stop) {

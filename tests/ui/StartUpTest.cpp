@@ -1,12 +1,15 @@
-// The main window as it opens.
+// The main window as it opens; and pictures of it and the About box for the
+// docs, when MELO_SCREENSHOT_DIR names a folder (scripts/screenshots.sh).
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QDir>
 #include <QHeaderView>
 #include <QRadioButton>
 #include <set>
 
 #include "UiTestSupport.h"
+#include "ui/AboutDialog.h"
 #include "ui/Menus.h"
 
 namespace melo::ui::testing {
@@ -14,7 +17,7 @@ namespace {
 
 using StartUpTest = DialogFixture;
 
-TEST_F(StartUpTest, WindowTextsAndPlaces) {
+TEST_F(StartUpTest, WindowTextsPlacesAndLists) {
   EXPECT_EQ(dialog_->windowTitle(), Q("MeloDriftDown V1.5"));
   EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());  // keeps its size
   EXPECT_FALSE(dialog_->windowFlags() &
@@ -27,9 +30,23 @@ TEST_F(StartUpTest, WindowTextsAndPlaces) {
   const std::unique_ptr<QMenu> menu(Control<QLineEdit>(1000)->createStandardContextMenu());
   ASSERT_FALSE(menu->actions().isEmpty());
   EXPECT_TRUE(menu->actions()[0]->text().startsWith(Q("撤消(&U)")));
-  // The search panel starts beyond the narrow window (its size and the
-  // singer list: the search panel case).
-  EXPECT_GE(Control(1018)->geometry().left(), dialog_->width());
+
+  // Each column as "heading width", a hidden one as "heading -".
+  const auto columns = [](const RecordListView& list) {
+    QStringList shown;
+    for (int c = 0; c < list.ColumnCount(); ++c) {
+      shown << list.Heading(c) + ' ' +
+                   (list.isColumnHidden(c) ? Q("-") : QString::number(list.columnWidth(c)));
+    }
+    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(list.SelectionMark(), -1);
+    return shown.join(Q(", "));
+  };
+  EXPECT_EQ(columns(Songs()), Q("歌手 130, 歌名 348, 下载链接 -, 歌手链接 -, 歌曲链接 -"));
+  EXPECT_EQ(columns(Singers()), Q("歌手 202, 歌手链接 -"));
+  EXPECT_EQ(Songs().selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_EQ(Singers().selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_EQ(Songs().selectionBehavior(), QAbstractItemView::SelectRows);
 }
 
 // A button shows its text; every control, button or not, has the name a
@@ -65,26 +82,6 @@ TEST_F(StartUpTest, ControlsHaveTheirTextsNamesAndStates) {
   }
   EXPECT_TRUE(Control<QPushButton>(1)->isDefault());
   EXPECT_TRUE(Control<QRadioButton>(1022)->isChecked());
-  EXPECT_FALSE(Control<QRadioButton>(1023)->isChecked());
-}
-
-TEST_F(StartUpTest, ListsHaveTheirColumns) {
-  // Each column as "heading width", a hidden one as "heading -".
-  const auto columns = [](const RecordListView& list) {
-    QStringList shown;
-    for (int c = 0; c < list.ColumnCount(); ++c) {
-      shown << list.Heading(c) + ' ' +
-                   (list.isColumnHidden(c) ? Q("-") : QString::number(list.columnWidth(c)));
-    }
-    EXPECT_EQ(list.RowCount(), 0);
-    EXPECT_EQ(list.SelectionMark(), -1);
-    return shown.join(Q(", "));
-  };
-  EXPECT_EQ(columns(Songs()), Q("歌手 130, 歌名 348, 下载链接 -, 歌手链接 -, 歌曲链接 -"));
-  EXPECT_EQ(columns(Singers()), Q("歌手 202, 歌手链接 -"));
-  EXPECT_EQ(Songs().selectionMode(), QAbstractItemView::SingleSelection);
-  EXPECT_EQ(Singers().selectionMode(), QAbstractItemView::ExtendedSelection);
-  EXPECT_EQ(Songs().selectionBehavior(), QAbstractItemView::SelectRows);
 }
 
 // What is drawn: the whole count, however many rows (the cursor of a
@@ -168,6 +165,37 @@ TEST_F(StartUpTest, RightClickOnAHeadingShowsNoMenu) {
   dialog_->OnCommand(kSearchPanelCommand);
   EXPECT_EQ(rightClick(Singers().header()->viewport(), QPoint(20, 5)), QString());
   EXPECT_EQ(rightClick(dialog_.get(), QPoint(4, 100)), QStringLiteral("101"));
+}
+
+using ScreenshotTest = DialogFixture;
+
+TEST_F(ScreenshotTest, MainWindowAndAboutBox) {
+  const QString folder = qEnvironmentVariable("MELO_SCREENSHOT_DIR");
+  if (folder.isEmpty()) {
+    GTEST_SKIP() << "MELO_SCREENSHOT_DIR is not set";
+  }
+  QDir().mkpath(folder);
+  const auto save = [&](QWidget& widget, const char* name) {
+    Settle();
+    EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + QLatin1String(name)));
+  };
+  dialog_->OnCommand(kChartCommand);
+  ASSERT_TRUE(WaitForRuns());
+  Songs().SetSelectionMark(2);
+  ASSERT_TRUE(WaitUntil(
+      [this] { return Control<QLineEdit>(1009)->text() == QString::number(Songs().RowCount()); }));
+  save(*dialog_, "main-window.png");
+
+  dialog_->OnCommand(kSearchPanelCommand);
+  Control<QLineEdit>(1018)->setText(Q("林晚风"));
+  Control<QRadioButton>(1023)->click();
+  Click(1021);
+  ASSERT_TRUE(WaitForRuns());
+  save(*dialog_, "main-window-search.png");
+
+  CAboutDialog about(dialog_.get());
+  about.show();
+  save(about, "about-box.png");
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ inline bool WaitUntil(const std::function<bool()>& done) {
   return QTest::qWaitFor(done, 20'000);
 }
 
-// Lets queued window events run.
 inline void Settle() {
   for (int i = 0; i < 5; ++i) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -161,7 +160,6 @@ class PlayerFixture : public DialogFixture {
                        text::Utf8ToGbk(song.title) + ".mp3\"");
     }
   }
-  // The new row's number.
   int AddRow(const bundled::CatalogueSong& song, const std::string& link) {
     dialog_->AppendSongRow(
         {text::Utf8ToGbk(song.singer), text::Utf8ToGbk(song.title), link, "", ""});

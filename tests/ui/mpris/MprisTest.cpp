@@ -129,9 +129,7 @@ TEST_F(MprisTest, PropertiesThroughASongsLife) {
   ASSERT_TRUE(WaitUntil([&] { return Position() > 0; }));
   // The song plays to its end: the window's state text stays, the bus says so.
   ASSERT_TRUE(WaitUntil([&] { return Announced("PlaybackStatus").size() == 2; }));
-  EXPECT_EQ(Announced("PlaybackStatus")[0].toString(), "Playing");
-  EXPECT_EQ(Announced("PlaybackStatus")[1].toString(), "Stopped");
-  EXPECT_EQ(PlayerStatus(), "Stopped");
+  EXPECT_EQ(Announced("PlaybackStatus"), (std::vector<QVariant>{"Playing", "Stopped"}));
 }
 
 struct MethodCase {
@@ -141,11 +139,8 @@ struct MethodCase {
   const char* method;
   QVariantList arguments;
   int row;  // the row playing afterwards, -1 for stopped
+  friend void PrintTo(const MethodCase& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const MethodCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class MprisMethodTest : public MprisTest, public ::testing::WithParamInterface<MethodCase> {};
 
@@ -175,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
         MethodCase{"PlayKeepsPlaying", 0, 1, "Play", {}, 0},
         MethodCase{"PauseCannotPause", 0, 0, "Pause", {}, 0},
         MethodCase{"SeekPastTheEndPlaysNext", 0, 0, "Seek", {qlonglong{1'000'000'000'000}}, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    printing::CaseName());
 
 TEST_F(MprisTest, SetPositionAndSeekMoveAsTheSliderDoes) {
   PlayRow(0);
