@@ -13,6 +13,7 @@
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "ui/ControlBuilder.h"
+#include "ui/ControlIds.h"
 #include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
 #include "ui/RecordListView.h"
@@ -42,8 +43,6 @@ constexpr int kLineEditTextMargin = 2;
 constexpr int kControlGap = 3;
 
 // To the right of the row counter, on its line.
-constexpr int kPlayStateLabel = 1015;
-constexpr int kPositionSlider = 1011;
 
 // A replaced text shows from its start, however long it is; the same text
 // again leaves the line as the user left it.
@@ -122,7 +121,7 @@ void CMainDialog::WidenRowCounter() {
   counter->setGeometry(place);
   // The play state text moves right as far, and the slider after it gives
   // up as much of its left end.
-  QWidget* state = Control(kPlayStateLabel);
+  QWidget* state = Control(kPlayState);
   const int shift = place.right() + kControlGap - state->x();
   if (shift <= 0) {
     return;

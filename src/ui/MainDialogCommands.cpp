@@ -14,6 +14,7 @@
 #include "core/scrape/AddLink.h"
 #include "core/text/Gbk.h"
 #include "ui/AboutDialog.h"
+#include "ui/ControlIds.h"
 #include "ui/DownloadWindow.h"
 #include "ui/MainDialog.h"
 #include "ui/Menus.h"
@@ -24,8 +25,6 @@ namespace melo::ui {
 namespace {
 
 // Song list columns the row commands read.
-constexpr int kDownloadLinkColumn = 2;
-constexpr int kSongLinkColumn = 4;
 
 struct CommandRoute {
   int id;

@@ -7,14 +7,12 @@
 
 #include "core/scrape/StatusTexts.h"
 #include "core/text/Gbk.h"
+#include "ui/ControlIds.h"
 #include "ui/MainDialog.h"
 #include "ui/RecordListView.h"
 
 namespace melo::ui {
 namespace {
-
-constexpr int kSingerLinkColumnOfSongs = 3;
-constexpr int kSingerLinkColumnOfSingers = 1;
 
 const QString& SearchCaption() {
   static const QString caption = QString::fromUtf8("搜索");
@@ -84,7 +82,7 @@ void CMainDialog::StartListCrawl(scrape::ListPage page) {
 void CMainDialog::OnCrawlMarkedSinger() {
   const int row = songList_->SelectionMark();
   if (row != -1) {
-    StartCrawl(songList_->Text(row, kSingerLinkColumnOfSongs), scrape::kListPattern);
+    StartCrawl(songList_->Text(row, kSingerLinkColumn), scrape::kListPattern);
   }
 }
 

@@ -9,19 +9,13 @@
 #include <QSlider>
 
 #include "playback/GstMediaDevice.h"
+#include "ui/ControlIds.h"
 #include "ui/MainDialog.h"
 #include "ui/RecordListView.h"
 #include "ui/mpris/MprisService.h"
 
 namespace melo::ui {
 namespace {
-
-constexpr int kPositionSlider = 1011;
-constexpr int kTotalTime = 1012;
-constexpr int kElapsedTime = 1013;
-constexpr int kStopButton = 1014;
-constexpr int kPlayState = 1015;
-constexpr int kDownloadLinkColumn = 2;
 
 QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

@@ -12,6 +12,7 @@
 #include "playback/PlaybackAddress.h"
 #include "playback/PlaybackTexts.h"
 #include "playback/PlaybackTimes.h"
+#include "ui/ControlIds.h"
 #include "ui/MainDialog.h"
 #include "ui/Menus.h"
 #include "ui/PlaybackPanel.h"
@@ -21,12 +22,6 @@
 namespace melo::ui {
 namespace {
 
-constexpr int kStopButton = 1014;
-constexpr int kPreviousButton = 1019;
-constexpr int kNextButton = 1020;
-constexpr int kSingerColumn = 0;
-constexpr int kTitleColumn = 1;
-constexpr int kDownloadLinkColumn = 2;
 constexpr qlonglong kUsPerMs = 1000;
 
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
