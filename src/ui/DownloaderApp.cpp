@@ -51,8 +51,9 @@ CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv
   ApplyProgramLook(*this);
 }
 
-int CDownloaderApp::RunMainDialog() {
+int CDownloaderApp::RunMainDialog(bool siteInProcess) {
   CMainDialog dialog;
+  dialog.SetSiteInProcess(siteInProcess);
   dialog.exec();
   return 0;
 }

@@ -12,8 +12,9 @@ class CDownloaderApp : public QApplication {
  public:
   CDownloaderApp(int& argc, char** argv);
 
-  // Shows the main window and returns once it has closed.
-  int RunMainDialog();
+  // Shows the main window and returns once it has closed. `siteInProcess`:
+  // the site it reads is served by this process.
+  int RunMainDialog(bool siteInProcess);
 };
 
 // The 9-point CJK font the dialog templates are laid out for, Qt's own texts

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QTimer>
 #include <QVariant>
@@ -94,6 +95,14 @@ void CMainDialog::ConnectControls() {
   connect(songList_, &QWidget::customContextMenuRequested, this, &CMainDialog::ShowSongMenu);
   singerList_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(singerList_, &QWidget::customContextMenuRequested, this, &CMainDialog::ShowSingerMenu);
+
+  // Enter in the search box searches (button 1021); everywhere else it stays
+  // the dialog's OK.
+  for (const Qt::Key enter : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* shortcut = new QShortcut(QKeySequence(enter), Control(1018));
+    shortcut->setContext(Qt::WidgetShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this] { OnCommand(1021); });
+  }
 
   connect(Control<QRadioButton>(1022), &QRadioButton::toggled, this, [this](bool songMode) {
     searchMode_ = songMode ? scrape::SearchMode::kSong : scrape::SearchMode::kSinger;

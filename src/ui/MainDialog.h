@@ -59,6 +59,8 @@ class CMainDialog : public QDialog, public RunEventSink {
   DownloadWindow& Downloads();
   // Writes the song list as an extended M3U8 playlist; false when it cannot.
   bool ExportPlaylist(const QString& path) const;
+  // The site is served inside this process: its addresses die with it.
+  void SetSiteInProcess(bool inProcess);
 
   // Crawls the user can still stop (started, neither stopped nor finished).
   int StoppableCrawlCount() const;
@@ -94,6 +96,8 @@ class CMainDialog : public QDialog, public RunEventSink {
   void OnSaveAllSongs();
   void ShowDownloads();
   void OnExportPlaylist();
+  // Some song's MP3 address is one of the in-process site's.
+  bool ListNamesTheSiteInProcess() const;
   // The song list's rows [first, end) as records.
   std::vector<scrape::SongRecord> SongRows(int first, int end) const;
 
@@ -131,6 +135,7 @@ class CMainDialog : public QDialog, public RunEventSink {
   // the window's thread (which may be joining that very search).
   std::atomic<scrape::SearchMode> searchMode_{scrape::SearchMode::kSong};
   bool closing_ = false;
+  bool siteInProcess_ = false;
 
   std::unique_ptr<class PlaybackPanel> playback_;
   DownloadWindow* downloads_ = nullptr;  // a child window, made on first use

@@ -12,6 +12,7 @@
 
 #include "core/download/Download.h"
 #include "core/scrape/AddLink.h"
+#include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "ui/AboutDialog.h"
 #include "ui/ControlIds.h"
@@ -179,14 +180,49 @@ void CMainDialog::OnSaveAllSongs() {
   ShowDownloads();
 }
 
-void CMainDialog::OnExportPlaylist() {
-  const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8("导出列表为 M3U8"),
-                                                    QString::fromUtf8("歌曲列表.m3u8"),
-                                                    QStringLiteral("M3U8 (*.m3u8)"));
-  if (!path.isEmpty() && !ExportPlaylist(path)) {
-    QMessageBox::warning(this, windowTitle(),
-                         QString::fromUtf8("无法写入 ") + QDir::toNativeSeparators(path));
+void CMainDialog::SetSiteInProcess(bool inProcess) {
+  siteInProcess_ = inProcess;
+}
+
+bool CMainDialog::ListNamesTheSiteInProcess() const {
+  if (!siteInProcess_) {
+    return false;
   }
+  const QString bases[] = {QString::fromStdString(site::SiteBase()),
+                           QString::fromStdString(site::SiteBaseWww())};
+  for (int row = 0; row < songList_->RowCount(); ++row) {
+    QString link = QString::fromStdString(songList_->Text(row, kDownloadLinkColumn));
+    if (link.startsWith(u'"')) {
+      link.remove(0, 1);
+    }
+    for (const QString& base : bases) {
+      if (link.startsWith(base, Qt::CaseInsensitive)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void CMainDialog::OnExportPlaylist() {
+  // The in-process site ends with the window, and every address it served
+  // with it: the user learns so before choosing where the list goes.
+  const QString caption =
+      ListNamesTheSiteInProcess()
+          ? QString::fromUtf8(
+                "导出列表为 M3U8 (列表中的地址指向程序内置的演示站点,关闭程序后即失效)")
+          : QString::fromUtf8("导出列表为 M3U8");
+  auto* dialog = new QFileDialog(this, caption, QString::fromUtf8("歌曲列表.m3u8"),
+                                 QStringLiteral("M3U8 (*.m3u8)"));
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+    if (!ExportPlaylist(path)) {
+      QMessageBox::warning(this, windowTitle(),
+                           QString::fromUtf8("无法写入 ") + QDir::toNativeSeparators(path));
+    }
+  });
+  dialog->open();
 }
 
 bool CMainDialog::ExportPlaylist(const QString& path) const {

@@ -13,9 +13,16 @@ class WindowReporter : public scrape::RunReporter {
   WindowReporter(QObject& window, RunBoard& board, RunId id)
       : window_(window), board_(board), id_(id) {}
 
-  void Status(const std::string& text) override { Post(StatusEvent{text}); }
+  void Status(const std::string& text) override {
+    lastStatus_ = text;
+    Post(StatusEvent{text});
+  }
   void SongRow(const scrape::SongRecord& record) override { Post(record); }
   void SingerRow(const scrape::SingerRecord& record) override { Post(record); }
+  // The status line keeps the run's last text; the reason follows it.
+  void Failure(const std::string& reason) override {
+    Post(StatusEvent{lastStatus_ + " (" + reason + ")"});
+  }
   void Finished() override { Post(FinishedEvent{}); }
 
  private:
@@ -31,6 +38,7 @@ class WindowReporter : public scrape::RunReporter {
   QObject& window_;
   RunBoard& board_;
   RunId id_;
+  std::string lastStatus_;
 };
 
 }  // namespace

@@ -17,6 +17,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 struct CliRun {
@@ -30,14 +31,13 @@ std::string ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs melodrift with `args` (already shell-quoted where needed); with
+// Runs `program` with `args` (already shell-quoted where needed); with
 // `ctrlC`, sends it SIGINT once its first row is out, as Ctrl-C would.
-CliRun Melodrift(const std::string& args, bool ctrlC = false) {
+CliRun RunProgram(const std::string& program, const std::string& args, bool ctrlC = false) {
   // ctest runs the cases in parallel: each gets files of its own.
   const std::string files = ::testing::TempDir() + "cli_" +
                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  std::string command =
-      std::string(MELODRIFT_BIN) + " " + args + " >" + files + ".out 2>" + files + ".err";
+  std::string command = program + " " + args + " >" + files + ".out 2>" + files + ".err";
   if (ctrlC) {
     command = ": >" + files + ".out; " + command + " & p=$!; until [ -s " + files +
               ".out ] || ! kill -0 $p 2>/dev/null; do sleep 0.01; done; kill -INT $p; wait $p";
@@ -45,6 +45,10 @@ CliRun Melodrift(const std::string& args, bool ctrlC = false) {
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(files + ".out"),
           ReadFile(files + ".err")};
+}
+
+CliRun Melodrift(const std::string& args, bool ctrlC = false) {
+  return RunProgram(MELODRIFT_BIN, args, ctrlC);
 }
 
 std::vector<std::string> Split(const std::string& text, char separator = '\n') {
@@ -104,12 +108,32 @@ TEST_F(CliTest, CrawlWithoutSiteListsTheBundledSitesChartThenSaysDone) {
   EXPECT_THAT(first["songLink"].get<std::string>(), HasSubstr("://www.localhost:"));
 }
 
-TEST_F(CliTest, SearchBySinger) {
-  const CliRun run = Melodrift(Site() + "--json search singer '" + StartSong().singer + "'");
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "获取完毕\n");
-  const auto row = nlohmann::ordered_json::parse(Split(run.out).at(0));
+// A run's end says what it found: a singer page that answers an error
+// status fails with that status after the window's last text; a search that
+// finds nothing says so, and that is no failure.
+TEST_F(CliTest, RunsSayWhatTheyFoundOrWhyNot) {
+  const CliRun singers = Melodrift(Site() + "--json search singer '" + StartSong().singer + "'");
+  EXPECT_EQ(singers.exitCode, 0);
+  EXPECT_EQ(singers.err, "获取完毕\n");
+  const auto row = nlohmann::ordered_json::parse(Split(singers.out).at(0));
   EXPECT_THAT(Keys(row), ::testing::UnorderedElementsAre("singer", "singerLink"));
+
+  const struct {
+    std::string args;
+    int exitCode;
+    std::string err;
+  } cases[] = {
+      {"crawl http://" + site_->Host() + "/singer/999999/", 1, "解析完毕\nHTTP 404\n"},
+      {"search song zzqqzz", 0, "获取完毕\n没有找到歌曲:zzqqzz\n"},
+      {"search singer zzqqzz", 0, "获取完毕\n没有找到歌手:zzqqzz\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun run = Melodrift(Site() + c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.out, "");
+  }
 }
 
 // --site, --demo and --json belong to the program, before or after the
@@ -147,16 +171,54 @@ TEST_F(CliTest, CtrlCEndsWithTheStopText) {
   }
 }
 
+// A usage error reads nothing; where the words alone show what is wrong, the
+// message names it.
 TEST_F(CliTest, ExitCodes) {
   EXPECT_EQ(Melodrift("--version").out, "v1.5\n");
   EXPECT_EQ(Melodrift("--help").exitCode, 0);
-  for (const char* usageError :
-       {"", "frobnicate", "parse", "crawl", "search song", "--site a --demo parse x",
-        "parse x --site a --demo", "crawl chart --jobs 0", "download",
-        "download --id3v2-version 5 -", "download --limit-rate fast -", "download --jobs 0 -"}) {
-    EXPECT_EQ(Melodrift(usageError).exitCode, 2) << usageError;
+  const std::pair<const char*, const char*> usageErrors[] = {
+      {"", ""},
+      {"frobnicate",
+       "unknown command \"frobnicate\"; the commands are: parse, crawl, search, check-update, "
+       "play, download"},
+      {"parse", ""},
+      {"parse notaurl", "notaurl: not a web address: it needs the scheme http:// or https://"},
+      {"parse http://127.0.0.1:9/song/1/ ftp://h/", "ftp://h/: scheme \"ftp\" is neither"},
+      {"crawl", ""},
+      {"crawl nothing", "nothing: neither chart, listening, recommended nor a singer link"},
+      {"search song", ""},
+      {"--site a --demo parse x", ""},
+      {"parse x --site a --demo", ""},
+      {"crawl chart --jobs 0", ""},
+      {"download", ""},
+      {"download --id3v2-version 5 -", ""},
+      {"download --limit-rate fast -", ""},
+      {"download --jobs 0 -", ""},
+  };
+  for (const auto& [args, message] : usageErrors) {
+    SCOPED_TRACE(args);
+    const CliRun run = Melodrift(args);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.err, HasSubstr(message));
+    EXPECT_THAT(run.err, Not(HasSubstr("网络连接失败!")));
   }
 }
+
+#ifdef MELODRIFTDOWN_BIN
+// The window's program prints its help and version without a display.
+TEST_F(CliTest, WindowProgramPrintsHelpAndVersionWithoutADisplay) {
+  const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+  const CliRun version = RunProgram(noDisplay + MELODRIFTDOWN_BIN, "--version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "melodriftdown v1.5\n");
+  for (const char* help : {"--help", "--site h -h"}) {
+    SCOPED_TRACE(help);
+    const CliRun run = RunProgram(noDisplay + MELODRIFTDOWN_BIN, help);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("--site"));
+  }
+}
+#endif
 
 // The chart piped into download fills the folder; then a song already there
 // is skipped and a missing one fails, each a JSON object of every field.

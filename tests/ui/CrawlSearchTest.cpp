@@ -104,6 +104,14 @@ TEST_F(CrawlTest, RowSingerCrawlAppendsThenSingerListCrawlReplaces) {
   EXPECT_EQ(Songs().RowCount(), singerSongs);
   ExpectRowsWhole(Songs());
   EXPECT_EQ(Singers().RowCount(), 1);
+
+  // A singer page that answers an error status: the text stays, the reason
+  // follows it.
+  dialog_->AppendSingerRow({Gbk("无名"), Base() + "singer/999999/"});
+  Singers().SetSelectionMark(1);
+  dialog_->OnCommand(kCrawlListedSingerCommand);
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(Status(), Q("解析完毕 (HTTP 404)"));
 }
 
 // Each press stops the newest crawl still running, and a crawl that ends by

@@ -1,6 +1,7 @@
 // The download window: saving the song list, stop and retry, and a main
 // window that closes while songs are still coming.
 
+#include <QFileDialog>
 #include <QTreeWidget>
 
 #include "core/download/Id3Tags.h"
@@ -103,6 +104,37 @@ TEST_F(DownloadWindowTest, ExportsTheSongListAsExtendedM3u8) {
   EXPECT_EQ(ReadFile(folder_ / "list.m3u8"),
             "#EXTM3U\n#EXTINF:-1,歌手 - 歌 a\nhttp://h/cache/2/%B8%E8%20a.mp3\n"
             "#EXTINF:-1,S - T\nhttp://h/t.mp3\n");
+}
+
+// The export's dialog says so when the list's addresses die with the
+// program: the site is served in-process and a row is its.
+TEST_F(DownloadWindowTest, ExportDialogSaysWhenTheAddressesDieWithTheProgram) {
+  const QString plain = Q("导出列表为 M3U8");
+  const QString dying = Q("导出列表为 M3U8 (列表中的地址指向程序内置的演示站点,关闭程序后即失效)");
+  const auto chooser = [this] { return dialog_->findChild<QFileDialog*>(); };
+  const auto caption = [&](bool inProcess) {
+    dialog_->SetSiteInProcess(inProcess);
+    dialog_->OnCommand(kExportPlaylistCommand);
+    if (chooser() == nullptr)
+      return QString();
+    const QString title = chooser()->windowTitle();
+    chooser()->reject();
+    Settle();
+    return title;
+  };
+  dialog_->AppendSongRow({"S", "T", "\"http://h/t.mp3\"", "", ""});
+  EXPECT_EQ(caption(true), plain);
+  dialog_->AppendSongRow({"S", "U", "\"" + Base() + "cache/mp3/1/U.mp3\"", "", ""});
+  EXPECT_EQ(caption(false), plain);  // --site: the site outlives the program
+  EXPECT_EQ(caption(true), dying);
+  EXPECT_EQ(chooser(), nullptr) << "a closed dialog is gone";
+
+  dialog_->OnCommand(kExportPlaylistCommand);
+  ASSERT_NE(chooser(), nullptr);
+  const fs::path path = folder_ / "chosen.m3u8";
+  chooser()->selectFile(QString::fromStdString(path.string()));
+  static_cast<QDialog*>(chooser())->accept();  // QFileDialog hides its own
+  EXPECT_NE(ReadFile(path).find("\n" + Base() + "cache/mp3/1/U.mp3\n"), std::string::npos);
 }
 
 }  // namespace

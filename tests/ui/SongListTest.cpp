@@ -87,6 +87,25 @@ TEST_F(SongListTest, EnterAndOkAppendTheSongsRowOrSayWhyNot) {
   EXPECT_EQ(Songs().RowCount(), 3);
 }
 
+// Enter in the search box runs the search, not OK, from either Enter key.
+TEST_F(SongListTest, EnterInTheSearchBoxSearches) {
+  dialog_->OnCommand(kSearchPanelCommand);
+  ASSERT_TRUE(Activate(*dialog_));
+  auto* keyword = Control<QLineEdit>(1018);
+  keyword->setText(Q("林晚风"));
+  keyword->setFocus();
+  for (const auto& [key, modifier] :
+       {std::pair{Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}}) {
+    QTest::keyClick(keyword, key, modifier);
+    EXPECT_EQ(Control<QPushButton>(1021)->text(), Q("停止搜索"));
+    EXPECT_TRUE(Control<QPushButton>(1)->isEnabled());  // no add of the URL box's song
+    ASSERT_TRUE(WaitForRuns());
+    EXPECT_EQ(Status(), Q("获取完毕"));
+    EXPECT_TRUE(keyword->hasFocus());
+  }
+  EXPECT_GT(Songs().RowCount(), 0);
+}
+
 // The menu needs a mark, not a row under the pointer; its delete and the
 // command reach the same row, and a wrong row number deletes nothing.
 TEST_F(SongListTest, MenuDeleteOpenAndClear) {

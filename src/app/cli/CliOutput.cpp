@@ -98,11 +98,20 @@ void ConsoleReporter::Status(const std::string& text) {
 }
 
 void ConsoleReporter::SongRow(const scrape::SongRecord& record) {
+  ++rows_;
   out_ << SongLine(record, json_) << '\n' << std::flush;
 }
 
 void ConsoleReporter::SingerRow(const scrape::SingerRecord& record) {
+  ++rows_;
   out_ << SingerLine(record, json_) << '\n' << std::flush;
+}
+
+void ConsoleReporter::Failure(const std::string& reason) {
+  ++failures_;
+  ClearProgress();
+  err_ << GbkToUtf8(reason) << '\n' << std::flush;
+  DrawProgress();
 }
 
 void ConsoleReporter::Progress(int done, int found) {
@@ -153,7 +162,8 @@ InterruptStop::~InterruptStop() {
 }
 
 int RunOnConsole(bool json, const std::string& stoppedText,
-                 const std::function<void(scrape::RunReporter&, std::stop_token)>& run) {
+                 const std::function<void(scrape::RunReporter&, std::stop_token)>& run,
+                 const std::string& nothingFoundText) {
   InterruptStop interrupt;
   ConsoleReporter reporter(std::cout, std::cerr, json, StderrIsTerminal());
   run(reporter, interrupt.Token());
@@ -162,7 +172,12 @@ int RunOnConsole(bool json, const std::string& stoppedText,
       reporter.Status(stoppedText);
     return kInterruptedExit;
   }
-  return reporter.SawFailure() ? 1 : 0;
+  if (reporter.SawFailure())
+    return 1;
+  // An empty result is no failure, but it is said.
+  if (reporter.RowCount() == 0 && !nothingFoundText.empty())
+    reporter.Status(nothingFoundText);
+  return 0;
 }
 
 bool StderrIsTerminal() {

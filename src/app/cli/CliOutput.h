@@ -27,9 +27,12 @@ class ConsoleReporter : public scrape::RunReporter {
   void SongRow(const scrape::SongRecord& record) override;
   void SingerRow(const scrape::SingerRecord& record) override;
   void Progress(int done, int found) override;
+  void Failure(const std::string& reason) override;
 
-  // Whether any status told of a failure (network or parse).
+  // Whether any status told of a failure (network or parse), or the run
+  // reported one.
   bool SawFailure() const { return failures_ > 0; }
+  int RowCount() const { return rows_; }
 
  private:
   void ClearProgress();
@@ -43,6 +46,7 @@ class ConsoleReporter : public scrape::RunReporter {
   int done_ = 0;
   int found_ = 0;
   int failures_ = 0;
+  int rows_ = 0;
 };
 
 // Turns Ctrl-C (SIGINT) and SIGTERM into a stop request, as the window's stop
@@ -68,10 +72,13 @@ inline constexpr int kInterruptedExit = 130;
 
 // Runs one crawl or search on the console, with progress on a terminal and
 // Ctrl-C as its stop, after which `stoppedText` (GBK; none when empty) is the
-// last status, as the window's stop buttons write it. Exit code: 0, 1 when
-// any failure was reported, 130 when interrupted.
+// last status, as the window's stop buttons write it. A run that ends by
+// itself without a row or a failure says `nothingFoundText` (GBK; none when
+// empty) last. Exit code: 0, 1 when any failure was reported, 130 when
+// interrupted.
 int RunOnConsole(bool json, const std::string& stoppedText,
-                 const std::function<void(scrape::RunReporter&, std::stop_token)>& run);
+                 const std::function<void(scrape::RunReporter&, std::stop_token)>& run,
+                 const std::string& nothingFoundText = {});
 
 // Whether stderr is a terminal (progress is shown only there).
 bool StderrIsTerminal();

@@ -36,10 +36,15 @@ void RegisterSearchCommand(CLI::App& app, CliContext& context) {
     const auto mode =
         options->mode == "song" ? scrape::SearchMode::kSong : scrape::SearchMode::kSinger;
     request.readMode = [mode] { return mode; };
-    context.exitCode = RunOnConsole(context.json, scrape::texts::kSearchStopped,
-                                    [&](auto& reporter, std::stop_token stop) {
-                                      scrape::RunSiteSearch(request, reporter, stop);
-                                    });
+    const std::string nothingFound =
+        text::Gbk(mode == scrape::SearchMode::kSong ? "没有找到歌曲:" : "没有找到歌手:") +
+        request.keyword;
+    context.exitCode = RunOnConsole(
+        context.json, scrape::texts::kSearchStopped,
+        [&](auto& reporter, std::stop_token stop) {
+          scrape::RunSiteSearch(request, reporter, stop);
+        },
+        nothingFound);
   });
 }
 

@@ -1,6 +1,7 @@
 // melodrift: the command line over the same core as the window.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -12,6 +13,27 @@
 namespace {
 
 constexpr int kUsageExit = 2;
+
+// CLI11 only says that a command is missing when the first word names none:
+// say which word that was and what the commands are. False when the error
+// is another.
+bool ReportUnknownCommand(const CLI::App& app, const CLI::ParseError& error) {
+  const bool missingCommand = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr ||
+                              dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr;
+  if (!missingCommand || !app.get_subcommands().empty())
+    return false;
+  const std::vector<std::string> words = app.remaining();
+  const auto word = std::ranges::find_if(
+      words, [](const std::string& w) { return !w.empty() && w.front() != '-'; });
+  if (word == words.end())
+    return false;
+  std::string known;
+  for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+    known += (known.empty() ? "" : ", ") + command->get_name();
+  std::cerr << "melodrift: unknown command \"" << *word << "\"; the commands are: " << known
+            << '\n';
+  return true;
+}
 
 }  // namespace
 
@@ -60,7 +82,7 @@ int main(int argc, char** argv) {
       app.parse(argc, argv);
       exitCode = context.exitCode;
     } catch (const CLI::ParseError& e) {
-      const int code = app.exit(e);
+      const int code = ReportUnknownCommand(app, e) ? kUsageExit : app.exit(e);
       exitCode = code == 0 ? 0 : kUsageExit;
     } catch (const std::exception& e) {
       std::cerr << "melodrift: " << e.what() << '\n';

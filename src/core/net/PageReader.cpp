@@ -39,10 +39,12 @@ PageReader::~PageReader() {
 
 void PageReader::Open(const std::string& address) {
   Close();
+  httpStatus_ = 0;
   const std::string requestAddress = EncodeRequestAddress(address);
   CheckRequestAddress(requestAddress);
   auto transfer = std::make_unique<Transfer>(requestAddress, timeouts_, stop_);
   transfer->AwaitReplyStart();
+  httpStatus_ = transfer->HttpStatus();
   transfer_ = std::move(transfer);
 }
 

@@ -20,6 +20,13 @@ class InternetError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The address was refused before any connection; what() says what is wrong
+// with it.
+class AddressRefused : public InternetError {
+ public:
+  using InternetError::InternetError;
+};
+
 // The reader's stop token was triggered; the transfer has been aborted.
 class TransferStopped : public InternetError {
  public:
@@ -48,13 +55,18 @@ class PageReader {
   PageReader(const PageReader&) = delete;
   PageReader& operator=(const PageReader&) = delete;
 
-  // Sends a plain GET (redirects followed, HTTP status not examined) and
-  // returns once the reply has started. Throws InternetError (with curl's
-  // message) for an address without scheme, a scheme other than http and
-  // https, an unresolved host, a refused connection, a time-out; nothing is
-  // left open then. `address` is kept as given; the bytes that may not stand
+  // Sends a plain GET (redirects followed) and
+  // returns once the reply has started. Throws AddressRefused for what
+  // AddressRefusal names, InternetError (with curl's message) for an
+  // unresolved host, a refused connection, a time-out; nothing is left open
+  // then. `address` is kept as given; the bytes that may not stand
   // in a request line are percent-encoded for the request only.
   void Open(const std::string& address);
+
+  // The HTTP status of the page Open reached (after redirects), 0 before
+  // Open or when the server sent none. Callers decide what an error status
+  // means; its body is read like any other.
+  long HttpStatus() const { return httpStatus_; }
 
   // The next line in `line`: true, or false at end of data. Throws
   // InternetError when the transfer fails, a line passes kMaxLineBytes, or
@@ -79,7 +91,13 @@ class PageReader {
   std::unique_ptr<Transfer> transfer_;
   std::stop_token stop_;
   ReaderTimeouts timeouts_;
+  long httpStatus_ = 0;
 };
+
+// What makes PageReader::Open refuse `address` before any connection (no
+// scheme, a scheme other than http and https, no host, a bad port), in
+// words for the user; empty when it would try the address.
+std::string AddressRefusal(std::string_view address);
 
 // `address` with every byte above 0x7F, space, control byte and the other
 // bytes curl refuses in a URL percent-encoded; every other byte unchanged.

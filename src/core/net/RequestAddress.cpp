@@ -64,14 +64,42 @@ std::string EncodeMediaAddress(std::string_view address) {
   });
 }
 
-void CheckRequestAddress(const std::string& requestAddress) {
+namespace {
+
+// What is wrong with an encoded address, or empty.
+std::string RefusalOfRequest(const std::string& requestAddress) {
   SharedNameCache();  // curl_url needs curl initialised
   const UrlHandle url(curl_url());
   if (!url)
-    throw InternetError("Out of memory");
+    return "Out of memory";
+  // curl takes "host:port/path" for scheme "host"; a scheme needs its "//"
+  // here, which every web address has.
+  if (requestAddress.find("://") == std::string::npos)
+    return "not a web address: it needs the scheme http:// or https://";
   const CURLUcode rc = curl_url_set(url.get(), CURLUPART_URL, requestAddress.c_str(), 0);
   if (rc != CURLUE_OK)
-    throw InternetError(curl_url_strerror(rc));
+    return curl_url_strerror(rc);
+  char* scheme = nullptr;
+  if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK)
+    return "not a web address: it needs the scheme http:// or https://";
+  const std::string name(scheme);
+  curl_free(scheme);
+  // curl gives the scheme in lower case.
+  if (name != "http" && name != "https")
+    return "scheme \"" + name + "\" is neither http nor https";
+  return {};
+}
+
+}  // namespace
+
+std::string AddressRefusal(std::string_view address) {
+  return RefusalOfRequest(EncodeRequestAddress(address));
+}
+
+void CheckRequestAddress(const std::string& requestAddress) {
+  const std::string refusal = RefusalOfRequest(requestAddress);
+  if (!refusal.empty())
+    throw AddressRefused(refusal);
 }
 
 }  // namespace melo::net

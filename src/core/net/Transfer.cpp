@@ -103,6 +103,12 @@ std::size_t PageReader::Transfer::AnnouncedBodyBytes() const {
   return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
 }
 
+long PageReader::Transfer::HttpStatus() const {
+  long status = 0;
+  curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+  return status;
+}
+
 std::string_view PageReader::Transfer::Pending() const {
   return std::string_view(pending_).substr(consumed_);
 }

@@ -28,6 +28,8 @@ struct PageReader::Transfer {
 
   // The body size the server announced, 0 when it did not.
   std::size_t AnnouncedBodyBytes() const;
+  // The final reply's HTTP status, 0 when there is none yet.
+  long HttpStatus() const;
   std::string_view Pending() const;
   void Consume(std::size_t count);
 

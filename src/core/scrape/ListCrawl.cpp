@@ -64,12 +64,12 @@ std::string SongAddressOfId(std::string_view id) {
 }
 
 void RunListCrawl(const CrawlRequest& request, RunReporter& reporter, std::stop_token stop) {
-  const std::optional<std::string> page = ReadRunPage(request.address, true, reporter, stop);
+  const std::optional<RunPage> page = ReadRunPage(request.address, true, reporter, stop);
   if (!page)
     return;
 
   std::vector<std::string> addresses;
-  for (const std::string& id : ScanSongIds(*page, request.pattern)) {
+  for (const std::string& id : ScanSongIds(page->text, request.pattern)) {
     addresses.push_back(SongAddressOfId(id));
   }
   const int found = static_cast<int>(addresses.size());
@@ -88,10 +88,8 @@ void RunListCrawl(const CrawlRequest& request, RunReporter& reporter, std::stop_
         }
         reporter.Progress(static_cast<int>(index) + 1, found);
       });
-  if (!complete)
-    return;
-  reporter.Status(texts::kCrawlDone);
-  reporter.Finished();
+  if (complete)
+    EndRun(texts::kCrawlDone, *page, reporter);
 }
 
 }  // namespace melo::scrape

@@ -45,7 +45,8 @@ struct CrawlRequest {
 };
 
 // Reads the page, then per accepted id "成功解析:" + title and the row, or
-// the song address + "   解析失败"; at the end "解析完毕" and Finished().
+// the song address + "   解析失败"; at the end "解析完毕", the page's
+// Failure() when it answered an HTTP error, and Finished().
 // A page that cannot be opened or read gives "网络连接失败!" and Finished().
 // A stop ends the run at once without any further report.
 void RunListCrawl(const CrawlRequest& request, RunReporter& reporter, std::stop_token stop = {});

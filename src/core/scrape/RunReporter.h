@@ -21,6 +21,10 @@ class RunReporter {
   virtual void SingerRow(const SingerRecord& /*record*/) {}
   // Songs handled so far of the songs the list page or search named.
   virtual void Progress(int /*done*/, int /*found*/) {}
+  // Why a run that went to its end still did not get what was asked for
+  // (the page answered "HTTP 404"). Comes after the last status, right
+  // before Finished(); the status it follows stays as it is.
+  virtual void Failure(const std::string& /*reason*/) {}
   // The run has ended by itself (not by a stop); its last status is out.
   virtual void Finished() {}
 };

@@ -21,12 +21,21 @@ void PublishParse(const ParseResult& result, RunReporter& reporter) {
     reporter.Status(texts::kNetworkFailed);
 }
 
-std::optional<std::string> ReadRunPage(const std::string& address, bool keepFirstLine,
-                                       RunReporter& reporter, std::stop_token stop) {
+namespace {
+
+constexpr long kFirstHttpError = 400;
+
+}  // namespace
+
+std::optional<RunPage> ReadRunPage(const std::string& address, bool keepFirstLine,
+                                   RunReporter& reporter, std::stop_token stop) {
   try {
     net::PageReader reader(stop);
     reader.Open(address);
-    std::string page = reader.ReadToEnd(keepFirstLine);
+    RunPage page;
+    if (reader.HttpStatus() >= kFirstHttpError)
+      page.failure = "HTTP " + std::to_string(reader.HttpStatus());
+    page.text = reader.ReadToEnd(keepFirstLine);
     reader.Close();
     return page;
   } catch (const net::InternetError&) {
@@ -36,6 +45,13 @@ std::optional<std::string> ReadRunPage(const std::string& address, bool keepFirs
     reporter.Finished();
     return std::nullopt;
   }
+}
+
+void EndRun(const std::string& lastStatus, const RunPage& page, RunReporter& reporter) {
+  reporter.Status(lastStatus);
+  if (!page.failure.empty())
+    reporter.Failure(page.failure);
+  reporter.Finished();
 }
 
 }  // namespace melo::scrape

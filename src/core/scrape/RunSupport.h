@@ -28,9 +28,20 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
 // song and report "网络连接失败!" where the page could not be read.
 void PublishParse(const ParseResult& result, RunReporter& reporter);
 
+// The page a run scans. An error status does not stop the scan (its body
+// is read like any other), but the run reports it when it ends.
+struct RunPage {
+  std::string text;
+  std::string failure;  // "HTTP 404", or empty
+};
+
 // Reads the whole page of a run. nullopt when the run must end: stopped
 // (nothing reported) or failed ("网络连接失败!", then Finished()).
-std::optional<std::string> ReadRunPage(const std::string& address, bool keepFirstLine,
-                                       RunReporter& reporter, std::stop_token stop);
+std::optional<RunPage> ReadRunPage(const std::string& address, bool keepFirstLine,
+                                   RunReporter& reporter, std::stop_token stop);
+
+// The end of a run that was not stopped: its last status, the page's
+// failure if any, Finished().
+void EndRun(const std::string& lastStatus, const RunPage& page, RunReporter& reporter);
 
 }  // namespace melo::scrape

@@ -105,26 +105,24 @@ bool ListSongs(const std::vector<std::string>& addresses, int jobs, RunReporter&
 }  // namespace
 
 void RunSiteSearch(const SearchRequest& request, RunReporter& reporter, std::stop_token stop) {
-  const std::optional<std::string> page =
+  const std::optional<RunPage> page =
       ReadRunPage(SearchAddress(request.keyword), false, reporter, stop);
   if (!page)
     return;
 
   const SearchMode mode = request.readMode ? request.readMode() : SearchMode::kSong;
   if (mode == SearchMode::kSong) {
-    if (!ListSongs(ScanSongLinks(*page), request.jobs, reporter, stop))
+    if (!ListSongs(ScanSongLinks(page->text), request.jobs, reporter, stop))
       return;
   } else {
-    for (const SingerRecord& singer : ScanSingers(*page)) {
+    for (const SingerRecord& singer : ScanSingers(page->text)) {
       if (stop.stop_requested())
         return;
       reporter.SingerRow(singer);
     }
   }
-  if (stop.stop_requested())
-    return;
-  reporter.Status(texts::kSearchDone);
-  reporter.Finished();
+  if (!stop.stop_requested())
+    EndRun(texts::kSearchDone, *page, reporter);
 }
 
 }  // namespace melo::scrape

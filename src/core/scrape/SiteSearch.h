@@ -36,7 +36,8 @@ struct SearchRequest {
 };
 
 // Reads the result page, then rows (songs parsed silently, or singers), then
-// "获取完毕" and Finished(). A page that cannot be opened or read gives
+// "获取完毕", the page's Failure() when it answered an HTTP error, and
+// Finished(). A page that cannot be opened or read gives
 // "网络连接失败!" and Finished(). A stop ends the run without further report.
 void RunSiteSearch(const SearchRequest& request, RunReporter& reporter, std::stop_token stop = {});
 

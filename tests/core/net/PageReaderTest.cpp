@@ -70,39 +70,51 @@ void ServeNamedPages(int socket, std::stop_token stop) {
   }
 }
 
-TEST(Open, FailsWithCurlsTextAndLeavesNothingOpen) {
+// Refused before any connection, with what is wrong in words; AddressRefusal
+// names the same without a reader (the CLI's usage errors).
+TEST(Open, RefusesWhatIsNoWebAddressAndLeavesNothingOpen) {
   const RawServer server(ServeNamedPages);
   const std::string hostAndPort = server.Address("").substr(7);
   const std::pair<std::string, std::string> cases[] = {
       {hostAndPort + "/", "scheme"},
-      {"file:///etc/passwd", "file"},
-      {"ftp://" + hostAndPort + "/", "ftp"},
+      {"notaurl", "scheme"},
+      {"file:///etc/passwd", "\"file\""},
+      {"ftp://" + hostAndPort + "/", "\"ftp\""},
+      {"http://", "host"},
+      {"http://h:99999/", "Port"},
   };
   for (const auto& [address, textPart] : cases) {
     SCOPED_TRACE(address);
+    EXPECT_THAT(AddressRefusal(address), HasSubstr(textPart));
     PageReader reader;
     try {
       reader.Open(address);
       ADD_FAILURE() << "opened";
-    } catch (const InternetError& error) {
-      EXPECT_THAT(error.what(), HasSubstr(textPart));
+    } catch (const AddressRefused& error) {
+      EXPECT_EQ(error.what(), AddressRefusal(address));
     }
     std::string line;
     EXPECT_FALSE(reader.ReadLine(line));
   }
-  EXPECT_EQ(server.connections(), 0) << "a refused scheme must not reach the server";
+  EXPECT_EQ(AddressRefusal(server.Address("/")), "");
+  EXPECT_EQ(AddressRefusal("HTTPS://h/歌 a"), "");
+  EXPECT_EQ(server.connections(), 0) << "a refused address must not reach the server";
 }
 
-// The status is not looked at and redirects are followed; finished reads
-// hand their connection on to the next reader. That readers on several
-// threads at once each get their own page is the runner's chart crawl with
-// eight jobs (RunnerTest).
+// The status is told, not acted on: an error page is read like any other, and
+// redirects are followed. Finished reads hand their connection on to the next
+// reader. That readers on several threads at once each get their own page is
+// the runner's chart crawl with eight jobs (RunnerTest).
 TEST(Open, ReadsErrorPagesFollowsRedirectsAndSharesConnections) {
   const RawServer server(ServeNamedPages);
   for (const std::string path : {"/1", "/2"})
     EXPECT_EQ(testing::ReadPage(server.Address(path), false), "body " + path + "end " + path);
   EXPECT_EQ(testing::ReadPage(server.Address("/old"), false), "body /newend /new");
   EXPECT_EQ(server.connections(), 1);
+  PageReader reader;
+  EXPECT_EQ(reader.HttpStatus(), 0);
+  reader.Open(server.Address("/old"));
+  EXPECT_EQ(reader.HttpStatus(), 404);  // the page moved to, not the redirect
 }
 
 // The line rule itself, on any bytes cut into reads anywhere, is the line

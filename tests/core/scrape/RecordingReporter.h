@@ -1,6 +1,7 @@
 #pragma once
 // A reporter that records every event in order as text, for runner tests:
-// "status <text>", "song <title> <song link>", "singer <name> <link>", "finished".
+// "status <text>", "song <title> <song link>", "singer <name> <link>",
+// "failure <reason>", "finished".
 
 #include <functional>
 #include <mutex>
@@ -24,6 +25,7 @@ class RecordingReporter : public RunReporter {
   void SingerRow(const SingerRecord& r) override {
     Record("singer " + text::GbkToUtf8(r.singer) + " " + r.singerLink);
   }
+  void Failure(const std::string& reason) override { Record("failure " + reason); }
   void Finished() override { Record("finished"); }
 
   std::vector<std::string> Events() const {

@@ -47,8 +47,10 @@ class RunnerTest : public ::testing::Test {
 };
 
 // The status comes before the row, and a run that is not stopped ends with
-// "finished", a failed one too. The texts of a failed parse are the CLI's
-// parse test's, exact and in order.
+// "finished", a failed one too. A page that answers an error status is
+// scanned as it stands, and its status is the run's failure after its last
+// text. The texts of a failed parse are the CLI's parse test's, exact and in
+// order.
 TEST_F(RunnerTest, AddLinkAndFailedCrawlReportInOrder) {
   const std::string song = site::StartSongAddress(), noSong = site::SiteBase() + "song/9999999/";
   EXPECT_THAT(Events([&](RunReporter& r) { RunAddLink(song, r); }),
@@ -59,6 +61,10 @@ TEST_F(RunnerTest, AddLinkAndFailedCrawlReportInOrder) {
                 RunListCrawl({kDeadSite, kListPattern, 4}, r);
               }),
               ElementsAre("status 网络连接失败!", "finished"));
+  EXPECT_THAT(Events([](RunReporter& r) {
+                RunListCrawl({site::SiteBase() + "singer/999999/", kListPattern, 4}, r);
+              }),
+              ElementsAre("status 解析完毕", "failure HTTP 404", "finished"));
 }
 
 // Eight song pages fetched at once report exactly what one after another
