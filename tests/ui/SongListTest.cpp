@@ -1,6 +1,10 @@
 // OK and Enter, the rows of the song list, its menu and commands, and the
 // desktop hand-off.
 
+#include <QClipboard>
+#include <QDropEvent>
+#include <QMimeData>
+
 #include "UiTestSupport.h"
 #include "core/scrape/SongPageParser.h"
 #include "ui/Menus.h"
@@ -133,6 +137,105 @@ TEST_F(SongListTest, MenuDeleteOpenAndClear) {
   EXPECT_EQ(Songs().SelectionMark(), -1);
   EXPECT_EQ(Singers().RowCount(), 1);
   EXPECT_TRUE(CounterShows("0"));
+}
+
+// Keys on the song list run the row commands on the marked row: Delete
+// deletes it, the Menu key and Shift+F10 open its menu under it.
+TEST_F(SongListTest, KeysRunTheMarkedRowsCommands) {
+  ASSERT_TRUE(Activate(*dialog_));
+  FillRows(4);
+  Songs().SetSelectionMark(1);
+  Songs().setFocus();
+  QTest::keyClick(&Songs(), Qt::Key_Delete);
+  ASSERT_EQ(Songs().RowCount(), 3);
+  EXPECT_EQ(Songs().Text(1, 4), Row(2).songLink);
+
+  const std::pair<Qt::Key, Qt::KeyboardModifiers> menuKeys[] = {{Qt::Key_Menu, Qt::NoModifier},
+                                                                {Qt::Key_F10, Qt::ShiftModifier}};
+  for (const auto& [key, modifiers] : menuKeys) {
+    SCOPED_TRACE(key);
+    Songs().SetSelectionMark(2);
+    QTest::keyClick(&Songs(), key, modifiers);
+    auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("133"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(menu->isVisible());
+    const QRect cell = Songs().visualRect(Songs().model()->index(2, 0));
+    EXPECT_EQ(menu->pos(), Songs().viewport()->mapToGlobal(cell.bottomLeft()));
+    menu->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  QTest::keyClick(&Songs(), Qt::Key_Delete, Qt::ShiftModifier);  // not Delete alone
+  EXPECT_EQ(Songs().RowCount(), 3);
+}
+
+// Links pasted outside a text box or dropped onto the window are added as
+// OK adds the URL box's, one after another; a paste into a text box is
+// the box's own.
+TEST_F(SongListTest, PastedAndDroppedLinksAreAddedInTheirOrder) {
+  ASSERT_TRUE(Activate(*dialog_));
+  const auto catalogue = bundled::DemoCatalogue().Songs();
+  const std::string first = Base() + "song/" + catalogue[0].id + "/";
+  const std::string second = Base() + "song/" + catalogue[1].id + "/";
+  const auto songLinks = [this] {
+    std::vector<std::string> links;
+    for (int r = 0; r < Songs().RowCount(); ++r) {
+      links.push_back(Songs().Text(r, 4));
+    }
+    Click(1007);
+    return links;
+  };
+
+  QApplication::clipboard()->setText(QString::fromStdString(first + "\n" + second + "\n"));
+  auto* url = Control<QLineEdit>(1000);
+  url->setFocus();
+  QTest::keyClick(url, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_TRUE(url->text().contains(QString::fromStdString(second)));
+  EXPECT_EQ(dialog_->RunThreadCount(), 0u);
+  Songs().setFocus();
+  QTest::keyClick(&Songs(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_FALSE(Control(1)->isEnabled());
+  ASSERT_TRUE(WaitForRuns());
+  EXPECT_EQ(songLinks(), (std::vector<std::string>{first, second}));
+  EXPECT_TRUE(Control(1)->isEnabled());
+
+  const struct {
+    const char* format;
+    std::string data;
+    std::vector<std::string> added;
+    QString status;  // the last add's
+  } drops[] = {
+      {"text/uri-list", second + "\r\n# a comment\r\n" + first + "\r\n", {second, first}, {}},
+      {"text/plain", "  " + first + " \n\nno link\n", {first}, Q("no link解析失败")},
+  };
+  for (const auto& drop : drops) {
+    SCOPED_TRACE(drop.format);
+    QMimeData data;
+    data.setData(QString::fromLatin1(drop.format), QByteArray::fromStdString(drop.data));
+    const QPoint at = Songs().mapTo(dialog_.get(), Songs().rect().center());
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog_.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog_.get(), &dropped);
+    ASSERT_TRUE(WaitForRuns());
+    EXPECT_EQ(songLinks(), drop.added);
+    if (!drop.status.isEmpty()) {
+      EXPECT_EQ(Status(), drop.status);
+    }
+  }
+}
+
+// A cell cut short shows its whole text as its tooltip; a whole one none.
+TEST_F(SongListTest, CutCellsShowTheirWholeTextAsTooltip) {
+  ASSERT_TRUE(Activate(*dialog_));
+  const QString title = Q("很长的歌名").repeated(20);
+  dialog_->AppendSongRow({Gbk("歌手"), text::Utf8ToGbk(title.toStdString()), "", "", ""});
+  ASSERT_TRUE(WaitUntil([&] { return Songs().model()->rowCount() == 1; }));
+  const auto cell = [this](int column) { return Songs().model()->index(0, column); };
+  EXPECT_EQ(ToolTipOf(Songs(), cell(0)), QString());
+  EXPECT_EQ(ToolTipOf(Songs(), cell(1)), title);
+  ToolTipOf(Songs(), cell(0));  // the tip fades out
+  EXPECT_TRUE(WaitUntil([] { return !QToolTip::isVisible(); }));
 }
 
 TEST(ShellUrlTest, WhatTheDesktopIsGiven) {
