@@ -5,7 +5,6 @@
 #include <QAccessible>
 #include <QDir>
 #include <QHeaderView>
-#include <QLabel>
 #include <QRadioButton>
 #include <set>
 
@@ -18,24 +17,6 @@ namespace melo::ui::testing {
 namespace {
 
 using StartUpTest = DialogFixture;
-
-QString ShownText(const QWidget& control) {
-  if (const auto* button = qobject_cast<const QAbstractButton*>(&control)) {
-    return button->text();
-  }
-  if (const auto* label = qobject_cast<const QLabel*>(&control)) {
-    return label->text();
-  }
-  return qobject_cast<const QLineEdit*>(&control)->text();
-}
-
-QStringList CaptionsOf(const QAccessibleInterface& reader) {
-  QStringList captions;
-  for (const auto& [caption, relation] : reader.relations(QAccessible::Label)) {
-    captions << caption->text(QAccessible::Name);
-  }
-  return captions;
-}
 
 TEST_F(StartUpTest, WindowTextsPlacesAndLists) {
   EXPECT_EQ(dialog_->windowTitle(), Q("MeloDriftDown V1.5"));
@@ -76,28 +57,27 @@ TEST_F(StartUpTest, ControlsHaveTheirTextsNamesAndStates) {
   dialog_->SetStatus("http://h/song/1/");
   const struct {
     int id;
-    const char* text;
-    const char* name;  // nullptr: the value shown
+    const char* text;  // nullptr: not looked at
+    const char* name;  // nullptr: the text, which may be a changing value
     const char* description = "";
     const char* caption = nullptr;
-    bool enabled = true;
   } cases[] = {
-      {1, "确定", "确定"},
-      {1004, "关于", "关于"},
-      {1007, "清空列表", "清空列表"},
-      {1010, "停止获取", "停止获取", "", nullptr, false},
-      {1014, "■", "停止", "", nullptr, false},
+      {1, "确定", nullptr},
+      {1004, "关于", nullptr},
+      {1007, "清空列表", nullptr},
+      {1010, "停止获取", nullptr},
+      {1014, "■", "停止"},
       {1017, "        >>", "更多"},
       {1019, "<<", "上一首"},
       {1020, ">>", "下一首"},
-      {1021, "搜索", "搜索"},
-      {1022, "歌曲", "歌曲"},
-      {1023, "歌手", "歌手"},
+      {1021, "搜索", nullptr},
+      {1022, "歌曲", nullptr},
+      {1023, "歌手", nullptr},
       {1000, nullptr, "URL", "", "URL:"},
       {1003, "http://h/song/1/", nullptr, "状态"},
       {1008, nullptr, "歌曲列表"},
       {1009, "0", nullptr, "歌曲数", "Sum:"},
-      {1011, nullptr, "播放进度", "", nullptr, false},
+      {1011, nullptr, "播放进度"},
       {1012, "", nullptr, "总时长"},
       {1013, "", nullptr, "已播放"},
       {1015, "", nullptr, "播放状态"},
@@ -109,13 +89,15 @@ TEST_F(StartUpTest, ControlsHaveTheirTextsNamesAndStates) {
     QWidget* control = Control(c.id);
     ASSERT_NE(control, nullptr);
     if (c.text != nullptr) {
-      EXPECT_EQ(ShownText(*control), Q(c.text));
+      EXPECT_EQ(control->property("text").toString(), Q(c.text));
     }
     const QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(control);
     EXPECT_EQ(reader->text(QAccessible::Name), Q(c.name ? c.name : c.text));
     EXPECT_EQ(reader->text(QAccessible::Description), Q(c.description));
-    EXPECT_EQ(CaptionsOf(*reader), c.caption ? QStringList{Q(c.caption)} : QStringList{});
-    EXPECT_EQ(control->isEnabled(), c.enabled);
+    EXPECT_EQ(CaptionsOf(control), c.caption ? QStringList{Q(c.caption)} : QStringList{});
+  }
+  for (const int id : {1010, 1014, 1011}) {
+    EXPECT_FALSE(Control(id)->isEnabled()) << id;
   }
   EXPECT_TRUE(Control<QPushButton>(1)->isDefault());
   EXPECT_TRUE(Control<QRadioButton>(1022)->isChecked());

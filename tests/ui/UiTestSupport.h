@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QHelpEvent>
@@ -114,6 +115,17 @@ inline QString ToolTipOf(QAbstractItemView& view, const QModelIndex& cell) {
   QHelpEvent help(QEvent::ToolTip, at, cells->mapToGlobal(at));
   QApplication::sendEvent(cells, &help);
   return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+// The names of the labels a screen reader reads as captioning `control`.
+inline QStringList CaptionsOf(QWidget* control) {
+  QStringList captions;
+  const auto relations =
+      QAccessible::queryAccessibleInterface(control)->relations(QAccessible::Label);
+  for (const auto& [caption, relation] : relations) {
+    captions << caption->text(QAccessible::Name);
+  }
+  return captions;
 }
 
 inline QString Q(const char* utf8) {
