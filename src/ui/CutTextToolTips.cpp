@@ -9,12 +9,14 @@ namespace melo::ui {
 namespace {
 
 // As the style lays a cell's text out: inside the text rectangle, less the
-// focus frame's margin on either side.
-bool TextIsCut(const QStyleOptionViewItem& cell, const QWidget* view) {
-  const QStyle* style = view->style();
-  const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
-  const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, view);
-  return cell.fontMetrics.horizontalAdvance(cell.text) > textRect.width() - 2 * margin;
+// focus frame's margin on either side; and a column that runs past the
+// list's right edge is cut there.
+bool TextIsCut(const QStyleOptionViewItem& cell, const QAbstractItemView& view) {
+  const QStyle* style = view.style();
+  const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1;
+  const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, &view);
+  const QRect shown = textRect.intersected(view.viewport()->rect());
+  return cell.fontMetrics.horizontalAdvance(cell.text) > shown.width() - 2 * margin;
 }
 
 }  // namespace
@@ -26,7 +28,7 @@ bool CutTextToolTips::helpEvent(QHelpEvent* event, QAbstractItemView* view,
   }
   QStyleOptionViewItem cell = option;
   initStyleOption(&cell, index);
-  if (!cell.text.isEmpty() && TextIsCut(cell, view)) {
+  if (!cell.text.isEmpty() && TextIsCut(cell, *view)) {
     QToolTip::showText(event->globalPos(), cell.text, view->viewport(), option.rect);
   } else {
     QToolTip::hideText();

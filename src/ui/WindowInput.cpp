@@ -30,6 +30,16 @@ bool OpensMenu(const QKeyEvent& key) {
          (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier);
 }
 
+// The source keeps what it dragged, even where it offered to give it up.
+void AcceptAsCopy(QDropEvent& event) {
+  if ((event.possibleActions() & Qt::CopyAction) != 0) {
+    event.setDropAction(Qt::CopyAction);
+    event.accept();
+  } else {
+    event.acceptProposedAction();
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> LinksIn(const QMimeData& data) {
@@ -144,7 +154,7 @@ bool WindowInput::OnDragAndDrop(QEvent& event) {
     case QEvent::DragMove: {
       auto& drag = static_cast<QDragMoveEvent&>(event);
       if (!LinksIn(*drag.mimeData()).empty()) {
-        drag.acceptProposedAction();
+        AcceptAsCopy(drag);
       } else {
         drag.ignore();
       }
@@ -153,7 +163,7 @@ bool WindowInput::OnDragAndDrop(QEvent& event) {
     case QEvent::Drop: {
       auto& drop = static_cast<QDropEvent&>(event);
       dialog_.AddLinks(LinksIn(*drop.mimeData()));
-      drop.acceptProposedAction();
+      AcceptAsCopy(drop);
       return true;
     }
     default:
