@@ -16,6 +16,8 @@
 #include <algorithm>
 
 #include "core/text/Gbk.h"
+#include "ui/AccessibleTexts.h"
+#include "ui/CutTextToolTips.h"
 
 namespace melo::ui {
 
@@ -77,15 +79,14 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QDialog(parent) {
   rows_ = new QTreeWidget(this);
   rows_->setObjectName(QStringLiteral("DownloadRows"));
   rows_->setRootIsDecorated(false);
+  rows_->setItemDelegate(new CutTextToolTips(rows_));
   rows_->setHeaderLabels({QString::fromUtf8("歌手"), QString::fromUtf8("歌名"),
                           QString::fromUtf8("进度"), QString::fromUtf8("速度"),
                           QString::fromUtf8("状态")});
-  rows_->setAccessibleName(QString::fromUtf8("下载列表"));
 
   folder_ = new QLineEdit(this);
   folder_->setObjectName(QStringLiteral("DownloadFolder"));
   folder_->setReadOnly(true);
-  folder_->setAccessibleName(QString::fromUtf8("保存到"));
   folder_->setText(QString::fromStdString(download::DefaultMusicFolder().string()));
   auto* change = new QPushButton(QString::fromUtf8("更改..."), this);
   auto* open = new QPushButton(QString::fromUtf8("打开文件夹"), this);
@@ -98,7 +99,6 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QDialog(parent) {
 
   auto* folderLine = new QHBoxLayout;
   auto* folderLabel = new QLabel(QString::fromUtf8("保存到:"), this);
-  folderLabel->setBuddy(folder_);
   folderLine->addWidget(folderLabel);
   folderLine->addWidget(folder_, 1);
   folderLine->addWidget(change);
@@ -111,6 +111,7 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QDialog(parent) {
   layout->addWidget(rows_, 1);
   layout->addLayout(folderLine);
   layout->addLayout(buttons);
+  ApplyAccessibleTexts(*this);
 }
 
 DownloadWindow::~DownloadWindow() {

@@ -9,15 +9,16 @@
 #include <QSlider>
 #include <QTimer>
 #include <QVariant>
-#include <utility>
 
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
+#include "ui/AccessibleTexts.h"
 #include "ui/ControlBuilder.h"
 #include "ui/ControlIds.h"
 #include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
 #include "ui/RecordListView.h"
+#include "ui/WindowInput.h"
 
 namespace melo::ui {
 namespace {
@@ -27,14 +28,6 @@ constexpr int kCountTickMs = 1000;
 // The ids whose clicks are window commands; the rest of the controls only
 // hold state.
 constexpr int kCommandButtons[] = {1, 1004, 1007, 1010, 1014, 1017, 1019, 1020, 1021};
-
-// What screen readers call the controls that show no caption of their own;
-// buttons and labels are known by their texts.
-constexpr std::pair<int, const char*> kAccessibleNames[] = {
-    {1000, "URL"},        {1003, "状态"},     {1008, "歌曲列表"}, {1009, "歌曲数"},
-    {1011, "播放进度"},   {1012, "总时长"},   {1013, "已播放"},   {1015, "播放状态"},
-    {1018, "搜索关键字"}, {1025, "歌手列表"},
-};
 
 // The row counter holds this many digits whole; the template's field holds
 // only two.
@@ -74,9 +67,7 @@ void CMainDialog::BuildWindow() {
   slider->setRange(1, 1000);
   slider->setEnabled(false);
   Control<QPushButton>(1014)->setEnabled(false);
-  for (const auto& [id, name] : kAccessibleNames) {
-    Control(id)->setAccessibleName(QString::fromUtf8(name));
-  }
+  ApplyAccessibleTexts(*this);
   WidenRowCounter();
   SetClientWidth(kNarrowClientWidth);
   ConnectControls();
@@ -110,6 +101,7 @@ void CMainDialog::ConnectControls() {
 
   auto* slider = Control<QSlider>(1011);
   connect(slider, &QSlider::actionTriggered, this, &CMainDialog::OnSliderScroll);
+  new WindowInput(*this);  // the dialog owns it
 }
 
 void CMainDialog::RefreshRowCount() {

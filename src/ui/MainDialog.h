@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QString>
 #include <atomic>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,6 +51,11 @@ class CMainDialog : public QDialog, public RunEventSink {
 
   // Window commands, by the ids of the menus and buttons that route to them.
   void OnCommand(int commandId);
+  // The row menu of `list` (the song list or the singer list) at
+  // `globalPos`, for its marked row; none while no row is marked.
+  void ShowRowMenu(const RecordListView& list, QPoint globalPos);
+  // Adds each song page as OK adds the URL box's, one after another.
+  void AddLinks(const std::vector<std::string>& gbkAddresses);
 
   // The runs' events, on the window's thread (see RunBoard).
   void ApplyRunEvent(RunId runId, const RunEvent& event) override;
@@ -82,6 +88,7 @@ class CMainDialog : public QDialog, public RunEventSink {
 
   // Row commands and menus, in MainDialogCommands.cpp.
   void OnOK();
+  void StartNextLink();
   void ShowSongMenu(const QPoint& pos);
   void ShowSingerMenu(const QPoint& pos);
   void ShowListPageMenu();
@@ -128,6 +135,7 @@ class CMainDialog : public QDialog, public RunEventSink {
   QTimer* countTicker_ = nullptr;
   RunBoard runs_{*this, *this};
   std::optional<RunId> addLinkRun_;
+  std::deque<std::string> pendingLinks_;  // added after the running one
   // OK had the focus when it was disabled: it gets it back when it returns.
   bool okHadFocus_ = false;
   std::optional<RunId> searchRun_;

@@ -71,40 +71,62 @@ void CMainDialog::OnCommand(int commandId) {
 }
 
 void CMainDialog::OnOK() {
-  if (addLinkRun_) {
+  if (!addLinkRun_) {
+    AddLinks({text::Utf8ToGbk(Control<QLineEdit>(1000)->text().toStdString())});
+  }
+}
+
+void CMainDialog::AddLinks(const std::vector<std::string>& gbkAddresses) {
+  pendingLinks_.insert(pendingLinks_.end(), gbkAddresses.begin(), gbkAddresses.end());
+  if (!addLinkRun_) {
+    StartNextLink();
+  }
+}
+
+// One add at a time; OK stays disabled until the last one has ended.
+void CMainDialog::StartNextLink() {
+  if (pendingLinks_.empty()) {
     return;
   }
   auto* ok = Control<QPushButton>(1);
-  // Qt would pass the focus of a disabled button on to the URL box, with its
-  // whole text selected; the window itself holds it until OK is back.
-  okHadFocus_ = focusWidget() == ok;
-  if (okHadFocus_) {
-    setFocus(Qt::OtherFocusReason);
+  if (ok->isEnabled()) {
+    // Qt would pass the focus of a disabled button on to the URL box, with
+    // its whole text selected; the window itself holds it until OK is back.
+    okHadFocus_ = focusWidget() == ok;
+    if (okHadFocus_) {
+      setFocus(Qt::OtherFocusReason);
+    }
+    ok->setEnabled(false);
   }
-  ok->setEnabled(false);
-  const std::string address = text::Utf8ToGbk(Control<QLineEdit>(1000)->text().toStdString());
-  const RunId id = runs_.Start(RunKind::kAddLink,
-                               [address](scrape::RunReporter& reporter, std::stop_token stop) {
-                                 scrape::RunAddLink(address, reporter, stop);
-                               });
-  if (id != 0) {
-    addLinkRun_ = id;
+  while (!pendingLinks_.empty() && !addLinkRun_) {
+    std::string address = std::move(pendingLinks_.front());
+    pendingLinks_.pop_front();
+    const RunId id = runs_.Start(
+        RunKind::kAddLink,
+        [address = std::move(address)](scrape::RunReporter& reporter, std::stop_token stop) {
+          scrape::RunAddLink(address, reporter, stop);
+        });
+    if (id != 0) {
+      addLinkRun_ = id;
+    }
   }
+}
+
+void CMainDialog::ShowRowMenu(const RecordListView& list, QPoint globalPos) {
+  // The commands act on the marked row, wherever the click landed.
+  if (list.SelectionMark() == -1) {
+    return;
+  }
+  ShowMenu(*this, &list == songList_ ? SongMenu() : SingerMenu(), globalPos,
+           [this](int id) { OnCommand(id); });
 }
 
 void CMainDialog::ShowSongMenu(const QPoint& /*pos*/) {
-  // The commands act on the marked row, wherever the click landed.
-  if (songList_->SelectionMark() == -1) {
-    return;
-  }
-  ShowMenu(*this, SongMenu(), QCursor::pos(), [this](int id) { OnCommand(id); });
+  ShowRowMenu(*songList_, QCursor::pos());
 }
 
 void CMainDialog::ShowSingerMenu(const QPoint& /*pos*/) {
-  if (singerList_->SelectionMark() == -1) {
-    return;
-  }
-  ShowMenu(*this, SingerMenu(), QCursor::pos(), [this](int id) { OnCommand(id); });
+  ShowRowMenu(*singerList_, QCursor::pos());
 }
 
 void CMainDialog::ShowListPageMenu() {

@@ -45,11 +45,14 @@ void CMainDialog::ApplyRunEvent(RunId runId, const RunEvent& event) {
 void CMainDialog::OnRunThreadEnded(RunId runId) {
   if (addLinkRun_ == runId) {
     addLinkRun_.reset();
-    auto* ok = Control<QPushButton>(1);
-    ok->setEnabled(true);
-    // Unless the user has put the focus somewhere else meanwhile.
-    if (std::exchange(okHadFocus_, false) && focusWidget() == this) {
-      ok->setFocus(Qt::OtherFocusReason);
+    StartNextLink();
+    if (!addLinkRun_) {
+      auto* ok = Control<QPushButton>(1);
+      ok->setEnabled(true);
+      // Unless the user has put the focus somewhere else meanwhile.
+      if (std::exchange(okHadFocus_, false) && focusWidget() == this) {
+        ok->setFocus(Qt::OtherFocusReason);
+      }
     }
   }
   if (searchRun_ == runId) {
@@ -141,6 +144,7 @@ void CMainDialog::RefreshStopButton() {
 }
 
 void CMainDialog::EndAllRuns() {
+  pendingLinks_.clear();
   runs_.StopAndJoinAll();
   addLinkRun_.reset();
   searchRun_.reset();

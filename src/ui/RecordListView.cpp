@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/text/Gbk.h"
+#include "ui/CutTextToolTips.h"
 
 namespace melo::ui {
 
@@ -150,6 +151,7 @@ RecordListView::RecordListView(std::span<const ColumnTemplate> columns, bool mul
                                QWidget* parent)
     : QTreeView(parent), records_(new RecordModel(columns, this)) {
   setModel(records_);
+  setItemDelegate(new CutTextToolTips(this));
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setItemsExpandable(false);

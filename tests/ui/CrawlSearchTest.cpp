@@ -192,6 +192,45 @@ TEST_F(CrawlTest, SearchSongThenSingerModeAndTheSingerMenuClearsThem) {
   EXPECT_EQ(Songs().RowCount(), songs);
 }
 
+// Ctrl+F opens the search panel with the focus in its box, and Escape there
+// closes the panel, not the window. In the singer list Enter and a
+// double-click crawl the marked singer as its menu does; the Menu key opens
+// that menu.
+TEST_F(CrawlTest, KeysOpenTheSearchPanelAndCrawlAListedSinger) {
+  ASSERT_TRUE(Activate(*dialog_));
+  QTest::keyClick(&Songs(), Qt::Key_F, Qt::ControlModifier);
+  EXPECT_EQ(dialog_->width(), kWideClientWidth);
+  EXPECT_TRUE(Control(1018)->hasFocus());
+
+  const auto& catalogue = bundled::DemoCatalogue();
+  const auto singers = catalogue.Singers().first(2);
+  for (const auto& singer : singers) {
+    dialog_->AppendSingerRow({Gbk(singer.name.c_str()), Base() + "singer/" + singer.id + "/"});
+  }
+  ASSERT_TRUE(WaitUntil([&] { return Singers().model()->rowCount() == 2; }));
+  for (const auto& [way, act] : WaysToRunARow(Singers())) {
+    for (const int row : {1, 0}) {
+      SCOPED_TRACE(std::string(way) + " on row " + std::to_string(row));
+      act(row);
+      ASSERT_TRUE(WaitForRuns());
+      ASSERT_EQ(Songs().RowCount(), static_cast<int>(catalogue.SongsOf(singers[row].id).size()));
+      EXPECT_EQ(text::GbkToUtf8(Songs().Text(0, 0)), singers[row].name);
+      ExpectRowsWhole(Songs());
+    }
+  }
+
+  QTest::keyClick(&Singers(), Qt::Key_Menu);
+  QMenu* menu = dialog_->findChild<QMenu*>(QStringLiteral("137"));
+  ASSERT_NE(menu, nullptr);
+  EXPECT_TRUE(menu->isVisible());
+  menu->close();
+
+  Control(1018)->setFocus();
+  QTest::keyClick(Control(1018), Qt::Key_Escape);
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_EQ(dialog_->width(), kNarrowClientWidth);
+}
+
 // A stopped search lists nothing once its page comes; the mode is the
 // radio button's when the page is in, not when the search began.
 TEST_F(HeldSiteTest, SearchStopsAtOnceAndTakesItsModeLate) {

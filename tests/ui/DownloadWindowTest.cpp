@@ -1,6 +1,7 @@
 // The download window: saving the song list, stop and retry, and a main
 // window that closes while songs are still coming.
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QTreeWidget>
 
@@ -95,6 +96,31 @@ TEST_F(DownloadWindowTest, StopKeepsThePartRetryResumesAndClosingStopsEverything
   Settle();  // whatever the worker posted before it ended finds no batch
   EXPECT_TRUE(fs::exists(secondPart));
   EXPECT_FALSE(fs::exists(folder_ / "歌手 - two.mp3"));
+}
+
+// A title cut short shows whole as its tooltip, in the song list and here,
+// a whole one shows none; the folder is read by its path, what it is by its
+// description and its caption.
+TEST_F(DownloadWindowTest, CutTitlesShowWholeAndTheFolderIsReadByItsPath) {
+  const QString title = Q("很长的歌名").repeated(30);
+  const scrape::SongRecord song{Gbk("歌手"), text::Utf8ToGbk(title.toStdString()), "", "", ""};
+  dialog_->AppendSongRow(song);
+  ASSERT_TRUE(WaitUntil([&] { return Songs().model()->rowCount() == 1; }));
+  EXPECT_EQ(ToolTipOf(Songs(), Songs().model()->index(0, 0)), QString());
+  EXPECT_EQ(ToolTipOf(Songs(), Songs().model()->index(0, 1)), title);
+  Window().Download({song});
+  Window().show();
+  ASSERT_TRUE(Activate(Window()));
+  QTreeWidget& rows = Window().Rows();
+  EXPECT_EQ(ToolTipOf(rows, rows.model()->index(0, 1)), title);
+  ASSERT_TRUE(WaitForDownloads());
+
+  auto* folder = Window().findChild<QLineEdit*>(QStringLiteral("DownloadFolder"));
+  const QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(folder);
+  const QString path = QString::fromStdString(folder_.string());
+  EXPECT_EQ(reader->text(QAccessible::Name), path);
+  EXPECT_EQ(reader->text(QAccessible::Description), Q("保存到"));
+  EXPECT_EQ(CaptionsOf(folder), QStringList{Q("保存到:")});
 }
 
 TEST_F(DownloadWindowTest, ExportsTheSongListAsExtendedM3u8) {

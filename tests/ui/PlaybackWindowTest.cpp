@@ -1,6 +1,7 @@
 // The main window's playback controls, worked as a user works them, playing
 // from the bundled site and from servers of the test's own.
 
+#include <QAccessible>
 #include <QLabel>
 #include <QSlider>
 #include <QStyle>
@@ -131,6 +132,29 @@ TEST_F(PlaybackWindowTest, OneSeekPerUserActionThenStop) {
   EXPECT_EQ(Elapsed(), stoppedAt);
   EXPECT_FALSE(Control(1014)->isEnabled());
   EXPECT_FALSE(Slider()->isEnabled());
+}
+
+// Enter and a double-click on a row play that row, and not OK's page; what
+// a screen reader reads of the state and the times is what they show.
+TEST_F(PlaybackWindowTest, EnterAndDoubleClickPlayTheirRowForAllToRead) {
+  ASSERT_TRUE(Activate(*dialog_));
+  const auto readerName = [this](int id) {
+    return QAccessible::queryAccessibleInterface(Control(id))->text(QAccessible::Name);
+  };
+  for (const auto& [way, act] : WaysToRunARow(Songs())) {
+    for (const int row : {2, 0}) {
+      SCOPED_TRACE(std::string(way) + " on row " + std::to_string(row));
+      act(row);
+      const QString total = QString::fromStdString(playback::TotalText(songs_[row].lengthMs));
+      ASSERT_TRUE(WaitUntil([&] { return State() == Q("播放中") && !Elapsed().isEmpty(); }));
+      EXPECT_EQ(Control<QLabel>(1012)->text(), total);
+      EXPECT_EQ(readerName(1015), Q("播放中"));
+      EXPECT_EQ(readerName(1012), total);
+      EXPECT_EQ(readerName(1013), Elapsed());
+    }
+  }
+  EXPECT_EQ(dialog_->RunThreadCount(), 0u);
+  EXPECT_EQ(Songs().RowCount(), 3);
 }
 
 // Esc and the close box both end in the same done() (the download window

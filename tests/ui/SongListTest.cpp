@@ -1,6 +1,11 @@
 // OK and Enter, the rows of the song list, its menu and commands, and the
 // desktop hand-off.
 
+#include <QClipboard>
+#include <QDropEvent>
+#include <QMimeData>
+#include <memory>
+
 #include "UiTestSupport.h"
 #include "core/scrape/SongPageParser.h"
 #include "ui/Menus.h"
@@ -152,6 +157,86 @@ TEST_F(SongListTest, MenuDeleteOpenAndClear) {
   EXPECT_EQ(Songs().SelectionMark(), -1);
   EXPECT_EQ(Singers().RowCount(), 1);
   EXPECT_TRUE(CounterShows("0"));
+}
+
+// Keys on the song list run the row commands on the marked row: Delete
+// deletes it, the Menu key and Shift+F10 open its menu under it.
+TEST_F(SongListTest, KeysRunTheMarkedRowsCommands) {
+  ASSERT_TRUE(Activate(*dialog_));
+  FillRows(4);
+  Songs().SetSelectionMark(1);
+  Songs().setFocus();
+  QTest::keyClick(&Songs(), Qt::Key_Delete);
+  ASSERT_EQ(Songs().RowCount(), 3);
+  EXPECT_EQ(Songs().Text(1, 4), Row(2).songLink);
+
+  const std::pair<Qt::Key, Qt::KeyboardModifiers> menuKeys[] = {{Qt::Key_Menu, Qt::NoModifier},
+                                                                {Qt::Key_F10, Qt::ShiftModifier}};
+  for (const auto& [key, modifiers] : menuKeys) {
+    SCOPED_TRACE(key);
+    Songs().SetSelectionMark(2);
+    QTest::keyClick(&Songs(), key, modifiers);
+    auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("133"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(menu->isVisible());
+    const QRect cell = Songs().visualRect(Songs().model()->index(2, 0));
+    EXPECT_EQ(menu->pos(), Songs().viewport()->mapToGlobal(cell.bottomLeft()));
+    menu->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
+// Links pasted outside a text box or dropped onto the window are added as
+// OK adds the URL box's, one after another; a paste into a text box is
+// the box's own.
+TEST_F(SongListTest, PastedAndDroppedLinksAreAddedInTheirOrder) {
+  ASSERT_TRUE(Activate(*dialog_));
+  const auto catalogue = bundled::DemoCatalogue().Songs();
+  const std::string first = Base() + "song/" + catalogue[0].id + "/";
+  const std::string second = Base() + "song/" + catalogue[1].id + "/";
+  const struct {
+    bool pasted;  // or dropped
+    const char* format;
+    std::string data;
+    std::vector<std::string> added;
+  } cases[] = {
+      {true, "text/plain", first + "\n" + second + "\n", {first, second}},
+      {false, "text/uri-list", second + "\r\n# a comment\r\n" + first + "\r\n", {second, first}},
+      {false, "text/plain", "  " + first + " \n\nno link\n", {first}},
+  };
+  Songs().setFocus();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.data);
+    auto data = std::make_unique<QMimeData>();
+    data->setData(QString::fromLatin1(c.format), QByteArray::fromStdString(c.data));
+    if (c.pasted) {
+      QApplication::clipboard()->setMimeData(data.release());
+      QTest::keyClick(&Songs(), Qt::Key_V, Qt::ControlModifier);
+    } else {
+      const QPoint at = Songs().mapTo(dialog_.get(), Songs().rect().center());
+      QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(dialog_.get(), &enter);
+      EXPECT_TRUE(enter.isAccepted());
+      QDropEvent drop(at, Qt::CopyAction, data.get(), Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(dialog_.get(), &drop);
+    }
+    EXPECT_FALSE(Control(1)->isEnabled());
+    ASSERT_TRUE(WaitForRuns());
+    EXPECT_TRUE(Control(1)->isEnabled());
+    std::vector<std::string> added;
+    for (int r = 0; r < Songs().RowCount(); ++r) {
+      added.push_back(Songs().Text(r, 4));
+    }
+    EXPECT_EQ(added, c.added);
+    Click(1007);
+  }
+  EXPECT_EQ(Status(), Q("no link解析失败"));
+
+  auto* url = Control<QLineEdit>(1000);
+  url->setFocus();
+  QTest::keyClick(url, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_TRUE(url->text().contains(QString::fromStdString(first)));
+  EXPECT_EQ(dialog_->RunThreadCount(), 0u);
 }
 
 TEST(ShellUrlTest, WhatTheDesktopIsGiven) {

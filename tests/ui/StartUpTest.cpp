@@ -10,6 +10,7 @@
 
 #include "UiTestSupport.h"
 #include "ui/AboutDialog.h"
+#include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
 
 namespace melo::ui::testing {
@@ -49,39 +50,69 @@ TEST_F(StartUpTest, WindowTextsPlacesAndLists) {
   EXPECT_EQ(Songs().selectionBehavior(), QAbstractItemView::SelectRows);
 }
 
-// A button shows its text; every control, button or not, has the name a
-// screen reader speaks.
+// A button shows its caption and has a name a person understands; a control
+// that shows a changing value is known by that value, its description says
+// what it is and its caption labels it.
 TEST_F(StartUpTest, ControlsHaveTheirTextsNamesAndStates) {
+  dialog_->SetStatus("http://h/song/1/");
   const struct {
     int id;
-    const char* text;
-    bool enabled = true;
+    const char* text;  // nullptr: not looked at
+    const char* name;  // nullptr: the text, which may be a changing value
+    const char* description = "";
+    const char* caption = nullptr;
   } cases[] = {
-      {1, "确定"},        {1004, "关于"},       {1007, "清空列表"}, {1010, "停止获取", false},
-      {1014, "■", false}, {1017, "        >>"}, {1019, "<<"},       {1020, ">>"},
-      {1021, "搜索"},     {1022, "歌曲"},       {1023, "歌手"},     {1000, "URL"},
-      {1003, "状态"},     {1008, "歌曲列表"},   {1009, "歌曲数"},   {1011, "播放进度", false},
-      {1015, "播放状态"}, {1018, "搜索关键字"}, {1025, "歌手列表"},
-  };
-  const auto name = [](QWidget* widget) {
-    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+      {1, "确定", nullptr},
+      {1004, "关于", nullptr},
+      {1007, "清空列表", nullptr},
+      {1010, "停止获取", nullptr},
+      {1014, "■", "停止"},
+      {1017, "        >>", "更多"},
+      {1019, "<<", "上一首"},
+      {1020, ">>", "下一首"},
+      {1021, "搜索", nullptr},
+      {1022, "歌曲", nullptr},
+      {1023, "歌手", nullptr},
+      {1000, nullptr, "URL", "", "URL:"},
+      {1003, "http://h/song/1/", nullptr, "状态"},
+      {1008, nullptr, "歌曲列表"},
+      {1009, "0", nullptr, "歌曲数", "Sum:"},
+      {1011, nullptr, "播放进度"},
+      {1012, "", nullptr, "总时长"},
+      {1013, "", nullptr, "已播放"},
+      {1015, "", nullptr, "播放状态"},
+      {1018, nullptr, "搜索关键字"},
+      {1025, nullptr, "歌手列表"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
     QWidget* control = Control(c.id);
     ASSERT_NE(control, nullptr);
-    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-      EXPECT_EQ(button->text(), Q(c.text));
+    if (c.text != nullptr) {
+      EXPECT_EQ(control->property("text").toString(), Q(c.text));
     }
-    EXPECT_EQ(name(control).trimmed(), Q(c.text).trimmed());
-    EXPECT_EQ(control->isEnabled(), c.enabled);
+    const QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(control);
+    EXPECT_EQ(reader->text(QAccessible::Name), Q(c.name ? c.name : c.text));
+    EXPECT_EQ(reader->text(QAccessible::Description), Q(c.description));
+    EXPECT_EQ(CaptionsOf(control), c.caption ? QStringList{Q(c.caption)} : QStringList{});
   }
-  for (QWidget* control : dialog_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    EXPECT_TRUE(control->objectName().isEmpty() || !name(control).isEmpty())
-        << control->objectName().toStdString();
+  for (const int id : {1010, 1014, 1011}) {
+    EXPECT_FALSE(Control(id)->isEnabled()) << id;
   }
   EXPECT_TRUE(Control<QPushButton>(1)->isDefault());
   EXPECT_TRUE(Control<QRadioButton>(1022)->isChecked());
+
+  CAboutDialog about(dialog_.get());
+  for (QWidget* window :
+       {static_cast<QWidget*>(dialog_.get()), static_cast<QWidget*>(&dialog_->Downloads()),
+        static_cast<QWidget*>(&about)}) {
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+      const QString name = QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name);
+      EXPECT_TRUE(name == name.trimmed() &&
+                  std::ranges::any_of(name, [](QChar c) { return c.isLetter(); }))
+          << window->objectName().toStdString() << ": " << name.toStdString();
+    }
+  }
 }
 
 // What is drawn: the whole count, however many rows (the cursor of a

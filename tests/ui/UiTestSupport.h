@@ -4,18 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 #include <QUrl>
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Printers.h"
@@ -82,6 +86,46 @@ inline bool IsBlue(QColor c) {
 inline bool Activate(QWidget& window) {
   window.activateWindow();
   return QTest::qWaitForWindowActive(&window);
+}
+
+// The two ways a user runs a list's row: Enter on the marked row, and a
+// double-click (a click, then the second press that comes as a
+// double-click, then its release).
+using RowAction = std::pair<const char*, std::function<void(int row)>>;
+inline std::vector<RowAction> WaysToRunARow(RecordListView& list) {
+  const auto enter = [&list](int row) {
+    list.SetSelectionMark(row);
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Return);
+  };
+  const auto doubleClick = [&list](int row) {
+    const QPoint at = list.visualRect(list.model()->index(row, 0)).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, at);
+  };
+  return {{"Enter", enter}, {"double-click", doubleClick}};
+}
+
+// Asks the cell for its tooltip as a resting mouse pointer would; the tip
+// shown then, or "" if none shows.
+inline QString ToolTipOf(QAbstractItemView& view, const QModelIndex& cell) {
+  QWidget* cells = view.viewport();
+  const QPoint at = view.visualRect(cell).center();
+  QHelpEvent help(QEvent::ToolTip, at, cells->mapToGlobal(at));
+  QApplication::sendEvent(cells, &help);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+// The names of the labels a screen reader reads as captioning `control`.
+inline QStringList CaptionsOf(QWidget* control) {
+  QStringList captions;
+  const auto relations =
+      QAccessible::queryAccessibleInterface(control)->relations(QAccessible::Label);
+  for (const auto& [caption, relation] : relations) {
+    captions << caption->text(QAccessible::Name);
+  }
+  return captions;
 }
 
 inline QString Q(const char* utf8) {
