@@ -67,27 +67,36 @@ CachedSong::CachedSong(std::string requestAddress, DownloadOptions rules, std::u
     return;
   }
   OpenPart();
-  if (failure_.empty())
+  if (!partPath_.empty()) {
+    failure_.clear();
     fetcher_ = std::jthread([this](std::stop_token stop) { Fetch(stop); });
+  }
 }
 
 CachedSong::~CachedSong() {
   CancelReads();
   fetcher_ = {};
-  if (!whole_ && !partPath_.empty())
+  if (!partPath_.empty())  // not fetched whole, or not taken into the cache
     unlink(partPath_.c_str());
 }
 
+// A cache folder that cannot be written (a full disk, a read-only home)
+// must not keep a song from playing: it is then fetched into a temporary
+// file, which goes with the player.
 void CachedSong::OpenPart() {
   TrimSongCache(capBytes_);
-  std::string name = wholePath_.stem().string() + ".XXXXXX.part";
-  std::string path = (wholePath_.parent_path() / name).string();
-  file_ = FileDescriptor(mkostemps(path.data(), 5, O_CLOEXEC));
-  if (file_.get() < 0 || flock(file_.get(), LOCK_SH) != 0) {
-    failure_ = SongCacheFolder().string() + ": " + std::strerror(errno);
-    return;
+  const std::string name = wholePath_.stem().string() + ".XXXXXX.part";
+  std::error_code noTemp;
+  for (const fs::path& folder : {wholePath_.parent_path(), fs::temp_directory_path(noTemp)}) {
+    std::string path = (folder / name).string();
+    file_ = FileDescriptor(mkostemps(path.data(), 5, O_CLOEXEC));
+    if (file_.get() >= 0 && flock(file_.get(), LOCK_SH) == 0) {
+      partPath_ = path;
+      return;
+    }
+    if (failure_.empty())
+      failure_ = SongCacheFolder().string() + ": " + std::strerror(errno);
   }
-  partPath_ = path;
 }
 
 CachedSong::Start CachedSong::AwaitStart(const std::stop_token& stop,

@@ -152,6 +152,17 @@ TEST(CachedSongTest, ARangeServerIsAskedFromWhereAReadWaitsBeyondTheRunningTrans
   EXPECT_EQ(ReadFrom(song, 0), longSong);
 }
 
+TEST(CachedSongTest, PlaysWhenTheCacheFolderCannotBeWritten) {
+  WriteFile(SongCacheFolder(), "a file where the folder goes");
+  SongServer server;
+  const std::string expected = net::testing::SongBytes(net::testing::kSongFile, false);
+  {
+    CachedSong song(server.Address(), QuickRules());
+    EXPECT_EQ(ReadFrom(song, 0), expected) << song.Failure();
+  }
+  EXPECT_FALSE(WholeCachedSong(server.Address()));
+}
+
 struct FailureRow {
   const char* name;
   Serving serving;
