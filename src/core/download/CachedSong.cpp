@@ -27,6 +27,8 @@ constexpr std::uint64_t kReadOnBytes = 8 * 1024;
 constexpr auto kReadSlice = std::chrono::milliseconds(100);
 // A whole song is counted frame by frame only up to this size.
 constexpr std::uint64_t kMaxCountedBytes = std::uint64_t{64} << 20;
+// Where an ID3v2 tag naming the length is looked for.
+constexpr std::uint64_t kTagBytes = 64 * 1024;
 
 std::string TooLarge(std::uint64_t capBytes) {
   return "the song is larger than the cache (" + std::to_string(capBytes >> 20) + " MiB)";
@@ -180,6 +182,18 @@ std::uint64_t CachedSong::WrittenBytes() const {
 
 std::optional<std::int64_t> CachedSong::CountedLengthMs() {
   std::unique_lock lock(mutex_);
+  // A tag ahead of the song is read once its first bytes are in.
+  const std::uint64_t head = held_.HeldUntil(0);
+  if (!tagRead_ && (head >= kTagBytes || whole_)) {
+    tagRead_ = true;
+    lock.unlock();
+    std::string bytes(static_cast<std::size_t>(std::min(head, kTagBytes)), '\0');
+    const ssize_t got = pread(file_.get(), bytes.data(), bytes.size(), 0);
+    bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    const std::optional<std::int64_t> named = Id3LengthMs(bytes);
+    lock.lock();
+    countedMs_ = named;
+  }
   if (!whole_ || countedMs_ || *total_ > kMaxCountedBytes)
     return countedMs_;
   const std::uint64_t size = *total_;

@@ -57,7 +57,8 @@ class CachedSong {
   std::string Failure() const;
   // Bytes written into the cache file by this fetch.
   std::uint64_t WrittenBytes() const;
-  // The song's playing time counted from its frames, once it is whole.
+  // The song's playing time as its ID3v2 tag names it, else counted from
+  // its frames once it is whole.
   std::optional<std::int64_t> CountedLengthMs();
 
  private:
@@ -106,6 +107,7 @@ class CachedSong {
   // request ends and the next starts there.
   std::optional<std::uint64_t> wanted_;
   std::optional<std::int64_t> countedMs_;
+  bool tagRead_ = false;
 
   std::jthread fetcher_;  // last: joined before the members it uses go
 };

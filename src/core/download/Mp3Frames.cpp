@@ -1,5 +1,6 @@
 #include "core/download/Mp3Frames.h"
 
+#include <algorithm>
 #include <array>
 
 namespace melo::download {
@@ -60,7 +61,42 @@ std::size_t Id3v2Bytes(std::string_view bytes) {
   return 10 + size + ((bytes[5] & 0x10) != 0 ? 10 : 0);  // footer
 }
 
+std::size_t BigEndian(std::string_view bytes, bool syncSafe) {
+  std::size_t value = 0;
+  for (const char byte : bytes)
+    value = syncSafe ? (value << 7) | (static_cast<unsigned char>(byte) & 0x7F)
+                     : (value << 8) | static_cast<unsigned char>(byte);
+  return value;
+}
+
 }  // namespace
+
+std::optional<std::int64_t> Id3LengthMs(std::string_view head) {
+  const std::size_t end = std::min(Id3v2Bytes(head), head.size());
+  const int version = end > 0 ? head[3] : 0;
+  if (version != 3 && version != 4)
+    return std::nullopt;
+  for (std::size_t at = 10; at + 10 <= end;) {
+    const std::string_view id = head.substr(at, 4);
+    const std::size_t size = BigEndian(head.substr(at + 4, 4), version == 4);
+    if (id[0] == '\0' || at + 10 + size > end)
+      return std::nullopt;  // padding, or a frame that does not fit
+    if (id == "TLEN" && size > 1) {
+      // Text in ISO-8859-1 or UTF-8: the digits read the same.
+      std::int64_t ms = 0;
+      bool digits = false;
+      for (const char c : head.substr(at + 11, size - 1)) {
+        if (c < '0' || c > '9' || ms > 1'000'000'000)
+          break;
+        ms = ms * 10 + (c - '0');
+        digits = true;
+      }
+      return digits && ms > 0 ? std::optional(ms) : std::nullopt;
+    }
+    at += 10 + size;
+  }
+  return std::nullopt;
+}
 
 std::optional<std::int64_t> Mp3PlayingMs(std::string_view bytes) {
   std::int64_t samples = 0;

@@ -47,6 +47,14 @@ TEST(Mp3PlayingMsTest, CountsTheFramesBehindATagAndPassesOverTheRest) {
   EXPECT_EQ(Mp3PlayingMs(Mp3Body(120)), 3134);
   EXPECT_EQ(Mp3PlayingMs(tag + Mp3Body(120) + "TAG trailing"), 3134);
   EXPECT_EQ(Mp3PlayingMs("<html>not a song</html>"), std::nullopt);
+  // The length an ID3v2.3 tag names in its TLEN frame.
+  const std::string tlen3(
+      "ID3\x03\x00\x00\x00\x00\x00\x20TLEN\x00\x00\x00\x07\x00\x00\x00"
+      "245678",
+      27);
+  EXPECT_EQ(Id3LengthMs(tlen3 + std::string(42 - 27, '\0')), 245'678);
+  EXPECT_EQ(Id3LengthMs(tag + Mp3Body(2)), std::nullopt);
+  EXPECT_EQ(Id3LengthMs(tlen3.substr(0, 20)), std::nullopt) << "cut short";
   // A real encoder's file: its length header frame counts as one frame more.
   const auto bundled = Mp3PlayingMs(net::testing::SongBytes(net::testing::kSongFile, false));
   ASSERT_TRUE(bundled);
