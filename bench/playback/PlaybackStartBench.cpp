@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
+#include "core/download/SongCache.h"
 #include "core/net/SongServer.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlaybackTexts.h"
@@ -54,6 +56,8 @@ void TimeToPlaying(benchmark::State& state, const std::string& address) {
   setenv("MELODRIFT_AUDIO_SINK", "fakesink sync=true", 0);
   double totalSeconds = 0;
   for (auto _ : state) {
+    // Each start fetches the song anew rather than playing the cached copy.
+    std::filesystem::remove_all(download::SongCacheFolder());
     playback::PlaybackWords words;
     auto owned = std::make_unique<PlayingView>();
     PlayingView& view = *owned;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/download/CachedSong.h"
+#include "playback/CacheFeed.h"
 #include "playback/GstOwners.h"
 
 namespace melo::playback {
@@ -19,9 +21,8 @@ constexpr GstClockTime kStateChangeLimit = 5 * GST_SECOND;
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
 // What the device reads off the bus; anything else is dropped as it passes.
-constexpr auto kNotedMessages =
-    static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ELEMENT |
-                                GST_MESSAGE_DURATION_CHANGED | GST_MESSAGE_ASYNC_DONE);
+constexpr auto kNotedMessages = static_cast<GstMessageType>(
+    GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_DURATION_CHANGED | GST_MESSAGE_ASYNC_DONE);
 constexpr std::string_view kNotAudio = "not audio";
 
 void InitGstOnce() {
@@ -49,18 +50,10 @@ bool IsWebAddress(const std::string& address) {
   return web;
 }
 
-bool HasProperty(GstElement* element, const char* name) {
-  return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
-}
-
-// playbin's "source-setup": how long the HTTP source waits on a silent
-// server and how often it takes a broken transfer up again (over Range,
-// where the server takes it).
-void SetUpSource(GstElement* /*playbin*/, GstElement* source, gpointer data) {
-  const auto& options = *static_cast<const GstDeviceOptions*>(data);
-  if (HasProperty(source, "timeout") && HasProperty(source, "retries")) {
-    g_object_set(source, "timeout", static_cast<guint>(options.stallLimit.count()), "retries",
-                 options.transferRetries, nullptr);
+// playbin's "source-setup": the appsrc:// source is fed from the cache.
+void SetUpSource(GstElement* /*playbin*/, GstElement* source, gpointer feed) {
+  if (GST_IS_APP_SRC(source)) {
+    static_cast<CacheFeed*>(feed)->Attach(GST_APP_SRC(source));
   }
 }
 
@@ -84,68 +77,23 @@ bool IsNotAudio(const GError& error) {
   }
 }
 
-// An error message as a person reads it: the HTTP status, "not audio", or
-// what went wrong with the connection.
+// An error message as a person reads it: "not audio", or the pipeline's
+// own text. Network failures are the fetch's to tell.
 std::string FailureText(GstMessage* message) {
   GError* rawError = nullptr;
   gst_message_parse_error(message, &rawError, nullptr);
   const gst::ErrorPtr error(rawError);
-  const GstStructure* details = nullptr;
-  gst_message_parse_error_details(message, &details);
-  guint status = 0;
-  if (details != nullptr && gst_structure_get_uint(details, "http-status-code", &status) &&
-      status >= 400) {
-    // Appended piece by piece: GCC 12 misjudges `" " + std::string` as an overlapping copy.
-    std::string text = "HTTP " + std::to_string(status);
-    if (error)
-      text.append(" ").append(error->message);
-    return text;
-  }
   if (!error) {
     return "playback failed";
   }
-  if (IsNotAudio(*error)) {
-    return std::string(kNotAudio);
-  }
-  if (error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_SEEK) {
-    // The transfer broke off and the server cannot send the rest on its own.
-    return "connection lost; the server cannot resume the transfer";
-  }
-  // The HTTP source gives up on a silent server with no error of its own,
-  // only the generic one of a stopped stream.
-  if (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED &&
-      GST_IS_ELEMENT(GST_MESSAGE_SRC(message)) &&
-      HasProperty(GST_ELEMENT(GST_MESSAGE_SRC(message)), "retries")) {
-    return "connection lost; the server stopped sending";
-  }
-  return error->message;
+  return IsNotAudio(*error) ? std::string(kNotAudio) : std::string(error->message);
 }
 
-// Whether an "http-headers" answer says the server sends parts of the file:
-// a 206, or "Accept-Ranges: bytes".
-bool TakesRanges(const GstStructure& answer) {
-  guint status = 0;
-  if (gst_structure_get_uint(&answer, "http-status-code", &status) && status == 206) {
-    return true;
-  }
-  GstStructure* rawHeaders = nullptr;
-  if (!gst_structure_get(&answer, "response-headers", GST_TYPE_STRUCTURE, &rawHeaders, nullptr)) {
-    return false;
-  }
-  const gst::StructurePtr headers(rawHeaders);
-  bool ranges = false;
-  gst_structure_foreach(
-      headers.get(),
-      [](GQuark field, const GValue* value, gpointer data) -> gboolean {
-        if (g_ascii_strcasecmp(g_quark_to_string(field), "Accept-Ranges") == 0 &&
-            G_VALUE_HOLDS_STRING(value) && g_value_get_string(value) != nullptr &&
-            g_ascii_strcasecmp(g_value_get_string(value), "bytes") == 0) {
-          *static_cast<bool*>(data) = true;
-        }
-        return TRUE;
-      },
-      &ranges);
-  return ranges;
+download::DownloadOptions TransferRules(const GstDeviceOptions& options) {
+  download::DownloadOptions rules;
+  rules.stall = options.stallLimit;
+  rules.retries = options.transferRetries;
+  return rules;
 }
 
 class GstMediaDevice final : public MediaDevice {
@@ -165,19 +113,25 @@ class GstMediaDevice final : public MediaDevice {
       failure_ = "not a web address";
       return OpenResult::kFailed;
     }
+    const auto deadline = std::chrono::steady_clock::now() + kOpenTimeout;
+    song_ = std::make_shared<download::CachedSong>(address, TransferRules(options_));
+    if (const OpenResult started = AwaitSongStart(deadline); started != OpenResult::kOpened) {
+      return started;
+    }
     gst::ElementPtr playbin = gst::AdoptFloating(gst_element_factory_make("playbin", nullptr));
     const gst::ElementPtr sink = MakeAudioSink();
     if (!playbin || !sink) {
       failure_ = "no audio output";
       return OpenResult::kFailed;
     }
-    g_object_set(playbin.get(), "uri", address.c_str(), "flags",
-                 kPlayFlagAudio | kPlayFlagSoftVolume, "audio-sink", sink.get(), nullptr);
-    g_signal_connect(playbin.get(), "source-setup", G_CALLBACK(SetUpSource), &options_);
+    feed_ = std::make_unique<CacheFeed>(song_);
+    g_object_set(playbin.get(), "uri", "appsrc://", "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
+                 "audio-sink", sink.get(), nullptr);
+    g_signal_connect(playbin.get(), "source-setup", G_CALLBACK(SetUpSource), feed_.get());
     bus_.reset(gst_element_get_bus(playbin.get()));
     playbin_ = std::move(playbin);
 
-    const OpenResult result = WaitForPreroll();
+    const OpenResult result = WaitForPreroll(deadline);
     if (result != OpenResult::kOpened) {
       const std::string failure = failure_;
       Close();
@@ -187,13 +141,22 @@ class GstMediaDevice final : public MediaDevice {
   }
 
   bool Seek(std::int64_t targetMs) override {
-    if (!playbin_ || !CanSeek()) {
+    if (!CanSeek()) {
       return false;
     }
     reachedEnd_ = false;  // a flushing seek leaves an earlier end behind
-    const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    return gst_element_seek_simple(playbin_.get(), GST_FORMAT_TIME, flags,
-                                   std::max<std::int64_t>(targetMs, 0) * GST_MSECOND) != FALSE;
+    // Not "accurate": that reads on from the last frame the parser has seen,
+    // through bytes a Range server need not send; the parser's own estimate
+    // (the length header's table, else the bit rate) lands close enough.
+    const auto flags = GST_SEEK_FLAG_FLUSH;
+    if (!gst_element_seek_simple(playbin_.get(), GST_FORMAT_TIME, flags,
+                                 std::max<std::int64_t>(targetMs, 0) * GST_MSECOND)) {
+      return false;
+    }
+    // Returns once the song stands at the target: at once within what is
+    // cached, else once the fetch has brought the bytes there.
+    AwaitAsyncDone(std::chrono::steady_clock::now() + kOpenTimeout);
+    return true;
   }
 
   void Play() override {
@@ -207,6 +170,9 @@ class GstMediaDevice final : public MediaDevice {
   std::optional<std::int64_t> LengthMs() override {
     DrainBus();
     QueryLength();
+    if (!lengthMs_ && song_) {
+      return song_->CountedLengthMs();  // whole now, and its frames tell
+    }
     return lengthMs_;
   }
 
@@ -231,6 +197,7 @@ class GstMediaDevice final : public MediaDevice {
       return failure_.empty() ? MediaMode::kEnded : MediaMode::kFailed;
     }
     DrainBus();
+    NoteSongFailure();
     if (!failure_.empty()) {
       return MediaMode::kFailed;
     }
@@ -239,23 +206,54 @@ class GstMediaDevice final : public MediaDevice {
 
   std::string Failure() override {
     DrainBus();
+    NoteSongFailure();
     return failure_;
   }
 
-  void Stop() override { SetStateAndWait(GST_STATE_READY); }
+  // A streaming thread waiting for bytes must let go before the pipeline
+  // can stop.
+  void Stop() override {
+    if (song_) {
+      song_->CancelReads();
+    }
+    SetStateAndWait(GST_STATE_READY);
+  }
 
   void Close() override {
+    if (song_) {
+      song_->CancelReads();
+    }
     SetStateAndWait(GST_STATE_NULL);
     bus_.reset();
     playbin_.reset();
+    feed_.reset();
+    song_.reset();
     failure_.clear();
     reachedEnd_ = false;
-    takesRanges_ = false;
     lengthMs_.reset();
   }
 
  private:
-  OpenResult WaitForPreroll() {
+  OpenResult AwaitSongStart(std::chrono::steady_clock::time_point deadline) {
+    switch (song_->AwaitStart(stop_, deadline)) {
+      case download::CachedSong::Start::kReady:
+        return OpenResult::kOpened;
+      case download::CachedSong::Start::kStopped:
+        song_.reset();
+        return OpenResult::kStopped;
+      case download::CachedSong::Start::kTimedOut:
+        song_.reset();
+        failure_ = "no answer within " + std::to_string(kOpenTimeout.count()) + " s";
+        return OpenResult::kTimedOut;
+      case download::CachedSong::Start::kFailed:
+        break;
+    }
+    failure_ = song_->Failure();
+    song_.reset();
+    return OpenResult::kFailed;
+  }
+
+  OpenResult WaitForPreroll(std::chrono::steady_clock::time_point deadline) {
     const GstStateChangeReturn change = gst_element_set_state(playbin_.get(), GST_STATE_PAUSED);
     if (change == GST_STATE_CHANGE_FAILURE) {
       DrainBus();
@@ -267,26 +265,44 @@ class GstMediaDevice final : public MediaDevice {
     if (change != GST_STATE_CHANGE_ASYNC) {
       return OpenResult::kOpened;
     }
-    const auto deadline = std::chrono::steady_clock::now() + kOpenTimeout;
+    const OpenResult result = AwaitAsyncDone(deadline);
+    if (result == OpenResult::kTimedOut) {
+      failure_ = "no answer within " + std::to_string(kOpenTimeout.count()) + " s";
+    }
+    return result;
+  }
+
+  // Until the pipeline has its data (after an open or a seek), it fails, or
+  // the worker is told to stop.
+  OpenResult AwaitAsyncDone(std::chrono::steady_clock::time_point deadline) {
     while (std::chrono::steady_clock::now() < deadline) {
       if (stop_.stop_requested()) {
         return OpenResult::kStopped;
       }
       const gst::MessagePtr message(
           gst_bus_timed_pop_filtered(bus_.get(), kBusSlice, kNotedMessages));
-      if (!message) {
-        continue;
+      NoteSongFailure();
+      if (message) {
+        Note(message.get());
       }
-      Note(message.get());
       if (!failure_.empty()) {
         return OpenResult::kFailed;
       }
-      if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ASYNC_DONE) {
+      if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ASYNC_DONE) {
         return OpenResult::kOpened;
       }
     }
-    failure_ = "no answer within " + std::to_string(kOpenTimeout.count()) + " s";
     return OpenResult::kTimedOut;
+  }
+
+  // The fetch's reason (the HTTP status, a lost connection) names the cause
+  // better than what the pipeline makes of the bytes that stopped coming.
+  void NoteSongFailure() {
+    if (song_) {
+      if (std::string failure = song_->Failure(); !failure.empty()) {
+        failure_ = std::move(failure);
+      }
+    }
   }
 
   void DrainBus() {
@@ -314,12 +330,6 @@ class GstMediaDevice final : public MediaDevice {
       case GST_MESSAGE_DURATION_CHANGED:
         lengthMs_.reset();
         break;
-      case GST_MESSAGE_ELEMENT:
-        if (const GstStructure* answer = gst_message_get_structure(message);
-            answer != nullptr && gst_structure_has_name(answer, "http-headers")) {
-          takesRanges_ = TakesRanges(*answer);
-        }
-        break;
       default:
         break;
     }
@@ -344,21 +354,9 @@ class GstMediaDevice final : public MediaDevice {
     }
   }
 
-  // The HTTP source answers the seeking query with yes for any server that
-  // told the size, but a seek on a server that does not send parts of the
-  // file breaks the song off: only a server that said it does is asked.
-  bool CanSeek() {
-    DrainBus();
-    if (!takesRanges_) {
-      return false;
-    }
-    const gst::QueryPtr query(gst_query_new_seeking(GST_FORMAT_TIME));
-    gboolean seekable = FALSE;
-    if (gst_element_query(playbin_.get(), query.get())) {
-      gst_query_parse_seeking(query.get(), nullptr, &seekable, nullptr, nullptr);
-    }
-    return seekable != FALSE;
-  }
+  // Every song can seek: within what is cached at once, beyond it by a new
+  // request or by reading on.
+  bool CanSeek() const { return playbin_ != nullptr; }
 
   void SetStateAndWait(GstState state) {
     if (playbin_ && gst_element_set_state(playbin_.get(), state) == GST_STATE_CHANGE_ASYNC) {
@@ -367,12 +365,13 @@ class GstMediaDevice final : public MediaDevice {
   }
 
   const std::stop_token stop_;
-  GstDeviceOptions options_;  // read by the source-setup callback
+  GstDeviceOptions options_;
+  std::shared_ptr<download::CachedSong> song_;
+  std::unique_ptr<CacheFeed> feed_;  // read by the source-setup callback and appsrc
   gst::ElementPtr playbin_;
   gst::BusPtr bus_;
   std::string failure_;
   bool reachedEnd_ = false;
-  bool takesRanges_ = false;
   std::optional<std::int64_t> lengthMs_;
 };
 

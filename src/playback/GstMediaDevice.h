@@ -1,6 +1,8 @@
 #pragma once
-// The media device over GStreamer's playbin. No GStreamer header here: the
-// window and the command line only see the MediaDevice interface.
+// The media device over GStreamer's playbin, fed from the song's cache file
+// (see CachedSong): the bytes come over the program's own transfer. No
+// GStreamer header here: the window and the command line only see the
+// MediaDevice interface.
 
 #include <chrono>
 #include <memory>
@@ -15,7 +17,8 @@ inline constexpr std::chrono::seconds kOpenTimeout{20};
 
 struct GstDeviceOptions {
   // How long a transfer may stay silent before the connection counts as
-  // broken; a broken transfer is taken up again where the server allows it.
+  // broken; a broken transfer is taken up again (over Range where the
+  // server takes it, else from the start, past the bytes held).
   std::chrono::seconds stallLimit{15};
   int transferRetries = 3;
 };

@@ -109,12 +109,14 @@ WorkerEnding PlaybackWorker::PlayOpened(MediaDevice& device, std::stop_token sto
 // One polling cycle; the device's mode at its end.
 MediaMode PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t& lengthMs,
                                    std::stop_token stop) {
-  // A stream that cannot seek drops the request: the thumb goes back to
-  // the playing position below.
-  if (!stop.stop_requested() && words_.seekPending.exchange(false) &&
-      device.Seek(words_.seekTargetMs)) {
+  // A seek may wait for the bytes at its target, and says so meanwhile. A
+  // stream that cannot seek drops the request: the thumb goes back to the
+  // playing position below.
+  if (!stop.stop_requested() && words_.seekPending.exchange(false)) {
     view_->ShowState(texts::kBuffering);
-    device.Play();
+    if (device.Seek(words_.seekTargetMs)) {
+      device.Play();
+    }
   }
   view_->ShowState(texts::kPlaying);
   const auto positionMs = device.PositionMs();

@@ -66,8 +66,8 @@ class PlaybackWindowTest : public PlayerFixture {
   }
 };
 
-// Each action on the slider, however long it is held, asks for one seek
-// and so one new request for the song; then the stop button.
+// Each action on the slider, however long it is held, seeks within the
+// song the player has fetched: no new request for it; then the stop button.
 TEST_F(PlaybackWindowTest, OneSeekPerUserActionThenStop) {
   net::testing::SongServer server({}, std::string(songs_[0].audio));
   Play(AddRow(songs_[0], '"' + server.Address() + '"'));
@@ -117,11 +117,9 @@ TEST_F(PlaybackWindowTest, OneSeekPerUserActionThenStop) {
       {"wheel step", [&] { Wheel(-1); }},
   };
   for (const auto& [name, act] : actions) {
-    const std::size_t before = server.Requests().size();
     act();
-    ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() > before; })) << name;
     ASSERT_TRUE(WaitForTwoTicks()) << name;
-    EXPECT_EQ(server.Requests().size(), before + 1) << name;
+    EXPECT_EQ(server.Requests().size(), 1u) << name;
     EXPECT_EQ(State(), Q("播放中")) << name;
   }
 

@@ -12,12 +12,14 @@
 #include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stop_token>
 
 #include "app/cli/CliOutput.h"
 #include "core/text/Gbk.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlaybackAddress.h"
+#include "playback/PlaybackTimes.h"
 #include "playback/PlaybackWorker.h"
 
 namespace melo::cli {
@@ -43,6 +45,9 @@ class ConsolePlaybackView final : public playback::PlaybackView {
   }
   void ShowElapsed(std::string_view text) override {
     std::lock_guard lock(mutex_);
+    if (!TotalKnownOrLongAwaited()) {
+      return;
+    }
     if (text != elapsed_) {
       elapsed_ = text;
       live_ ? Redraw()
@@ -63,6 +68,16 @@ class ConsolePlaybackView final : public playback::PlaybackView {
   }
 
  private:
+  // The first time line waits a while for the total, so that a song that
+  // has one is never shown as lasting 0:00.
+  bool TotalKnownOrLongAwaited() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!firstTime_) {
+      firstTime_ = now;
+    }
+    return (!total_.empty() && total_ != playback::TotalText(0)) ||
+           now - *firstTime_ >= std::chrono::seconds(1);
+  }
   void PrintLine(const nlohmann::ordered_json& object, const std::string& text) {
     out_ << (json_ ? object.dump() : text) << '\n' << std::flush;
   }
@@ -79,6 +94,7 @@ class ConsolePlaybackView final : public playback::PlaybackView {
   const bool json_;
   const bool live_;
   std::string state_, total_, elapsed_;
+  std::optional<std::chrono::steady_clock::time_point> firstTime_;
 };
 
 int Play(const std::string& address, std::int64_t seekMs, bool json) {

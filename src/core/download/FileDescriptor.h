@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace melo::download {
 
 class FileDescriptor {
@@ -15,6 +17,15 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0)
+        close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
   int get() const { return fd_; }
 
  private:

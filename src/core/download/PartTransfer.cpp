@@ -15,6 +15,8 @@
 
 #include "core/download/FileDescriptor.h"
 #include "core/download/Id3Tags.h"
+#include "core/download/SongCache.h"
+#include "core/download/SongRequest.h"
 #include "core/net/CurlHandles.h"
 #include "core/net/PageReader.h"
 
@@ -32,6 +34,8 @@ constexpr int kPollSliceMs = 100;
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 constexpr std::chrono::milliseconds kConnectTimeout{30'000};
 
+}  // namespace
+
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
          strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
@@ -46,6 +50,8 @@ std::string_view HeaderValue(std::string_view line, std::string_view name) {
   return value;
 }
 
+namespace {
+
 std::optional<std::uint64_t> Number(std::string_view text) {
   std::uint64_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -54,11 +60,7 @@ std::optional<std::uint64_t> Number(std::string_view text) {
   return value;
 }
 
-// "bytes A-B/N" or "bytes */N": the first byte (nullopt for "*") and N.
-struct ContentRange {
-  std::optional<std::uint64_t> first;
-  std::optional<std::uint64_t> size;
-};
+}  // namespace
 
 ContentRange ParseContentRange(std::string_view value) {
   ContentRange range;
@@ -74,12 +76,64 @@ ContentRange ParseContentRange(std::string_view value) {
   return range;
 }
 
+namespace {
+
 template <typename Value>
 void SetOption(CURL* easy, CURLoption option, Value value) {
   const CURLcode rc = curl_easy_setopt(easy, option, value);
   if (rc != CURLE_OK)
     throw net::InternetError(curl_easy_strerror(rc));
 }
+
+}  // namespace
+
+void ApplySongRequestRules(CURL* easy, const std::string& address, const DownloadOptions& options,
+                           char* errorText) {
+  SetOption(easy, CURLOPT_ERRORBUFFER, errorText);
+  SetOption(easy, CURLOPT_URL, address.c_str());
+  SetOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  SetOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  SetOption(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  SetOption(easy, CURLOPT_USERAGENT, net::CurrentUserAgent().c_str());
+  SetOption(easy, CURLOPT_SHARE, net::SharedNameCache());
+  SetOption(easy, CURLOPT_NOSIGNAL, 1L);
+  SetOption(easy, CURLOPT_QUICK_EXIT, 1L);
+  SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kConnectTimeout.count()));
+  // Below one byte a second for the stall time: a dead connection.
+  SetOption(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  SetOption(easy, CURLOPT_LOW_SPEED_TIME,
+            std::max(1L, static_cast<long>(options.stall.count() / 1000)));
+  SetOption(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  SetOption(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+}
+
+std::optional<CURLcode> PumpSongRequest(CURLM* multi, const std::stop_token& stop,
+                                        const std::function<bool()>& leave) {
+  std::stop_callback wake(stop, [multi] { curl_multi_wakeup(multi); });
+  while (!stop.stop_requested()) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK)
+      return std::nullopt;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE)
+        return message->data.result;
+    }
+    if (leave && leave())
+      return std::nullopt;
+    curl_multi_poll(multi, nullptr, 0, kPollSliceMs, nullptr);
+  }
+  return std::nullopt;
+}
+
+bool LooksLikePage(std::string_view contentType, std::string_view first) {
+  const std::size_t text = first.find_first_not_of(" \t\r\n");
+  return StartsWithNoCase(contentType, "text/") ||
+         (text != std::string_view::npos && first[text] == '<');
+}
+
+namespace {
 
 // What one request ended with.
 enum class Verdict {
@@ -146,23 +200,7 @@ AttemptEnd Attempt::Run(const std::string& address, const DownloadOptions& optio
   char errorText[CURL_ERROR_SIZE] = {};
   const std::string range = std::to_string(offset_) + "-";
   try {
-    SetOption(easy_, CURLOPT_ERRORBUFFER, errorText);
-    SetOption(easy_, CURLOPT_URL, address.c_str());
-    SetOption(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    SetOption(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    SetOption(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-    SetOption(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-    SetOption(easy_, CURLOPT_USERAGENT, net::CurrentUserAgent().c_str());
-    SetOption(easy_, CURLOPT_SHARE, net::SharedNameCache());
-    SetOption(easy_, CURLOPT_NOSIGNAL, 1L);
-    SetOption(easy_, CURLOPT_QUICK_EXIT, 1L);
-    SetOption(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kConnectTimeout.count()));
-    // Below one byte a second for the stall time: a dead connection.
-    SetOption(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    SetOption(easy_, CURLOPT_LOW_SPEED_TIME,
-              std::max(1L, static_cast<long>(options.stall.count() / 1000)));
-    SetOption(easy_, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-    SetOption(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    ApplySongRequestRules(easy_, address, options, errorText);
     if (options.rateLimit > 0)
       SetOption(easy_, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(options.rateLimit));
     if (offset_ > 0)
@@ -177,32 +215,13 @@ AttemptEnd Attempt::Run(const std::string& address, const DownloadOptions& optio
   if (curl_multi_add_handle(multi.get(), easy_) != CURLM_OK)
     return {Verdict::kFail, curl_easy_strerror(CURLE_OUT_OF_MEMORY)};
 
-  CURLcode result = CURLE_OK;
-  bool finished = false;
-  {
-    CURLM* multiHandle = multi.get();
-    std::stop_callback wake(stop, [multiHandle] { curl_multi_wakeup(multiHandle); });
-    while (!finished && !stop.stop_requested()) {
-      int running = 0;
-      if (curl_multi_perform(multiHandle, &running) != CURLM_OK)
-        break;
-      int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(multiHandle, &queued)) {
-        if (message->msg == CURLMSG_DONE) {
-          finished = true;
-          result = message->data.result;
-        }
-      }
-      if (!finished)
-        curl_multi_poll(multiHandle, nullptr, 0, kPollSliceMs, nullptr);
-    }
-  }
+  const std::optional<CURLcode> result = PumpSongRequest(multi.get(), stop);
   curl_multi_remove_handle(multi.get(), easy_);
   net::ReleaseThreadMulti(std::move(multi));
-  if (!finished)
+  if (!result)
     return {Verdict::kRetry, "stopped"};  // the caller sees the stop itself
   Report(true);
-  return Judge(result, errorText);
+  return Judge(*result, errorText);
 }
 
 std::size_t Attempt::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
@@ -268,9 +287,7 @@ bool Attempt::StartBody(std::string_view first) {
   }
   // A page instead of a song: an error page served with 200, a login wall.
   // Only the start of a song can be told apart; a resumed middle is bytes.
-  const std::size_t text = first.find_first_not_of(" \t\r\n");
-  const bool markup = offset_ == 0 && text != std::string_view::npos && first[text] == '<';
-  if (StartsWithNoCase(contentType_, "text/") || markup) {
+  if (LooksLikePage(contentType_, offset_ == 0 ? first : std::string_view())) {
     abort_ = AttemptEnd{Verdict::kFailDiscard, "not audio"};
     return false;
   }
@@ -445,6 +462,14 @@ PartOutcome FetchIntoPart(const std::string& requestAddress, const std::filesyst
       std::filesystem::remove(part, ignored);
     }
     return failed;
+  }
+
+  // A song played whole is saved from the player's cache: no second request,
+  // however slow or gone the server is by now.
+  if (const auto cached = CopyWholeCachedSong(requestAddress, file.get(), *base)) {
+    if (progress)
+      progress(*cached, *cached, 0);
+    return {PartOutcome::kComplete, {}};
   }
 
   bool discard = false;

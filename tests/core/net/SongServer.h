@@ -26,8 +26,15 @@ struct Serving {
   bool noLengthHeader = false;        // the MP3 without its Xing frame
   bool slow = false;                  // the reply in small pieces with pauses
   // Half-way through the song: the first transfer is closed, or reset, once
-  // LetBreak is called; every transfer stalls, silent until the client goes.
-  enum class Break { kNone, kDropHalfWay, kResetHalfWay, kStallHalfWay } breaks = Break::kNone;
+  // LetBreak is called, or holds there until then and goes on; every
+  // transfer stalls, silent until the client goes.
+  enum class Break {
+    kNone,
+    kDropHalfWay,
+    kResetHalfWay,
+    kHoldHalfWay,
+    kStallHalfWay
+  } breaks = Break::kNone;
   std::string htmlStatus = "";  // set: an HTML page with this status instead of the song
   bool htmlOnce = false;        // only the first reply is that page
 };
@@ -102,7 +109,8 @@ class SongServer {
     // its chunk as a broken connection is; a stalling server stalls each.
     const bool breaks =
         serving.breaks == kStallHalfWay || (serving.breaks != kNone && !broken_.exchange(true));
-    const std::size_t end = breaks ? std::max(from, size / 2) : size;
+    const bool holds = breaks && serving.breaks == kHoldHalfWay;
+    const std::size_t end = breaks && !holds ? std::max(from, size / 2) : size;
     std::ostringstream head;
     head << "HTTP/1.1 " << (from > 0 ? "206 Partial Content" : "200 OK")
          << "\r\nContent-Type: audio/mpeg\r\n"
@@ -110,12 +118,21 @@ class SongServer {
     if (from > 0)
       head << "Content-Range: bytes " << from << "-" << size - 1 << "/" << size << "\r\n";
     if (serving.chunked)
-      head << "Transfer-Encoding: chunked\r\n\r\n" << std::hex << end - from + breaks << "\r\n";
+      head << "Transfer-Encoding: chunked\r\n\r\n"
+           << std::hex << end - from + (breaks && !holds) << "\r\n";
     else
       head << "Content-Length: " << size - from << "\r\n\r\n";
+    const std::size_t holdAt = head.tellp() + static_cast<std::streamoff>(size / 2 - from);
     head << std::string_view(song_).substr(from, end - from)
-         << (serving.chunked && !breaks ? "\r\n0\r\n\r\n" : "");
+         << (serving.chunked && (!breaks || holds) ? "\r\n0\r\n\r\n" : "");
     const std::string reply = head.str();
+    if (holds) {  // the first part, a pause until LetBreak, the rest
+      if (!SendAll(socket, std::string_view(reply).substr(0, holdAt)))
+        return false;
+      while (!mayBreak_ && !stop.stop_requested())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      return SendAll(socket, std::string_view(reply).substr(holdAt));
+    }
     const std::size_t piece = serving.slow ? reply.size() / 8 + 1 : reply.size();
     for (std::size_t at = 0; at < reply.size(); at += piece) {
       if (!SendAll(socket, std::string_view(reply).substr(at, piece)))
