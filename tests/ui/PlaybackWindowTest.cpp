@@ -204,6 +204,16 @@ TEST_F(PlaybackWindowTest, PauseHoldsThePlaceForTwoSeconds) {
   EXPECT_EQ(name(), Q("暂停"));
   EXPECT_GE(resumedAt, heldAt);
   EXPECT_LE(resumedAt, heldAt + 67);  // within a second of a 15 s song
+
+  // The media keys of a keyboard, with the window in front.
+  const auto mediaKey = [&](Qt::Key key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(dialog_.get(), &press);
+  };
+  mediaKey(Qt::Key_MediaPause);
+  ASSERT_TRUE(WaitUntil([&] { return State() == Q("已暂停"); }));
+  mediaKey(Qt::Key_MediaTogglePlayPause);
+  ASSERT_TRUE(WaitUntil([&] { return State() == Q("播放中"); }));
 }
 
 // "顺序播放" from the window's menu: the next row starts by itself, and
