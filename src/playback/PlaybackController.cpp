@@ -236,7 +236,8 @@ void PlaybackController::OnSongEnded() {
 
 // -1: the song played last.
 void PlaybackController::PlayFromStart(int row) {
-  StopWorker(waits_.step);  // the worker has ended: this only lets it go
+  StopWorker(waits_.step);       // the worker has ended: this only lets it go
+  controls_.EnablePause(false);  // until the next song has opened
   controls_.SetSlider(0);
   words_.seekTargetMs = 0;
   words_.seekPending = false;

@@ -57,9 +57,14 @@ PlaybackPanel::PlaybackPanel(CMainDialog& dialog)
   dialog_.Control<QSlider>(kPositionSlider)->installEventFilter(this);
   BuildPlayerControls();
   FollowSongList();
+  // Taken as they are: the file is written only when the user changes them.
   const PlayerChoices remembered = settings_->Load();
-  SetVolume(remembered.volume);
-  SetPlayMode(remembered.mode);
+  ShowVolume(remembered.volume);
+  handlers_->SetVolume(remembered.volume);
+  handlers_->SetPlayMode(remembered.mode);
+  if (mpris_) {
+    mpris_->PlayerChanged();
+  }
 }
 
 // The pause button and the volume control take the right end of the
@@ -91,12 +96,7 @@ void PlaybackPanel::BuildPlayerControls() {
   volumeSlider_->setAccessibleName(QStringLiteral("音量"));
   volumeSlider_->setToolTip(QStringLiteral("音量"));
   connect(volumeSlider_, &QSlider::valueChanged, this, [this](int value) {
-    const double linear = playback::LinearFromCubic(static_cast<double>(value) / kVolumeSteps);
-    handlers_->SetVolume(linear);
-    settings_->SaveVolume(linear);
-    if (mpris_) {
-      mpris_->PlayerChanged();
-    }
+    ApplyVolume(playback::LinearFromCubic(static_cast<double>(value) / kVolumeSteps));
   });
   QWidget::setTabOrder(position, pauseButton_);
   QWidget::setTabOrder(pauseButton_, volumeSlider_);
@@ -132,8 +132,18 @@ void PlaybackPanel::PlayPause() {
 }
 
 void PlaybackPanel::SetVolume(double linear) {
+  ShowVolume(linear);
+  ApplyVolume(linear);
+}
+
+// The control shows the cube root: set from a linear value, it must not
+// hand its rounded value back.
+void PlaybackPanel::ShowVolume(double linear) {
   const QSignalBlocker quiet(volumeSlider_);
   volumeSlider_->setValue(VolumeControlValue(linear));
+}
+
+void PlaybackPanel::ApplyVolume(double linear) {
   handlers_->SetVolume(linear);
   settings_->SaveVolume(handlers_->Volume());
   if (mpris_) {
@@ -248,7 +258,7 @@ void PlaybackPanel::OnSliderAction() {
 }
 
 bool PlaybackPanel::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != dialog_.Control(kPositionSlider)) {
+  if (watched == &dialog_ || watched == &dialog_.SongList()) {
     return event->type() == QEvent::KeyPress && OnPlayerKey(*static_cast<QKeyEvent*>(event));
   }
   switch (event->type()) {

@@ -65,6 +65,8 @@ class PlaybackPanel final : public QObject,
  private:
   void BuildPlayerControls();
   void FollowSongList();
+  void ShowVolume(double linear);
+  void ApplyVolume(double linear);
   bool OnPlayerKey(const QKeyEvent& key);
   void BeginSliderAction();
   void EndSliderAction();
