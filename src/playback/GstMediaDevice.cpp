@@ -30,14 +30,17 @@ void InitGstOnce() {
   std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
+constexpr char kVolumeName[] = "melodrift-volume";
+
+// The output, with a volume element of its own in front of it: the volume
+// acts on the samples that reach the output, whatever feeds them.
 gst::ElementPtr MakeAudioSink() {
-  const char* description = std::getenv("MELODRIFT_AUDIO_SINK");
-  if (description == nullptr || *description == '\0') {
-    return gst::AdoptFloating(gst_element_factory_make("autoaudiosink", nullptr));
-  }
+  const char* chosen = std::getenv("MELODRIFT_AUDIO_SINK");
+  const std::string output = chosen == nullptr || *chosen == '\0' ? "autoaudiosink" : chosen;
+  const std::string description = std::string("volume name=") + kVolumeName + " ! " + output;
   GError* rawError = nullptr;
   gst::ElementPtr sink =
-      gst::AdoptFloating(gst_parse_bin_from_description(description, TRUE, &rawError));
+      gst::AdoptFloating(gst_parse_bin_from_description(description.c_str(), TRUE, &rawError));
   const gst::ErrorPtr error(rawError);
   return error ? nullptr : std::move(sink);
 }
@@ -127,6 +130,8 @@ class GstMediaDevice final : public MediaDevice {
     feed_ = std::make_unique<CacheFeed>(song_);
     g_object_set(playbin.get(), "uri", "appsrc://", "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
                  "audio-sink", sink.get(), nullptr);
+    volume_.reset(gst_bin_get_by_name(GST_BIN(sink.get()), kVolumeName));
+    SetVolume(linearVolume_);
     g_signal_connect(playbin.get(), "source-setup", G_CALLBACK(SetUpSource), feed_.get());
     bus_.reset(gst_element_get_bus(playbin.get()));
     playbin_ = std::move(playbin);
@@ -162,6 +167,19 @@ class GstMediaDevice final : public MediaDevice {
   void Play() override {
     if (playbin_) {
       gst_element_set_state(playbin_.get(), GST_STATE_PLAYING);
+    }
+  }
+
+  void Pause() override {
+    if (playbin_) {
+      gst_element_set_state(playbin_.get(), GST_STATE_PAUSED);
+    }
+  }
+
+  void SetVolume(double linear) override {
+    linearVolume_ = linear;
+    if (volume_) {
+      g_object_set(volume_.get(), "volume", linear, nullptr);
     }
   }
 
@@ -225,6 +243,7 @@ class GstMediaDevice final : public MediaDevice {
     }
     SetStateAndWait(GST_STATE_NULL);
     bus_.reset();
+    volume_.reset();
     playbin_.reset();
     feed_.reset();
     song_.reset();
@@ -370,6 +389,8 @@ class GstMediaDevice final : public MediaDevice {
   std::unique_ptr<CacheFeed> feed_;  // read by the source-setup callback and appsrc
   gst::ElementPtr playbin_;
   gst::BusPtr bus_;
+  gst::ElementPtr volume_;
+  double linearVolume_ = 1.0;  // kept for the next open
   std::string failure_;
   bool reachedEnd_ = false;
   std::optional<std::int64_t> lengthMs_;

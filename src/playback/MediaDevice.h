@@ -26,8 +26,13 @@ class MediaDevice {
   virtual OpenResult Open(const std::string& address) = 0;
   // False, with nothing changed, when the stream cannot seek.
   virtual bool Seek(std::int64_t targetMs) = 0;
-  // Plays from the current position to the end; returns at once.
+  // Plays from the current position to the end; returns at once. Also
+  // resumes after Pause.
   virtual void Play() = 0;
+  // Holds the song where it is, keeping the stream open; returns at once.
+  virtual void Pause() = 0;
+  // A factor on the samples, 0 (silent) to 1 (as the song is).
+  virtual void SetVolume(double linear) = 0;
   // Empty while the device cannot tell; may change as the stream learns more.
   virtual std::optional<std::int64_t> LengthMs() = 0;
   virtual std::optional<std::int64_t> PositionMs() = 0;

@@ -14,7 +14,8 @@ namespace melo::playback {
 // reach the controls: only the current worker's may, and none once the
 // controller has gone.
 struct PlaybackController::Gate {
-  explicit Gate(PlaybackView& controls) : controls(controls) {}
+  Gate(PlaybackController& owner, PlaybackView& controls) : owner(owner), controls(controls) {}
+  PlaybackController& owner;  // hears that the song ended by itself
   PlaybackView& controls;
   std::uint64_t currentTicket = 0;  // 0: no worker is current
 };
@@ -44,17 +45,24 @@ class PlaybackController::GatedView final : public PlaybackView {
   void EnableSlider(bool enabled) override {
     Forward([enabled](PlaybackView& v) { v.EnableSlider(enabled); });
   }
+  void EnablePause(bool enabled) override {
+    Forward([enabled](PlaybackView& v) { v.EnablePause(enabled); });
+  }
   void SongEnded() override {
-    Forward([](PlaybackView& v) { v.SongEnded(); });
+    ForwardToGate([](Gate& g) { g.owner.OnSongEnded(); });
   }
 
  private:
   template <typename Apply>
   void Forward(Apply apply) {
+    ForwardToGate([apply = std::move(apply)](Gate& g) { apply(g.controls); });
+  }
+  template <typename Apply>
+  void ForwardToGate(Apply apply) {
     window_.Post([gate = gate_, ticket = ticket_, apply = std::move(apply)] {
       const auto live = gate.lock();
       if (live && live->currentTicket == ticket) {
-        apply(live->controls);
+        apply(*live);
       }
     });
   }
@@ -72,7 +80,7 @@ PlaybackController::PlaybackController(SongList& songs, PlaybackView& controls,
       window_(window),
       makeDevice_(std::move(makeDevice)),
       waits_(waits),
-      gate_(std::make_shared<Gate>(controls)) {}
+      gate_(std::make_shared<Gate>(*this, controls)) {}
 
 PlaybackController::~PlaybackController() {
   gate_.reset();
@@ -100,6 +108,7 @@ void PlaybackController::OnPlaySelected(int selectionMark) {
     }
     playIndex_ = selectionMark;
     playAddress_ = UnquoteLink(songs_.DownloadLink(selectionMark));
+    shuffle_.Played(playIndex_, songs_.RowCount());
     StartWorker();
     // Waiting for the open's outcome rather than the whole second keeps the
     // window responsive once the song has opened.
@@ -143,12 +152,23 @@ void PlaybackController::OnCloseWindow() {
   OnStopPlayback();
 }
 
+void PlaybackController::SetPaused(bool paused) {
+  if (worker_ && worker_->Ending() == WorkerEnding::kRunning) {
+    words_.paused = paused;
+  }
+}
+
+void PlaybackController::SetVolume(double linear) {
+  words_.volume = std::clamp(linear, 0.0, 1.0);
+}
+
 bool PlaybackController::IsRow(int row) const {
   return row >= 0 && row < songs_.RowCount();
 }
 
 void PlaybackController::StopWorker(std::chrono::milliseconds wait) {
   gate_->currentTicket = 0;
+  words_.paused = false;  // nothing plays, so nothing is held
   std::erase_if(retired_, [](const auto& old) { return old->Ending() != WorkerEnding::kRunning; });
   if (!worker_) {
     return;
@@ -192,7 +212,39 @@ void PlaybackController::Step(int delta) {
     playAddress_ = UnquoteLink(songs_.DownloadLink(target));
     playIndex_ = target;
   }
+  shuffle_.Played(playIndex_, songs_.RowCount());
   ShowStopped();
+  StartWorker();
+}
+
+// In "单曲" the window keeps what it shows ("播放中", the last times); the
+// other modes go on from 0:00, and "顺序播放" stops after the last row.
+void PlaybackController::OnSongEnded() {
+  if (mode_ == PlayMode::kSingle) {
+    controls_.SongEnded();
+    return;
+  }
+  const std::optional<int> next = RowAfterEnd(mode_, playIndex_, songs_.RowCount(), shuffle_);
+  if (!next && mode_ != PlayMode::kLoopOne) {
+    StopWorker(waits_.step);
+    ShowStopped();
+    return;
+  }
+  // "单曲循环" plays the song it played, even when its row has gone.
+  PlayFromStart(mode_ == PlayMode::kLoopOne ? -1 : *next);
+}
+
+// -1: the song played last.
+void PlaybackController::PlayFromStart(int row) {
+  StopWorker(waits_.step);       // the worker has ended: this only lets it go
+  controls_.EnablePause(false);  // until the next song has opened
+  controls_.SetSlider(0);
+  words_.seekTargetMs = 0;
+  words_.seekPending = false;
+  if (row >= 0) {
+    playIndex_ = row;
+    playAddress_ = UnquoteLink(songs_.DownloadLink(row));
+  }
   StartWorker();
 }
 

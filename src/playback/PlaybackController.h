@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "playback/MediaDevice.h"
+#include "playback/PlayOrder.h"
 #include "playback/PlaybackView.h"
 #include "playback/PlaybackWorker.h"
 
@@ -70,6 +71,20 @@ class PlaybackController {
   // After it no worker reaches the controls and nothing starts again.
   void OnCloseWindow();
 
+  // Holds the playing song where it is, or lets it go on; nothing while no
+  // song plays. The worker shows "已暂停" from its next cycle.
+  void SetPaused(bool paused);
+  bool Paused() const { return words_.paused; }
+  // Linear, 0 to 1; for the playing song and every song after it.
+  void SetVolume(double linear);
+  double Volume() const { return words_.volume; }
+  // What follows a song that ends by itself; steps and the play command
+  // are the same in every mode.
+  void SetPlayMode(PlayMode mode) { mode_ = mode; }
+  PlayMode Mode() const { return mode_; }
+  // Every row is gone: the shuffled order starts afresh.
+  void OnSongListCleared() { shuffle_.Forget(); }
+
   int PlayIndex() const { return playIndex_; }
   const std::string& PlayAddress() const { return playAddress_; }
   std::int64_t SeekTargetMs() const { return words_.seekTargetMs; }
@@ -85,6 +100,8 @@ class PlaybackController {
   void ShowStopped();
   void StartWorker();
   void Step(int delta);
+  void OnSongEnded();
+  void PlayFromStart(int row);
 
   SongList& songs_;
   PlaybackView& controls_;
@@ -96,6 +113,8 @@ class PlaybackController {
   int playIndex_ = 0;
   std::string playAddress_;
   bool closed_ = false;
+  PlayMode mode_ = PlayMode::kSingle;
+  ShuffleOrder shuffle_;
 
   std::shared_ptr<Gate> gate_;
   std::uint64_t lastTicket_ = 0;

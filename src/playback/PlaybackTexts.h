@@ -8,5 +8,6 @@ namespace melo::playback::texts {
 inline constexpr std::string_view kBuffering = "正在缓冲...";
 inline constexpr std::string_view kPlaying = "播放中";
 inline constexpr std::string_view kStopped = "已停止";
+inline constexpr std::string_view kPaused = "已暂停";
 
 }  // namespace melo::playback::texts

@@ -20,6 +20,9 @@ class PlaybackView {
   virtual void SetSlider(int value) = 0;
   virtual void EnableStop(bool enabled) = 0;
   virtual void EnableSlider(bool enabled) = 0;
+  // The song is open: it can be paused. Only a window with a pause control
+  // needs to hear it.
+  virtual void EnablePause(bool /*enabled*/) {}
   // The song played to its end; the controls keep what they show. Only the
   // desktop's media controls need to hear it.
   virtual void SongEnded() {}
@@ -29,6 +32,7 @@ class PlaybackView {
 // after a song that broke off.
 inline void ShowStopped(PlaybackView& view) {
   view.EnableStop(false);
+  view.EnablePause(false);
   view.ShowState(texts::kStopped);
   view.EnableSlider(false);
 }

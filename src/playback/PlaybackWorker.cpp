@@ -85,8 +85,12 @@ WorkerEnding PlaybackWorker::PlayOpened(MediaDevice& device, std::stop_token sto
   if (const std::int64_t startMs = words_.seekTargetMs; startMs > 0) {
     device.Seek(startMs);
   }
-  device.Play();
+  FollowRequests(device);  // the volume before the first sound
+  if (!devicePaused_) {
+    device.Play();
+  }
   view_->EnableStop(true);
+  view_->EnablePause(true);
 
   std::int64_t lengthMs = -1;  // the total is written once even while unknown
   UpdateLength(device, lengthMs, stop);
@@ -114,11 +118,12 @@ MediaMode PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t& lengthMs,
   // playing position below.
   if (!stop.stop_requested() && words_.seekPending.exchange(false)) {
     view_->ShowState(texts::kBuffering);
-    if (device.Seek(words_.seekTargetMs)) {
+    if (device.Seek(words_.seekTargetMs) && !devicePaused_) {
       device.Play();
     }
   }
-  view_->ShowState(texts::kPlaying);
+  FollowRequests(device);
+  view_->ShowState(devicePaused_ ? texts::kPaused : texts::kPlaying);
   const auto positionMs = device.PositionMs();
   UpdateLength(device, lengthMs, stop);  // after the position: the end may tell it
   if (positionMs) {
@@ -147,6 +152,18 @@ void PlaybackWorker::UpdateLength(MediaDevice& device, std::int64_t& lengthMs,
     words_.lengthMs = known;  // a stopped worker must not hand its length to the next
   }
   view_->ShowTotal(TotalText(known));
+}
+
+// A pause keeps the stream and the polling: the times stay where they are.
+void PlaybackWorker::FollowRequests(MediaDevice& device) {
+  if (const bool paused = words_.paused; paused != devicePaused_) {
+    paused ? device.Pause() : device.Play();
+    devicePaused_ = paused;
+  }
+  if (const double volume = words_.volume; volume != deviceVolume_) {
+    device.SetVolume(volume);
+    deviceVolume_ = volume;
+  }
 }
 
 void PlaybackWorker::SetOpenOutcome(OpenOutcome outcome) {

@@ -32,6 +32,10 @@ struct PlaybackWords {
   std::atomic<std::int64_t> lengthMs{0};
   // Where the playing song was at the last poll.
   std::atomic<std::int64_t> positionMs{0};
+  // What the user asks of the playing song: held where it is, and how loud
+  // (linear, 0 to 1). The worker carries both out at its next cycle.
+  std::atomic<bool> paused{false};
+  std::atomic<double> volume{1.0};
 };
 
 // kFailed: the song broke off in the middle (the worker has shown "已停止").
@@ -66,6 +70,7 @@ class PlaybackWorker {
   WorkerEnding PlayOpened(MediaDevice& device, std::stop_token stop);
   MediaMode RunCycle(MediaDevice& device, std::int64_t& lengthMs, std::stop_token stop);
   void UpdateLength(MediaDevice& device, std::int64_t& lengthMs, std::stop_token stop);
+  void FollowRequests(MediaDevice& device);
   void SetOpenOutcome(OpenOutcome outcome);
   void Finish(WorkerEnding ending, std::string failure = {});
 
@@ -79,6 +84,10 @@ class PlaybackWorker {
   OpenOutcome openOutcome_ = OpenOutcome::kPending;
   WorkerEnding ending_ = WorkerEnding::kRunning;
   std::string failure_;
+
+  // What the device was last told; the worker's thread alone uses them.
+  bool devicePaused_ = false;
+  double deviceVolume_ = -1;
 
   std::jthread thread_;  // last: joined before the members it uses go
 };

@@ -11,6 +11,9 @@ inline constexpr int kStopButton = 1014;
 inline constexpr int kPlayState = 1015;
 inline constexpr int kPreviousButton = 1019;
 inline constexpr int kNextButton = 1020;
+// The player's own controls, beside the position slider.
+inline constexpr int kPauseButton = 1026;
+inline constexpr int kVolumeSlider = 1027;
 
 // The song list: singer, title, download link, singer link, song link.
 inline constexpr int kSingerColumn = 0;

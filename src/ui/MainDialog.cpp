@@ -174,7 +174,9 @@ void CMainDialog::AppendSingerRow(const scrape::SingerRecord& record) {
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
   // Window managers keep their window menu to themselves, so the About item
   // lives in the window's own menu.
-  ShowMenu(*this, WindowMenu(), event->globalPos(), [this](int id) { OnCommand(id); });
+  ShowMenu(
+      *this, WindowMenu(), event->globalPos(), [this](int id) { OnCommand(id); },
+      [this](int id) { return PlayModeChecked(id); });
   event->accept();
 }
 

@@ -129,6 +129,9 @@ class CMainDialog : public QDialog, public RunEventSink {
   void OnNextSong();                // button 1020
   void OnSliderScroll(int action);  // slider 1011, any action
   void StopPlaybackForClose();      // the stop step of closing
+  // The window menu's play modes: false for any other command.
+  bool OnPlayModeCommand(int commandId);
+  bool PlayModeChecked(int commandId) const;
 
   RecordListView* songList_ = nullptr;
   RecordListView* singerList_ = nullptr;

@@ -62,6 +62,9 @@ void CMainDialog::OnCommand(int commandId) {
       {kDownloadListCommand, &CMainDialog::ShowDownloads},
       {kExportPlaylistCommand, &CMainDialog::OnExportPlaylist},
   }};
+  if (OnPlayModeCommand(commandId)) {
+    return;
+  }
   for (const CommandRoute& route : kRoutes) {
     if (route.id == commandId) {
       (this->*route.handler)();

@@ -4,6 +4,7 @@
 #include "ui/MainDialog.h"
 
 #ifdef MELO_HAVE_PLAYBACK
+#include "ui/Menus.h"
 #include "ui/PlaybackPanel.h"
 #include "ui/RecordListView.h"
 #else
@@ -59,6 +60,30 @@ void CMainDialog::StopPlaybackForClose() {
   }
 }
 
+namespace {
+
+std::optional<playback::PlayMode> ModeOfCommand(int commandId) {
+  const int index = commandId - kSingleModeCommand;
+  if (index < 0 || index >= static_cast<int>(std::size(playback::kPlayModes))) {
+    return std::nullopt;
+  }
+  return playback::kPlayModes[index];
+}
+
+}  // namespace
+
+bool CMainDialog::OnPlayModeCommand(int commandId) {
+  const auto mode = ModeOfCommand(commandId);
+  if (mode && playback_) {
+    playback_->SetPlayMode(*mode);
+  }
+  return mode.has_value();
+}
+
+bool CMainDialog::PlayModeChecked(int commandId) const {
+  return playback_ && ModeOfCommand(commandId) == playback_->Handlers().Mode();
+}
+
 #else  // a build without playback: the controls stay as the start left them
 
 void CMainDialog::SetUpPlayback() {}
@@ -68,6 +93,12 @@ void CMainDialog::OnPreviousSong() {}
 void CMainDialog::OnNextSong() {}
 void CMainDialog::OnSliderScroll(int) {}
 void CMainDialog::StopPlaybackForClose() {}
+bool CMainDialog::OnPlayModeCommand(int) {
+  return false;
+}
+bool CMainDialog::PlayModeChecked(int) const {
+  return false;
+}
 
 #endif
 

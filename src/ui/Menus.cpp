@@ -35,6 +35,12 @@ constexpr std::array kWindowItems{
     MenuItem{kAboutCommand, "关于 melodriftDown(&A)..."},
     MenuItem{kDownloadListCommand, "下载列表"},
     MenuItem{kExportPlaylistCommand, "导出列表为 M3U8..."},
+    MenuItem{0, ""},
+    MenuItem{kSingleModeCommand, "单曲", true},
+    MenuItem{kSequentialModeCommand, "顺序播放", true},
+    MenuItem{kLoopListModeCommand, "列表循环", true},
+    MenuItem{kLoopOneModeCommand, "单曲循环", true},
+    MenuItem{kShuffleModeCommand, "随机播放", true},
 };
 
 constexpr MenuTemplate kSongMenu{133, kSongItems};
@@ -58,7 +64,7 @@ const MenuTemplate& WindowMenu() {
 }
 
 QMenu* ShowMenu(QWidget& owner, const MenuTemplate& menu, QPoint globalPos,
-                std::function<void(int)> onCommand) {
+                std::function<void(int)> onCommand, const std::function<bool(int)>& isChecked) {
   auto* popup = new QMenu(&owner);
   popup->setObjectName(QString::number(menu.id));
   popup->setAttribute(Qt::WA_DeleteOnClose);
@@ -69,6 +75,10 @@ QMenu* ShowMenu(QWidget& owner, const MenuTemplate& menu, QPoint globalPos,
     }
     QAction* action = popup->addAction(QString::fromUtf8(item.text));
     action->setObjectName(QString::number(item.commandId));
+    if (item.checkable) {
+      action->setCheckable(true);
+      action->setChecked(isChecked && isChecked(item.commandId));
+    }
     QObject::connect(action, &QAction::triggered, &owner,
                      [onCommand, id = item.commandId] { onCommand(id); });
   }

@@ -28,11 +28,18 @@ enum Command : int {
   kSaveAllSongsCommand = 32791,
   kDownloadListCommand = 32792,
   kExportPlaylistCommand = 32793,
+  // The play modes, in the order of playback::PlayMode.
+  kSingleModeCommand = 32801,
+  kSequentialModeCommand = 32802,
+  kLoopListModeCommand = 32803,
+  kLoopOneModeCommand = 32804,
+  kShuffleModeCommand = 32805,
 };
 
 struct MenuItem {
   int commandId;     // 0: a separator
   const char* text;  // UTF-8
+  bool checkable = false;
 };
 
 struct MenuTemplate {
@@ -47,7 +54,8 @@ const MenuTemplate& WindowMenu();    // the About item of the window
 
 // Pops the menu up at `globalPos` and returns at once; the chosen item's id
 // goes to `onCommand` once the menu has closed. The menu deletes itself.
+// `isChecked` tells which checkable items carry a check mark.
 QMenu* ShowMenu(QWidget& owner, const MenuTemplate& menu, QPoint globalPos,
-                std::function<void(int)> onCommand);
+                std::function<void(int)> onCommand, const std::function<bool(int)>& isChecked = {});
 
 }  // namespace melo::ui

@@ -2,34 +2,183 @@
 
 #ifdef MELO_HAVE_PLAYBACK
 
+#include <QAbstractItemModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
+#include <cmath>
 
 #include "playback/GstMediaDevice.h"
+#include "playback/VolumeScale.h"
 #include "ui/ControlIds.h"
 #include "ui/MainDialog.h"
+#include "ui/Menus.h"
+#include "ui/PlayerSettings.h"
 #include "ui/RecordListView.h"
 #include "ui/mpris/MprisService.h"
 
 namespace melo::ui {
 namespace {
 
+// In dialog units, as the window's template places its controls.
+constexpr int kPauseButtonWidth = 15;
+constexpr int kVolumeSliderWidth = 32;
+constexpr int kControlGap = 3;  // pixels
+constexpr int kVolumeSteps = 100;
+
 QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// What the button does next, as a glyph and in words.
+void ShowPauseCaption(QPushButton& button, bool paused) {
+  button.setText(paused ? QStringLiteral("▶") : QStringLiteral("Ⅱ"));
+  const QString name = paused ? QStringLiteral("继续") : QStringLiteral("暂停");
+  button.setAccessibleName(name);
+  button.setToolTip(name);
+}
+
+int VolumeControlValue(double linear) {
+  return static_cast<int>(std::lround(playback::CubicFromLinear(linear) * kVolumeSteps));
 }
 
 }  // namespace
 
 PlaybackPanel::PlaybackPanel(CMainDialog& dialog)
     : dialog_(dialog),
+      settings_(std::make_unique<PlayerSettings>()),
       handlers_(std::make_unique<playback::PlaybackController>(
           *this, *this, *this,
           [](std::stop_token stop) { return playback::MakeGstMediaDevice(std::move(stop)); })),
       mpris_(MprisService::Offer(dialog, *this)) {
   dialog_.Control<QSlider>(kPositionSlider)->installEventFilter(this);
+  BuildPlayerControls();
+  FollowSongList();
+  // Taken as they are: the file is written only when the user changes them.
+  const PlayerChoices remembered = settings_->Load();
+  ShowVolume(remembered.volume);
+  handlers_->SetVolume(remembered.volume);
+  handlers_->SetPlayMode(remembered.mode);
+  if (mpris_) {
+    mpris_->PlayerChanged();
+  }
+}
+
+// The pause button and the volume control take the right end of the
+// position slider, so every other control of the row keeps its place.
+void PlaybackPanel::BuildPlayerControls() {
+  auto* position = dialog_.Control<QSlider>(kPositionSlider);
+  const QRect stop = dialog_.Control(kStopButton)->geometry();
+  const QRect slider = position->geometry();
+  const int volumeWidth = DialogUnitsToPixels(kVolumeSliderWidth);
+  const int pauseWidth = DialogUnitsToPixels(kPauseButtonWidth);
+  const QRect volumePlace(slider.right() + 1 - volumeWidth, slider.y(), volumeWidth,
+                          slider.height());
+  const QRect pausePlace(volumePlace.x() - kControlGap - pauseWidth, stop.y(), pauseWidth,
+                         stop.height());
+  position->setGeometry(
+      slider.adjusted(0, 0, pausePlace.x() - kControlGap - slider.right() - 1, 0));
+
+  pauseButton_ = new QPushButton(&dialog_);
+  pauseButton_->setObjectName(QString::number(kPauseButton));
+  pauseButton_->setGeometry(pausePlace);
+  pauseButton_->setEnabled(false);
+  connect(pauseButton_, &QPushButton::clicked, this, &PlaybackPanel::PlayPause);
+
+  volumeSlider_ = new QSlider(Qt::Horizontal, &dialog_);
+  volumeSlider_->setObjectName(QString::number(kVolumeSlider));
+  volumeSlider_->setGeometry(volumePlace);
+  volumeSlider_->setRange(0, kVolumeSteps);
+  volumeSlider_->setPageStep(kVolumeSteps / 10);
+  volumeSlider_->setAccessibleName(QStringLiteral("音量"));
+  volumeSlider_->setToolTip(QStringLiteral("音量"));
+  connect(volumeSlider_, &QSlider::valueChanged, this, [this](int value) {
+    ApplyVolume(playback::LinearFromCubic(static_cast<double>(value) / kVolumeSteps));
+  });
+  QWidget::setTabOrder(position, pauseButton_);
+  QWidget::setTabOrder(pauseButton_, volumeSlider_);
+  ShowPauseCaption(*pauseButton_, false);
+
+  // Space and the media keys, wherever the focus is but in a text box or
+  // on a button (which take Space for themselves).
+  dialog_.installEventFilter(this);
+  dialog_.SongList().installEventFilter(this);
+}
+
+void PlaybackPanel::FollowSongList() {
+  const QAbstractItemModel* rows = dialog_.SongList().model();
+  const auto ifCleared = [this] {
+    if (RowCount() == 0) {
+      handlers_->OnSongListCleared();
+    }
+  };
+  connect(rows, &QAbstractItemModel::rowsRemoved, this, ifCleared);
+  connect(rows, &QAbstractItemModel::modelReset, this, ifCleared);
+}
+
+void PlaybackPanel::SetPaused(bool paused) {
+  handlers_->SetPaused(paused);
+}
+
+void PlaybackPanel::PlayPause() {
+  if (songLoaded_) {
+    SetPaused(!handlers_->Paused());
+  } else {
+    dialog_.OnCommand(kPlaySongCommand);
+  }
+}
+
+void PlaybackPanel::SetVolume(double linear) {
+  ShowVolume(linear);
+  ApplyVolume(linear);
+}
+
+// The control shows the cube root: set from a linear value, it must not
+// hand its rounded value back.
+void PlaybackPanel::ShowVolume(double linear) {
+  const QSignalBlocker quiet(volumeSlider_);
+  volumeSlider_->setValue(VolumeControlValue(linear));
+}
+
+void PlaybackPanel::ApplyVolume(double linear) {
+  handlers_->SetVolume(linear);
+  settings_->SaveVolume(handlers_->Volume());
+  if (mpris_) {
+    mpris_->PlayerChanged();
+  }
+}
+
+void PlaybackPanel::SetPlayMode(playback::PlayMode mode) {
+  handlers_->SetPlayMode(mode);
+  settings_->SavePlayMode(mode);
+  if (mpris_) {
+    mpris_->PlayerChanged();
+  }
+}
+
+bool PlaybackPanel::OnPlayerKey(const QKeyEvent& key) {
+  if ((key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    return false;
+  }
+  switch (key.key()) {
+    case Qt::Key_Space:
+    case Qt::Key_MediaTogglePlayPause:
+      if (!key.isAutoRepeat()) {
+        PlayPause();
+      }
+      return true;
+    case Qt::Key_MediaPlay:
+      songLoaded_ ? SetPaused(false) : PlayPause();
+      return true;
+    case Qt::Key_MediaPause:
+      SetPaused(true);
+      return true;
+    default:
+      return false;
+  }
 }
 
 PlaybackPanel::~PlaybackPanel() {
@@ -38,6 +187,7 @@ PlaybackPanel::~PlaybackPanel() {
 
 void PlaybackPanel::ShowState(std::string_view text) {
   dialog_.Control<QLabel>(kPlayState)->setText(FromUtf8(text));
+  ShowPauseCaption(*pauseButton_, text == playback::texts::kPaused);
   if (mpris_) {
     mpris_->StateShown(text);
   }
@@ -71,7 +221,17 @@ void PlaybackPanel::EnableSlider(bool enabled) {
   dialog_.Control<QSlider>(kPositionSlider)->setEnabled(enabled);
 }
 
+void PlaybackPanel::EnablePause(bool enabled) {
+  songLoaded_ = enabled;
+  pauseButton_->setEnabled(enabled);
+  if (mpris_) {
+    mpris_->PlayerChanged();
+  }
+}
+
+// The song's device is closed: nothing is left to pause.
 void PlaybackPanel::SongEnded() {
+  EnablePause(false);
   if (mpris_) {
     mpris_->SongEnded();
   }
@@ -97,7 +257,10 @@ void PlaybackPanel::OnSliderAction() {
   }
 }
 
-bool PlaybackPanel::eventFilter(QObject* /*watched*/, QEvent* event) {
+bool PlaybackPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == &dialog_ || watched == &dialog_.SongList()) {
+    return event->type() == QEvent::KeyPress && OnPlayerKey(*static_cast<QKeyEvent*>(event));
+  }
   switch (event->type()) {
     case QEvent::MouseButtonPress:
       BeginSliderAction();

@@ -2,11 +2,15 @@
 // servers of the test's own.
 
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <sstream>
+#include <tuple>
 
 #include "Printers.h"
 #include "core/net/SongServer.h"
@@ -66,6 +70,84 @@ TEST(PlayCommandTest, StartsWhereAskedWithTheTotalOnEveryLine) {
     EXPECT_TRUE(output.starts_with("正在缓冲...\n播放中\n0:02" + total + "\n")) << output;
     EXPECT_EQ(output.find("/0:00"), std::string::npos) << output;
   }
+}
+
+// The demo song of that length (2063: two seconds, 3056: three).
+std::string DemoAddress(const bundled::BundledSite& site, int lengthMs) {
+  const auto songs = bundled::DemoCatalogue().Songs();
+  const auto& song = *std::find_if(songs.begin(), songs.end(),
+                                   [&](const auto& s) { return s.lengthMs == lengthMs; });
+  return "http://" + site.Host() + "/cache/mp3/" + song.id + "/x.mp3";
+}
+
+std::vector<std::string> Totals(const std::string& output) {
+  std::vector<std::string> totals;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("0:00/") && line != "0:00/0:00") {
+      totals.push_back(line.substr(4));
+    }
+  }
+  return totals;
+}
+
+// Several addresses play one after another: in order, or shuffled, each
+// once; a loop in which nothing plays ends.
+TEST(PlayCommandTest, SeveralAddresses) {
+  const bundled::BundledSite site;
+  const std::string songs = DemoAddress(site, 2063) + " " + DemoAddress(site, 3056);
+  auto [code, output] = Play(songs + " --volume 30");
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_EQ(Totals(output), (std::vector<std::string>{"/0:02", "/0:03"})) << output;
+
+  std::tie(code, output) = Play("--shuffle " + songs);
+  EXPECT_EQ(code, 0) << output;
+  auto totals = Totals(output);
+  std::ranges::sort(totals);
+  EXPECT_EQ(totals, (std::vector<std::string>{"/0:02", "/0:03"})) << output;
+
+  std::tie(code, output) = Play("--loop http://127.0.0.1:1/a.mp3 http://127.0.0.1:1/b.mp3");
+  EXPECT_EQ(code, 1) << output;
+  EXPECT_EQ(std::ranges::count(output, '\n'), 4) << output;  // buffering and the failure, twice
+
+  EXPECT_EQ(Play("--volume 101 " + songs).first, 2);
+}
+
+// On a terminal Space pauses and resumes; the song still plays to its end.
+TEST(PlayCommandTest, SpacePausesOnATerminal) {
+  const bundled::BundledSite site;
+  const std::string address = DemoAddress(site, 3056);
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("MELODRIFT_AUDIO_SINK", "fakesink sync=true", 1);
+    execl(MELODRIFT_PROGRAM, MELODRIFT_PROGRAM, "play", address.c_str(), nullptr);
+    _exit(127);
+  }
+  std::string shown;
+  // Reads until `text` has been shown after what was shown before.
+  const auto waitFor = [&](std::string_view text) {
+    const std::size_t from = shown.size();
+    char buffer[256];
+    for (ssize_t n; shown.find(text, from) == std::string::npos;) {
+      if ((n = read(terminal, buffer, sizeof buffer)) <= 0) {
+        return false;
+      }
+      shown.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+  EXPECT_TRUE(waitFor("播放中  0:01")) << shown;
+  ASSERT_EQ(write(terminal, " ", 1), 1);
+  EXPECT_TRUE(waitFor("已暂停")) << shown;
+  ASSERT_EQ(write(terminal, " ", 1), 1);
+  EXPECT_TRUE(waitFor("播放中")) << shown;
+  EXPECT_TRUE(waitFor("0:03/0:03")) << shown;
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 struct CommandRow {

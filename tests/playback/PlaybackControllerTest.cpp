@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "PlaybackTestSupport.h"
+#include "playback/PlayOrder.h"
 #include "playback/PlaybackController.h"
 #include "playback/PlaybackTexts.h"
 
@@ -32,6 +33,7 @@ struct FakeMedia {
   std::int64_t lengthMs = 245'678;
   std::atomic<bool> lengthKnown{true};  // false: the stream cannot tell its length yet
   std::atomic<bool> seekable{true};
+  std::atomic<double> volume{-1};  // as the last device was told
   std::set<std::string> unopenable;
   std::string heldAddress;  // its opens hang, deaf to stop, until `release` is set
   std::promise<void> release;
@@ -83,6 +85,11 @@ class FakeDevice final : public MediaDevice {
     media_.Add(id_, "play");
     playing_ = true;
   }
+  void Pause() override {
+    media_.Add(id_, "pause");
+    playing_ = false;
+  }
+  void SetVolume(double linear) override { media_.volume = linear; }
   std::optional<std::int64_t> LengthMs() override {
     return media_.lengthKnown ? std::optional(media_.lengthMs) : std::nullopt;
   }
@@ -285,5 +292,141 @@ TEST_F(PlaybackControllerTest, SliderWhileTheStreamCannotTellItsLengthOrSeek) {
   EXPECT_FALSE(Holds(view.Values("elapsed"), std::string("2:02")));
 }
 
+// A pause holds the song where it is with its device open and the polling
+// going on; stop and the steps work from it as from a playing song.
+TEST_F(PlaybackControllerTest, PauseHoldsTheSongAndVolumeReachesTheDevice) {
+  controller->SetVolume(0.25);
+  controller->OnPlaySelected(0);
+  ASSERT_TRUE(PumpUntilShown("elapsed", "0:02"));
+  EXPECT_EQ(media.volume, 0.25);  // before the first sound
+  EXPECT_EQ(view.Last("pause-enabled"), "1");
+
+  controller->SetPaused(true);
+  ASSERT_TRUE(PumpUntilShown("state", std::string(texts::kPaused)));
+  const std::size_t cycles = media.Of(1).size();
+  const std::string heldAt = view.Last("elapsed");
+  controller->SetVolume(0.5);  // heard while paused
+  ASSERT_TRUE(PumpUntil([&] { return media.volume == 0.5; }));
+  EXPECT_EQ(view.Last("elapsed"), heldAt);
+  EXPECT_EQ(media.Of(1).size(), cycles);  // no stop, no close, no new open
+  EXPECT_TRUE(Holds(media.Of(1), std::string("pause")));
+
+  controller->SetPaused(false);
+  ASSERT_TRUE(PumpUntil([&] { return view.Last("elapsed") > heldAt; }));
+  EXPECT_EQ(view.Last("state"), texts::kPlaying);
+
+  for (const auto& [name, act] : std::vector<std::pair<std::string, std::function<void()>>>{
+           {"next", [&] { controller->OnNextSong(); }},
+           {"stop", [&] { controller->OnStopPlayback(); }}}) {
+    const std::size_t device = media.Made();
+    controller->SetPaused(true);
+    ASSERT_TRUE(PumpUntilLogged(device, "pause")) << name;
+    act();
+    EXPECT_EQ(media.Of(device).back(), "close") << name;
+  }
+  ASSERT_TRUE(PumpUntil([&] { return media.Made() == 2; }));
+  ExpectControls(texts::kStopped, false, false);
+  EXPECT_EQ(view.Last("pause-enabled"), "0");
+  controller->SetPaused(true);  // nothing plays: nothing to hold
+  EXPECT_FALSE(controller->Paused());
+}
+
+struct ModeRow {
+  const char* name;
+  PlayMode mode;
+  int start;
+  Log opened;  // the rows opened, in order, from the play command on
+  std::string_view lastState;
+  friend void PrintTo(const ModeRow& c, std::ostream* os) { *os << c.name; }
+};
+
+class PlayModeTest : public PlaybackControllerTest, public ::testing::WithParamInterface<ModeRow> {
+ protected:
+  Log OpenedRows() {
+    Log rows;
+    for (std::size_t device = 1; device <= media.Made(); ++device) {
+      const Log log = media.Of(device);
+      rows.push_back(log.empty() ? "?" : log.front().substr(log.front().rfind("/mp3/") + 5, 1));
+    }
+    return rows;
+  }
+};
+
+// Songs of three seconds end by themselves; a seek in the first song does
+// not carry over: every song the mode starts starts at 0:00.
+TEST_P(PlayModeTest, WhatFollowsASongThatEndsByItself) {
+  const ModeRow& row = GetParam();
+  media.lengthMs = 3000;
+  controller->SetPlayMode(row.mode);
+  controller->OnPlaySelected(row.start);
+  ASSERT_TRUE(PumpUntilShown("total", "/0:03"));
+  controller->OnSliderScroll(SliderEvent::kEndTrack, 300);
+  ASSERT_TRUE(PumpUntil([&] {
+    return media.Made() >= row.opened.size() &&
+           (row.lastState.empty() || view.Last("state") == row.lastState) &&
+           (row.mode != PlayMode::kSingle || view.Last("ended") == "1");
+  })) << ::testing::PrintToString(OpenedRows());
+  RunPosted();
+  Log opened = OpenedRows();
+  if (!row.lastState.empty()) {  // playback has come to rest there
+    EXPECT_EQ(opened, row.opened);
+    EXPECT_EQ(view.Last("stop-enabled"), row.lastState == texts::kPlaying ? "1" : "0");
+  }
+  controller->OnStopPlayback();
+  opened.resize(row.opened.size());
+  EXPECT_EQ(opened, row.opened);
+  for (std::size_t device = 2; device <= media.Made(); ++device) {
+    EXPECT_FALSE(Holds(media.Of(device), std::string("seek 900"))) << device;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, PlayModeTest,
+    ::testing::Values(
+        ModeRow{"SingleKeepsPlayingShown", PlayMode::kSingle, 1, {"1"}, texts::kPlaying},
+        ModeRow{"SequentialStopsAfterTheLastRow",
+                PlayMode::kSequential,
+                1,
+                {"1", "2"},
+                texts::kStopped},
+        ModeRow{"LoopList", PlayMode::kLoopList, 1, {"1", "2", "0", "1"}, {}},
+        ModeRow{"LoopOne", PlayMode::kLoopOne, 1, {"1", "1", "1"}, {}}),
+    printing::CaseName());
+
+// Every row once before any row again, rows added meanwhile included; a
+// list cleared half-way through a round starts afresh.
+TEST_F(PlaybackControllerTest, ShufflePlaysEveryRowOnceBeforeRepeats) {
+  media.lengthMs = 2000;
+  controller->SetPlayMode(PlayMode::kShuffle);
+  const auto addRows = [&](int from, int to) {
+    for (int row = from; row < to; ++row) {
+      links.push_back('"' + Address(row) + '"');
+    }
+  };
+  // The addresses of the next `songs` songs; `midway` runs once the second has opened.
+  const auto play = [&](std::size_t first, std::size_t songs,
+                        const std::function<void()>& midway = {}) {
+    std::set<std::string> seen;
+    for (std::size_t device = first; device < first + songs; ++device) {
+      EXPECT_TRUE(PumpUntil([&] { return media.Made() >= device; }));
+      if (device == first + 1 && midway) {
+        midway();
+      }
+      seen.insert(media.Of(device).at(0));
+    }
+    return seen.size();
+  };
+  controller->OnPlaySelected(1);
+  EXPECT_EQ(play(1, 5, [&] { addRows(3, 5); }), 5u);
+  EXPECT_EQ(play(6, 3), 3u);
+
+  controller->OnStopPlayback();
+  links.clear();
+  controller->OnSongListCleared();
+  addRows(0, 5);
+  const std::size_t first = media.Made() + 1;
+  controller->OnPlaySelected(0);
+  EXPECT_EQ(play(first, 5), 5u);
+}
 }  // namespace
 }  // namespace melo::playback

@@ -32,6 +32,8 @@ class RecordingView final : public PlaybackView {
   void SetSlider(int value) override { Add("slider", std::to_string(value)); }
   void EnableStop(bool enabled) override { Add("stop-enabled", enabled ? "1" : "0"); }
   void EnableSlider(bool enabled) override { Add("slider-enabled", enabled ? "1" : "0"); }
+  void EnablePause(bool enabled) override { Add("pause-enabled", enabled ? "1" : "0"); }
+  void SongEnded() override { Add("ended", "1"); }
 
   std::vector<std::string> Values(const std::string& control) const {
     std::lock_guard lock(mutex_);

@@ -8,11 +8,13 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <thread>
 
 #include "PlaybackTestSupport.h"
 #include "core/download/Download.h"
 #include "core/net/SongServer.h"
 #include "playback/GstMediaDevice.h"
+#include "playback/PlaybackTexts.h"
 #include "playback/PlaybackTimes.h"
 #include "playback/PlaybackWorker.h"
 
@@ -31,10 +33,35 @@ struct ServerRow {
   std::string failure = "";  // what the failure text holds
   std::int64_t startMs = 0;
   std::string address = "";  // other than the server's
+  bool pauses = false;       // for two seconds, once the song plays
   friend void PrintTo(const ServerRow& c, std::ostream* os) { *os << c.name; }
 };
 
-class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {};
+class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
+ protected:
+  // The polling goes on through the pause, and the position stays.
+  static void PauseForTwoSeconds(PlaybackWords& words, const RecordingView& view) {
+    const auto shown = [&](const std::string& control, std::string_view value) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (view.Last(control) != value && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      return view.Last(control) == value;
+    };
+    ASSERT_TRUE(shown("elapsed", "0:01"));
+    words.paused = true;
+    ASSERT_TRUE(shown("state", texts::kPaused));
+    const std::int64_t heldAt = words.positionMs;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ASSERT_NEAR(words.positionMs, heldAt, 50);
+      ASSERT_EQ(view.Last("state"), texts::kPaused);
+    }
+    words.paused = false;
+    ASSERT_TRUE(shown("state", texts::kPlaying));
+  }
+};
 
 TEST_P(ServerPlaybackTest, WorkerReports) {
   setenv("MELODRIFT_AUDIO_SINK", "fakesink sync=true", 0);
@@ -51,6 +78,9 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
   };
   PlaybackWorker worker(row.address.empty() ? server.Address() : row.address, words,
                         std::move(owned), device);
+  if (row.pauses) {
+    PauseForTwoSeconds(words, view);
+  }
   // Once the song plays, a connection that is to break may.
   while (!worker.WaitForEnd(std::chrono::milliseconds(20))) {
     if (!view.Last("elapsed").empty()) {
@@ -92,6 +122,9 @@ const ServerRow kRows[] = {
     {"WithoutRange", {.ranges = false}},
     {"WithRangeStartingLater", {}, kSongEnded, "", 1500},
     {"WithoutRangeStartingLater", {.ranges = false}, kSongEnded, "", 1500},
+    {"WithRangePausedTwoSeconds", {}, kSongEnded, "", 0, "", true},
+    {"WithoutRangePausedTwoSeconds", {.ranges = false}, kSongEnded, "", 0, "", true},
+    {"ChunkedPausedTwoSeconds", {.ranges = false, .chunked = true}, kSongEnded, "", 0, "", true},
     {"ChunkedWithRange", {.chunked = true}},
     {"ChunkedWithoutRange", {.ranges = false, .chunked = true}},
     {"RedirectToWithRange", {.redirect = true}},

@@ -2,11 +2,14 @@
 // from the bundled site and from servers of the test's own.
 
 #include <QAccessible>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QSettings>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QWheelEvent>
+#include <chrono>
 
 #include "UiTestSupport.h"
 #include "core/net/SongServer.h"
@@ -36,6 +39,21 @@ class PlaybackWindowTest : public PlayerFixture {
       }
     }
     return true;
+  }
+
+  // The checked items of the window's own menu.
+  QStringList CheckedModes() {
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(4, 100),
+                            dialog_->mapToGlobal(QPoint(4, 100)));
+    QCoreApplication::sendEvent(dialog_.get(), &event);
+    std::unique_ptr<QMenu> menu(dialog_->findChild<QMenu*>(QStringLiteral("101")));
+    QStringList checked;
+    for (QAction* action : menu->actions()) {
+      if (action->isCheckable() && action->isChecked()) {
+        checked << action->text();
+      }
+    }
+    return checked;
   }
 
   QPoint ThumbCentre() const {
@@ -165,6 +183,110 @@ TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
   EXPECT_EQ(State(), Q("已停止"));
   dialog_.reset();  // pending reports of the worker must not reach a widget
   Settle();
+}
+
+// A pause of two seconds holds the place: the polling goes on showing
+// "已暂停", and the song goes on from where it stood. Space pauses wherever
+// the focus is but in a text box, which takes its space.
+TEST_F(PlaybackWindowTest, PauseHoldsThePlaceForTwoSeconds) {
+  auto* pause = Control<QPushButton>(1026);
+  const auto name = [&] { return pause->accessibleName(); };
+  EXPECT_FALSE(pause->isEnabled());
+  Play(0);
+  ASSERT_TRUE(WaitForElapsed("0:01"));
+  ASSERT_TRUE(WaitUntil([&] { return pause->isEnabled(); }));
+  EXPECT_EQ(name(), Q("暂停"));
+
+  QTest::keyClick(&Songs(), Qt::Key_Space);
+  ASSERT_TRUE(WaitUntil([&] { return State() == Q("已暂停"); }));
+  EXPECT_EQ(name(), Q("继续"));
+  const int heldAt = Slider()->value();
+  const QString elapsed = Elapsed();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < until) {
+    QTest::qWait(50);
+    ASSERT_EQ(State(), Q("已暂停"));
+    ASSERT_EQ(Slider()->value(), heldAt);
+    ASSERT_EQ(Elapsed(), elapsed);
+  }
+  auto* url = Control<QLineEdit>(1000);
+  url->setFocus();
+  const QString typed = url->text() + ' ';
+  QTest::keyClick(url, Qt::Key_Space);
+  EXPECT_EQ(url->text(), typed);
+  EXPECT_EQ(State(), Q("已暂停"));
+
+  int resumedAt = 0;
+  QObject watcher;
+  QObject::connect(Slider(), &QSlider::valueChanged, &watcher,
+                   [&](int value) { resumedAt = resumedAt == 0 ? value : resumedAt; });
+  pause->click();
+  ASSERT_TRUE(WaitUntil([&] { return resumedAt != 0; }));
+  EXPECT_EQ(State(), Q("播放中"));
+  EXPECT_EQ(name(), Q("暂停"));
+  EXPECT_GE(resumedAt, heldAt);
+  EXPECT_LE(resumedAt, heldAt + 67);  // within a second of a 15 s song
+
+  // The media keys of a keyboard, with the window in front.
+  const auto mediaKey = [&](Qt::Key key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(dialog_.get(), &press);
+  };
+  mediaKey(Qt::Key_MediaPause);
+  ASSERT_TRUE(WaitUntil([&] { return State() == Q("已暂停"); }));
+  mediaKey(Qt::Key_MediaTogglePlayPause);
+  ASSERT_TRUE(WaitUntil([&] { return State() == Q("播放中"); }));
+}
+
+// "顺序播放" from the window's menu: the next row starts by itself, and
+// after the last row playback stops.
+TEST_F(PlaybackWindowTest, SequentialPlaysOnToTheEndOfTheList) {
+  EXPECT_EQ(CheckedModes(), QStringList{Q("单曲")});
+  dialog_->OnCommand(kSequentialModeCommand);
+  EXPECT_EQ(CheckedModes(), QStringList{Q("顺序播放")});
+
+  const auto& shortest = songs_[2];
+  net::testing::SongServer server({}, std::string(shortest.audio));
+  AddRow(shortest, '"' + server.Address() + '"');
+  Play(2);
+  ASSERT_TRUE(WaitUntil([&] { return !server.Requests().empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return State() == Q("已停止"); }));
+  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(Elapsed().toStdString(), playback::ElapsedText(shortest.lengthMs));
+  EXPECT_FALSE(Control(1014)->isEnabled());
+  EXPECT_FALSE(Control(1026)->isEnabled());
+}
+
+// The volume and the play mode outlive the window; a garbled file gives the
+// defaults.
+TEST_F(PlaybackWindowTest, VolumeAndPlayModeAreRemembered) {
+  auto* volume = Control<QSlider>(1027);
+  EXPECT_EQ(volume->accessibleName(), Q("音量"));
+  EXPECT_EQ(volume->value(), 100);
+  volume->setFocus();
+  QTest::keyClick(volume, Qt::Key_PageDown);
+  QTest::keyClick(volume, Qt::Key_Left);
+  EXPECT_EQ(volume->value(), 89);
+  dialog_->OnCommand(kShuffleModeCommand);
+  dialog_.reset();
+  {
+    QSettings file(SettingsPath(), QSettings::IniFormat);
+    EXPECT_NEAR(file.value("player/volume").toDouble(), 0.89 * 0.89 * 0.89, 1e-9);
+    EXPECT_EQ(file.value("player/playMode").toString(), "shuffle");
+  }
+  OpenWindow();
+  EXPECT_EQ(Control<QSlider>(1027)->value(), 89);
+  EXPECT_EQ(CheckedModes(), QStringList{Q("随机播放")});
+  dialog_.reset();
+
+  {
+    QSettings file(SettingsPath(), QSettings::IniFormat);
+    file.setValue("player/volume", "loud");
+    file.setValue("player/playMode", "sideways");
+  }
+  OpenWindow();
+  EXPECT_EQ(Control<QSlider>(1027)->value(), 100);
+  EXPECT_EQ(CheckedModes(), QStringList{Q("单曲")});
 }
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QHelpEvent>
+#include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QToolTip>
 #include <QUrl>
@@ -160,7 +162,13 @@ class DialogFixture : public ::testing::Test {
  protected:
   explicit DialogFixture(bundled::BundledSiteOptions options = {}) : site_(std::move(options)) {
     site::SetSiteHost(site_.Host());
+    // Each case starts from the defaults, whatever a case before it chose.
+    QFile::remove(SettingsPath());
     OpenWindow();
+  }
+  static QString SettingsPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/melodriftdown/melodriftdown.ini");
   }
   void OpenWindow() {
     dialog_ = std::make_unique<CMainDialog>();

@@ -1,4 +1,5 @@
-// `melodrift play ADDRESS`: the playback worker without a window.
+// `melodrift play ADDRESS...`: the playback worker without a window, one
+// song after another, with Space to pause on a terminal.
 
 #include <CLI/CLI.hpp>
 
@@ -14,13 +15,17 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 #include "app/cli/CliOutput.h"
+#include "app/cli/TerminalKeys.h"
 #include "core/text/Gbk.h"
 #include "playback/GstMediaDevice.h"
+#include "playback/PlayOrder.h"
 #include "playback/PlaybackAddress.h"
 #include "playback/PlaybackTimes.h"
 #include "playback/PlaybackWorker.h"
+#include "playback/VolumeScale.h"
 
 namespace melo::cli {
 namespace {
@@ -97,13 +102,20 @@ class ConsolePlaybackView final : public playback::PlaybackView {
   std::optional<std::chrono::steady_clock::time_point> firstTime_;
 };
 
-int Play(const std::string& address, std::int64_t seekMs, bool json) {
-  InterruptStop interrupt;
-  playback::PlaybackWords words;
-  words.seekTargetMs = seekMs;
+struct PlayChoices {
+  std::vector<std::string> addresses;
+  std::int64_t seekMs = 0;
+  bool loop = false;
+  bool shuffle = false;
+  int volume = 100;  // on the window's volume control's scale
+};
+
+enum class SongOutcome { kPlayed, kFailed, kInterrupted };
+
+SongOutcome PlaySong(const std::string& address, playback::PlaybackWords& words, bool json,
+                     const InterruptStop& interrupt) {
   auto view = std::make_unique<ConsolePlaybackView>(std::cout, json, isatty(STDOUT_FILENO) == 1);
   ConsolePlaybackView& console = *view;
-
   // The window's song list holds the title in GBK: hand the device the same bytes.
   playback::PlaybackWorker worker(
       playback::UnquoteLink(text::Utf8ToGbk(address)), words, std::move(view),
@@ -115,37 +127,84 @@ int Play(const std::string& address, std::int64_t seekMs, bool json) {
 
   switch (worker.Ending()) {
     case playback::WorkerEnding::kSongEnded:
-      return 0;
+      return SongOutcome::kPlayed;
     case playback::WorkerEnding::kOpenFailed:
       std::cerr << "melodrift: cannot play " << address << ": " << worker.Failure() << '\n';
-      return 1;
+      return SongOutcome::kFailed;
     case playback::WorkerEnding::kFailed:
       std::cerr << "melodrift: playback of " << address << " broke off: " << worker.Failure()
                 << '\n';
-      return 1;
+      return SongOutcome::kFailed;
     default:
-      return kInterruptedExit;
+      return SongOutcome::kInterrupted;
   }
+}
+
+// The songs in the order the choices give, each once unless --loop; only
+// the first starts at --seek-ms. A loop in which every song fails ends.
+int Play(const PlayChoices& choices, bool json) {
+  InterruptStop interrupt;
+  playback::PlaybackWords words;
+  words.seekTargetMs = choices.seekMs;
+  words.volume = playback::LinearFromCubic(choices.volume / 100.0);
+  const TerminalKeys keys([&words](char key) {
+    if (key == ' ') {
+      words.paused = !words.paused;
+    }
+  });
+
+  const int count = static_cast<int>(choices.addresses.size());
+  const playback::PlayMode mode = choices.shuffle ? playback::PlayMode::kShuffle
+                                  : choices.loop  ? playback::PlayMode::kLoopList
+                                                  : playback::PlayMode::kSequential;
+  playback::ShuffleOrder shuffle;
+  std::optional<int> row = choices.shuffle ? shuffle.Next(-1, count) : 0;
+  int played = 0;
+  int failures = 0;
+  int failedInARow = 0;
+  for (; row && failedInARow < count; ++played) {
+    switch (PlaySong(choices.addresses[static_cast<std::size_t>(*row)], words, json, interrupt)) {
+      case SongOutcome::kInterrupted:
+        return kInterruptedExit;
+      case SongOutcome::kFailed:
+        ++failures;
+        ++failedInARow;
+        break;
+      case SongOutcome::kPlayed:
+        failedInARow = 0;
+        break;
+    }
+    words.seekTargetMs = 0;
+    words.paused = false;
+    const bool roundDone = choices.shuffle && !choices.loop && played + 1 == count;
+    row = roundDone ? std::nullopt : playback::RowAfterEnd(mode, *row, count, shuffle);
+  }
+  return failures == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 void RegisterPlayCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand(
-      "play", "Play an MP3 address as `parse` prints it (quoted or not) to its end");
-  auto address = std::make_shared<std::string>();
-  auto seekMs = std::make_shared<std::int64_t>(0);
-  command->add_option("ADDRESS", *address, "MP3 address")->required();
-  command->add_option("--seek-ms", *seekMs, "Start this many milliseconds into the song")
+      "play", "Play MP3 addresses as `parse` prints them (quoted or not), one after another");
+  auto choices = std::make_shared<PlayChoices>();
+  command->add_option("ADDRESS", choices->addresses, "MP3 addresses")->required();
+  command
+      ->add_option("--seek-ms", choices->seekMs, "Start this many milliseconds into the first song")
       ->check(CLI::Validator(
           [](const std::string& value) {
             return value.starts_with('-') ? std::string("must not be negative") : std::string();
           },
           "MS"));
-  command->callback([&context, address, seekMs] {
+  command->add_flag("--loop", choices->loop, "Start again from the first song after the last");
+  command->add_flag("--shuffle", choices->shuffle,
+                    "Play the songs in random order, each once (each round with --loop)");
+  command->add_option("--volume", choices->volume, "Volume, 0 to 100 as on a desktop mixer")
+      ->check(CLI::Range(0, 100));
+  command->callback([&context, choices] {
     // Without --site, the bundled site serves the demo's MP3 addresses.
     context.EnsureSite();
-    context.exitCode = Play(*address, *seekMs, context.json);
+    context.exitCode = Play(*choices, context.json);
   });
 }
 

@@ -45,11 +45,11 @@ class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
   Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
-  Q_PROPERTY(QString LoopStatus READ LoopStatus)
+  Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
   Q_PROPERTY(double Rate READ Rate)
-  Q_PROPERTY(bool Shuffle READ Shuffle)
+  Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
   Q_PROPERTY(QVariantMap Metadata READ Metadata)
-  Q_PROPERTY(double Volume READ Volume)
+  Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
   Q_PROPERTY(qlonglong Position READ Position)
   Q_PROPERTY(double MinimumRate READ Rate)
   Q_PROPERTY(double MaximumRate READ Rate)
@@ -67,24 +67,26 @@ class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
   }
 
   QString PlaybackStatus() const { return service_.PlaybackStatus(); }
-  QString LoopStatus() const { return QStringLiteral("None"); }
+  QString LoopStatus() const { return service_.LoopStatus(); }
+  void SetLoopStatus(const QString& status) { service_.SetLoopStatus(status); }
   double Rate() const { return 1.0; }
-  bool Shuffle() const { return false; }
+  bool Shuffle() const { return service_.Shuffle(); }
+  void SetShuffle(bool shuffle) { service_.SetShuffle(shuffle); }
   QVariantMap Metadata() const { return service_.Metadata(); }
-  double Volume() const { return 1.0; }
+  double Volume() const { return service_.Volume(); }
+  void SetVolume(double linear) { service_.SetVolume(linear); }
   qlonglong Position() const { return service_.Position(); }
   bool CanGoNext() const { return service_.CanGoNext(); }
   bool CanGoPrevious() const { return service_.CanGoPrevious(); }
   bool CanPlay() const { return service_.CanPlay(); }
-  // The program has no pause: PlayPause stops.
-  bool CanPause() const { return false; }
+  bool CanPause() const { return service_.CanPause(); }
   bool CanSeek() const { return service_.CanSeek(); }
   bool CanControl() const { return true; }
 
  public slots:
   void Next() { service_.Next(); }
   void Previous() { service_.Previous(); }
-  void Pause() {}
+  void Pause() { service_.Pause(); }
   void PlayPause() { service_.PlayPause(); }
   void Stop() { service_.Stop(); }
   void Play() { service_.Play(); }

@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 
 #include "core/text/Gbk.h"
 #include "playback/PlaybackAddress.h"
@@ -25,6 +26,12 @@ namespace {
 constexpr qlonglong kUsPerMs = 1000;
 
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kPlaying = QStringLiteral("Playing");
+const QString kPaused = QStringLiteral("Paused");
+const QString kStopped = QStringLiteral("Stopped");
+const QString kNoLoop = QStringLiteral("None");
+const QString kLoopTrack = QStringLiteral("Track");
+const QString kLoopPlaylist = QStringLiteral("Playlist");
 
 QString FromGbk(const std::string& gbk) {
   return QString::fromStdString(text::GbkToUtf8(gbk));
@@ -69,14 +76,19 @@ MprisService::~MprisService() {
   bus_.unregisterService(name_);
 }
 
+// The status says what the state text says. Buffering ("正在缓冲...")
+// leaves it as it was: before the first "播放中" a song is not yet playing,
+// during a seek it still is (or is still paused).
 void MprisService::StateShown(std::string_view text) {
   if (text == playback::texts::kStopped) {
-    playing_ = false;
+    status_ = kStopped;
   } else {
-    // Buffering ("正在缓冲...") leaves the status as it was: before the first
-    // "播放中" a song is not yet playing, during a seek it still is.
     FollowSong();
-    playing_ = playing_ || text == playback::texts::kPlaying;
+    if (text == playback::texts::kPlaying) {
+      status_ = kPlaying;
+    } else if (text == playback::texts::kPaused) {
+      status_ = kPaused;
+    }
   }
   AnnounceChanges();
 }
@@ -87,8 +99,13 @@ void MprisService::LengthShown() {
   AnnounceChanges();
 }
 
+// A song that ends by itself in "单曲" leaves "播放中" in the window, and so
+// "Playing" here, until the user stops; only pausing is over.
 void MprisService::SongEnded() {
-  playing_ = false;
+  AnnounceChanges();
+}
+
+void MprisService::PlayerChanged() {
   AnnounceChanges();
 }
 
@@ -119,7 +136,7 @@ QString MprisService::TrackId() const {
 }
 
 QString MprisService::PlaybackStatus() const {
-  return playing_ ? QStringLiteral("Playing") : QStringLiteral("Stopped");
+  return status_;
 }
 
 QVariantMap MprisService::Metadata() const {
@@ -140,7 +157,7 @@ QVariantMap MprisService::Metadata() const {
 }
 
 qlonglong MprisService::Position() const {
-  return playing_ ? panel_.Handlers().PositionMs() * kUsPerMs : 0;
+  return status_ != kStopped ? panel_.Handlers().PositionMs() * kUsPerMs : 0;
 }
 
 bool MprisService::CanGoNext() const {
@@ -148,7 +165,62 @@ bool MprisService::CanGoNext() const {
 }
 
 bool MprisService::CanSeek() const {
-  return playing_ && lengthKnown_ && panel_.Handlers().LengthMs() > 0;
+  return panel_.SongLoaded() && lengthKnown_ && panel_.Handlers().LengthMs() > 0;
+}
+
+bool MprisService::CanPause() const {
+  return panel_.SongLoaded();
+}
+
+double MprisService::Volume() const {
+  return panel_.Handlers().Volume();
+}
+
+void MprisService::SetVolume(double linear) {
+  if (std::isfinite(linear)) {
+    panel_.SetVolume(std::clamp(linear, 0.0, 1.0));
+  }
+}
+
+// "单曲" and "顺序播放" both stop where the list of what is to play ends.
+QString MprisService::LoopStatus() const {
+  switch (panel_.Handlers().Mode()) {
+    case playback::PlayMode::kLoopOne:
+      return kLoopTrack;
+    case playback::PlayMode::kLoopList:
+    case playback::PlayMode::kShuffle:
+      return kLoopPlaylist;
+    default:
+      return kNoLoop;
+  }
+}
+
+// Each write changes as little as it can: "None" takes a loop off the mode
+// it loops ("单曲循环" becomes "单曲", the others "顺序播放"); a shuffle stays
+// on through "Playlist" and goes off into "列表循环".
+void MprisService::SetLoopStatus(const QString& status) {
+  using playback::PlayMode;
+  const PlayMode mode = panel_.Handlers().Mode();
+  if (status == kLoopTrack) {
+    panel_.SetPlayMode(PlayMode::kLoopOne);
+  } else if (status == kLoopPlaylist && mode != PlayMode::kShuffle) {
+    panel_.SetPlayMode(PlayMode::kLoopList);
+  } else if (status == kNoLoop) {
+    const bool oneSong = mode == PlayMode::kLoopOne || mode == PlayMode::kSingle;
+    panel_.SetPlayMode(oneSong ? PlayMode::kSingle : PlayMode::kSequential);
+  }
+}
+
+bool MprisService::Shuffle() const {
+  return panel_.Handlers().Mode() == playback::PlayMode::kShuffle;
+}
+
+void MprisService::SetShuffle(bool shuffle) {
+  if (shuffle) {
+    panel_.SetPlayMode(playback::PlayMode::kShuffle);
+  } else if (Shuffle()) {
+    panel_.SetPlayMode(playback::PlayMode::kLoopList);
+  }
 }
 
 void MprisService::Next() {
@@ -164,13 +236,21 @@ void MprisService::Stop() {
 }
 
 void MprisService::Play() {
-  if (!playing_) {
+  if (status_ == kPaused) {
+    panel_.SetPaused(false);
+  } else if (!panel_.SongLoaded()) {
     dialog_.OnCommand(kPlaySongCommand);
   }
 }
 
+void MprisService::Pause() {
+  if (panel_.SongLoaded()) {
+    panel_.SetPaused(true);
+  }
+}
+
 void MprisService::PlayPause() {
-  dialog_.OnCommand(playing_ ? kStopButton : kPlaySongCommand);
+  panel_.PlayPause();
 }
 
 void MprisService::Seek(qlonglong offsetUs) {
@@ -206,7 +286,10 @@ void MprisService::Raise() {
 }
 
 MprisService::Shown MprisService::Current() const {
-  return {PlaybackStatus(), TrackId() + QString::number(lengthKnown_), CanGoNext(), CanSeek()};
+  return {PlaybackStatus(), TrackId() + QString::number(lengthKnown_),
+          CanGoNext(),      CanSeek(),
+          CanPause(),       Volume(),
+          LoopStatus(),     Shuffle()};
 }
 
 void MprisService::AnnounceChanges() {
@@ -228,6 +311,18 @@ void MprisService::AnnounceChanges() {
   }
   if (now.canSeek != shown_.canSeek) {
     changed.insert(QStringLiteral("CanSeek"), now.canSeek);
+  }
+  if (now.canPause != shown_.canPause) {
+    changed.insert(QStringLiteral("CanPause"), now.canPause);
+  }
+  if (now.volume != shown_.volume) {
+    changed.insert(QStringLiteral("Volume"), now.volume);
+  }
+  if (now.loopStatus != shown_.loopStatus) {
+    changed.insert(QStringLiteral("LoopStatus"), now.loopStatus);
+  }
+  if (now.shuffle != shown_.shuffle) {
+    changed.insert(QStringLiteral("Shuffle"), now.shuffle);
   }
   shown_ = now;
   QDBusMessage signal =

@@ -34,6 +34,8 @@ class MprisService final : public QObject {
   void StateShown(std::string_view text);
   void LengthShown();
   void SongEnded();
+  // The volume, the play mode or whether a song can pause changed.
+  void PlayerChanged();
 
   // The Player interface's properties and methods.
   QString PlaybackStatus() const;
@@ -43,10 +45,18 @@ class MprisService final : public QObject {
   bool CanGoPrevious() const { return CanGoNext(); }
   bool CanPlay() const { return CanGoNext(); }
   bool CanSeek() const;
+  bool CanPause() const;
+  double Volume() const;
+  void SetVolume(double linear);
+  QString LoopStatus() const;
+  void SetLoopStatus(const QString& status);
+  bool Shuffle() const;
+  void SetShuffle(bool shuffle);
   void Next();
   void Previous();
   void Stop();
   void Play();
+  void Pause();
   void PlayPause();
   void Seek(qlonglong offsetUs);
   void SetPosition(const QString& trackId, qlonglong positionUs);
@@ -62,6 +72,10 @@ class MprisService final : public QObject {
     QString track;  // the track id and whether its length is known
     bool canGoNext = false;
     bool canSeek = false;
+    bool canPause = false;
+    double volume = 0;
+    QString loopStatus;
+    bool shuffle = false;
     bool operator==(const Shown&) const = default;
   };
 
@@ -77,7 +91,8 @@ class MprisService final : public QObject {
   QDBusConnection bus_;
   const QString name_;
 
-  bool playing_ = false;
+  // As the window's state text says: "Playing", "Paused" or "Stopped".
+  QString status_ = QStringLiteral("Stopped");
   // The song the controls follow: its row and address when it started.
   int songRow_ = -1;
   std::string songAddress_;

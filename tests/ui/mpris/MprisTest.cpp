@@ -2,6 +2,8 @@
 // the Player properties through a song's life and what each method does,
 // offscreen, with the fake audio sink, against the bundled site.
 
+#include <QLabel>
+#include <QSlider>
 #include <QtDBus>
 
 #include "ui/UiTestSupport.h"
@@ -100,11 +102,13 @@ TEST_F(MprisTest, PropertiesThroughASongsLife) {
   const QVariantMap before = Properties();
   EXPECT_EQ(TrackId(), "/org/mpris/MediaPlayer2/TrackList/NoTrack");
   QStringList shown;
-  for (const char* name : {"PlaybackStatus", "CanPause", "CanSeek", "CanGoNext", "CanControl"}) {
+  for (const char* name : {"PlaybackStatus", "CanPause", "CanSeek", "CanGoNext", "CanControl",
+                           "Volume", "LoopStatus", "Shuffle"}) {
     shown << QStringLiteral("%1=%2").arg(name, before.value(name).toString());
   }
   EXPECT_EQ(shown.join(' '),
-            "PlaybackStatus=Stopped CanPause=false CanSeek=false CanGoNext=true CanControl=true");
+            "PlaybackStatus=Stopped CanPause=false CanSeek=false CanGoNext=true CanControl=true "
+            "Volume=1 LoopStatus=None Shuffle=false");
 
   const auto& song = songs_[2];
   Songs().SetSelectionMark(2);
@@ -127,49 +131,79 @@ TEST_F(MprisTest, PropertiesThroughASongsLife) {
   EXPECT_TRUE(track.startsWith("/io/github/melodriftdown/")) << track.toStdString();
 
   ASSERT_TRUE(WaitUntil([&] { return Position() > 0; }));
-  // The song plays to its end: the window's state text stays, the bus says so.
+  // The song plays to its end: the window keeps "播放中", and so does the
+  // bus; only pausing is over. The stop button stops both.
+  ASSERT_TRUE(WaitUntil([&] { return Announced("CanPause").size() == 2; }));
+  EXPECT_EQ(Announced("CanPause"), (std::vector<QVariant>{true, false}));
+  EXPECT_EQ(Announced("PlaybackStatus"), (std::vector<QVariant>{"Playing"}));
+  EXPECT_EQ(Control<QLabel>(1015)->text(), Q("播放中"));
+  Click(1014);
   ASSERT_TRUE(WaitUntil([&] { return Announced("PlaybackStatus").size() == 2; }));
-  EXPECT_EQ(Announced("PlaybackStatus"), (std::vector<QVariant>{"Playing", "Stopped"}));
+  EXPECT_EQ(Announced("PlaybackStatus").back(), "Stopped");
 }
 
 struct MethodCase {
   const char* name;
   int playing;  // the row playing before the call, -1 for none
+  bool paused;  // and paused first
   int selected;
   const char* method;
   QVariantList arguments;
-  int row;  // the row playing afterwards, -1 for stopped
+  const char* status;  // afterwards
+  int row;             // the row loaded afterwards, -1 for none
   friend void PrintTo(const MethodCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class MprisMethodTest : public MprisTest, public ::testing::WithParamInterface<MethodCase> {};
 
+// A pause keeps the place: resumed, the song goes on from there.
 TEST_P(MprisMethodTest, DoesWhatTheControlDoes) {
   const MethodCase& c = GetParam();
   if (c.playing >= 0) {
     PlayRow(c.playing);
   }
+  if (c.paused) {
+    Call(QStringLiteral("Pause"));
+    ASSERT_TRUE(WaitUntil([&] { return PlayerStatus() == "Paused"; }));
+    EXPECT_EQ(Control<QLabel>(1015)->text(), Q("已暂停"));
+  }
+  const qlonglong before = Position();
   Songs().SetSelectionMark(c.selected);
   Call(QString::fromLatin1(c.method), c.arguments);
   ASSERT_TRUE(WaitUntil([&] {
-    return c.row < 0 ? PlayerStatus() == "Stopped"
-                     : PlayerStatus() == "Playing" && Title() == TitleOf(c.row);
+    return PlayerStatus() == c.status && (c.row < 0 || Title() == TitleOf(c.row));
   })) << PlayerStatus().toStdString()
       << " " << Title().toStdString();
+  EXPECT_EQ(Property("CanPause").toBool(), c.row >= 0);
+  if (c.paused && c.row == c.playing) {
+    EXPECT_GE(Position(), before);
+    EXPECT_LT(Position(), before + 1'000 * kUs);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Methods, MprisMethodTest,
     ::testing::Values(
-        MethodCase{"NextPlaysTheNextRow", 0, 0, "Next", {}, 1},
-        MethodCase{"PreviousPlaysTheRowBefore", 1, 1, "Previous", {}, 0},
-        MethodCase{"NextStartsWhenStopped", -1, -1, "Next", {}, 1},
-        MethodCase{"StopStops", 0, 0, "Stop", {}, -1},
-        MethodCase{"PlayPauseStopsWhenPlaying", 0, 1, "PlayPause", {}, -1},
-        MethodCase{"PlayPauseStartsTheSelection", -1, 1, "PlayPause", {}, 1},
-        MethodCase{"PlayKeepsPlaying", 0, 1, "Play", {}, 0},
-        MethodCase{"PauseCannotPause", 0, 0, "Pause", {}, 0},
-        MethodCase{"SeekPastTheEndPlaysNext", 0, 0, "Seek", {qlonglong{1'000'000'000'000}}, 1}),
+        MethodCase{"NextPlaysTheNextRow", 0, false, 0, "Next", {}, "Playing", 1},
+        MethodCase{"PreviousPlaysTheRowBefore", 1, false, 1, "Previous", {}, "Playing", 0},
+        MethodCase{"NextStartsWhenStopped", -1, false, -1, "Next", {}, "Playing", 1},
+        MethodCase{"NextFromAPause", 0, true, 0, "Next", {}, "Playing", 1},
+        MethodCase{"StopStops", 0, false, 0, "Stop", {}, "Stopped", -1},
+        MethodCase{"StopFromAPause", 0, true, 0, "Stop", {}, "Stopped", -1},
+        MethodCase{"PlayPausePauses", 0, false, 1, "PlayPause", {}, "Paused", 0},
+        MethodCase{"PlayPauseResumes", 0, true, 1, "PlayPause", {}, "Playing", 0},
+        MethodCase{"PlayPauseStartsTheSelection", -1, false, 1, "PlayPause", {}, "Playing", 1},
+        MethodCase{"PlayKeepsPlaying", 0, false, 1, "Play", {}, "Playing", 0},
+        MethodCase{"PlayResumes", 0, true, 1, "Play", {}, "Playing", 0},
+        MethodCase{"PausePauses", 0, false, 0, "Pause", {}, "Paused", 0},
+        MethodCase{"SeekPastTheEndPlaysNext",
+                   0,
+                   false,
+                   0,
+                   "Seek",
+                   {qlonglong{1'000'000'000'000}},
+                   "Playing",
+                   1}),
     printing::CaseName());
 
 TEST_F(MprisTest, SetPositionAndSeekMoveAsTheSliderDoes) {
@@ -190,6 +224,81 @@ TEST_F(MprisTest, SetPositionAndSeekMoveAsTheSliderDoes) {
   Call(QStringLiteral("Seek"), {-lengthUs / 2});
   ASSERT_TRUE(WaitUntil([&] { return Position() < before - lengthUs / 3; }));
   EXPECT_GE(Position(), before - lengthUs / 2 - lengthUs / 20);
+}
+
+// Writes change as little as they can; the window's menu, its volume
+// control and the settings file follow; the volume is linear here and
+// cubic on the control.
+TEST_F(MprisTest, PlayModeAndVolumeAreWritable) {
+  const auto set = [&](const char* name, const QVariant& value) {
+    Call(QStringLiteral("Set"),
+         {kPlayer, QString::fromLatin1(name), QVariant::fromValue(QDBusVariant(value))},
+         kProperties);
+  };
+  const auto shown = [&] {
+    return Property("LoopStatus").toString() + ' ' + Property("Shuffle").toString();
+  };
+  const std::pair<std::function<void()>, const char*> steps[] = {
+      {[&] { set("LoopStatus", "Playlist"); }, "Playlist false"},
+      {[&] { set("Shuffle", true); }, "Playlist true"},
+      {[&] { set("LoopStatus", "Playlist"); }, "Playlist true"},
+      {[&] { set("Shuffle", false); }, "Playlist false"},
+      {[&] { set("LoopStatus", "None"); }, "None false"},  // 顺序播放
+      {[&] { set("LoopStatus", "Track"); }, "Track false"},
+      {[&] { set("LoopStatus", "None"); }, "None false"},  // 单曲
+      {[&] { set("LoopStatus", "Sideways"); }, "None false"},
+  };
+  for (const auto& [step, expected] : steps) {
+    step();
+    EXPECT_EQ(shown(), QString::fromLatin1(expected));
+  }
+  EXPECT_EQ(Announced("Shuffle"), (std::vector<QVariant>{true, false}));
+
+  set("Volume", 0.3);
+  EXPECT_DOUBLE_EQ(Property("Volume").toDouble(), 0.3);
+  EXPECT_EQ(Control<QSlider>(1027)->value(), 67);  // the cube root of 0.3
+  ASSERT_FALSE(Announced("Volume").empty());
+  EXPECT_DOUBLE_EQ(Announced("Volume").back().toDouble(), 0.3);
+  set("Volume", -2.0);
+  EXPECT_EQ(Property("Volume").toDouble(), 0.0);
+  Control<QSlider>(1027)->setValue(50);
+  EXPECT_DOUBLE_EQ(Property("Volume").toDouble(), 0.125);
+}
+
+// The samples that reach the output carry the volume asked for over the bus.
+TEST_F(MprisTest, VolumeSetOverTheBusReachesTheSink) {
+  const QString written =
+      QDir(QString::fromStdString(::testing::TempDir()))
+          .filePath(QStringLiteral("mpris-volume-%1.raw").arg(QCoreApplication::applicationPid()));
+  const QByteArray sink =
+      "audioconvert ! audio/x-raw,format=S16LE ! filesink location=" + QFile::encodeName(written);
+  const QByteArray oldSink = qgetenv("MELODRIFT_AUDIO_SINK");
+  qputenv("MELODRIFT_AUDIO_SINK", sink);
+  // The loudest sample of the shortest song, played whole.
+  const auto peak = [&] {
+    Click(1014);
+    Play(2);
+    EXPECT_TRUE(WaitUntil([&] { return Property("CanPause").toBool(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !Property("CanPause").toBool(); }));
+    QFile file(written);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray pcm = file.readAll();
+    int loudest = 0;
+    for (qsizetype at = 0; at + 1 < pcm.size(); at += 2) {
+      const auto sample =
+          static_cast<qint16>(static_cast<quint8>(pcm[at]) | static_cast<quint8>(pcm[at + 1]) << 8);
+      loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
+    }
+    return loudest;
+  };
+  const int full = peak();
+  Call(QStringLiteral("Set"),
+       {kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(0.3))}, kProperties);
+  const int turnedDown = peak();
+  qputenv("MELODRIFT_AUDIO_SINK", oldSink);
+  QFile::remove(written);
+  ASSERT_GT(full, 1000);
+  EXPECT_NEAR(static_cast<double>(turnedDown) / full, 0.3, 0.02) << turnedDown << "/" << full;
 }
 
 }  // namespace
