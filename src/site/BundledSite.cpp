@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/text/TerminalText.h"
 #include "site/Catalogue.h"
 #include "site/ConnectionServer.h"
 #include "site/RecordedPages.h"
@@ -50,8 +51,9 @@ void Send(const httplib::Request& req, const Answer& answer, httplib::Response& 
 }
 
 void LogRequest(const httplib::Request& req, const httplib::Response& res) {
-  std::fprintf(stderr, "melodrift-site: %s %s -> %d (%zu bytes)\n", req.method.c_str(),
-               req.target.c_str(), res.status, res.body.size());
+  std::fprintf(stderr, "melodrift-site: %s %s -> %d (%zu bytes)\n",
+               text::TerminalSafe(req.method).c_str(), text::TerminalSafe(req.target).c_str(),
+               res.status, res.body.size());
 }
 
 int Bind(httplib::Server& http, int port) {

@@ -13,6 +13,7 @@
 
 #include "core/scrape/StatusTexts.h"
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 #include "core/text/TextRules.h"
 
 namespace melo::cli {
@@ -37,7 +38,7 @@ std::string TsvField(const std::string& gbk) {
         out += c;
     }
   }
-  return out;
+  return text::TerminalSafe(out);
 }
 
 bool IsFailureStatus(const std::string& text) {
@@ -93,7 +94,7 @@ void ConsoleReporter::Status(const std::string& text) {
   if (IsFailureStatus(text))
     ++failures_;
   ClearProgress();
-  err_ << GbkToUtf8(text) << '\n' << std::flush;
+  err_ << text::TerminalSafe(GbkToUtf8(text)) << '\n' << std::flush;
   DrawProgress();
 }
 

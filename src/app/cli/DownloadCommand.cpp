@@ -17,6 +17,7 @@
 #include "core/scrape/RunSupport.h"
 #include "core/scrape/SongPageParser.h"
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 
 namespace melo::cli {
 namespace {
@@ -235,17 +236,18 @@ class ConsoleDownloads final : public download::DownloadReporter {
     ++done_;
     failed_ = failed_ || result.outcome == Outcome::kFailed;
     const std::string path = result.path.string();
+    const std::string shownPath = text::TerminalSafe(path);
     switch (result.outcome) {
       case Outcome::kDownloaded:
-        std::cerr << "下载完成:" << path << '\n';
+        std::cerr << "下载完成:" << shownPath << '\n';
         break;
       case Outcome::kSkipped:
-        std::cerr << "已存在:" << path << '\n';
+        std::cerr << "已存在:" << shownPath << '\n';
         break;
       case Outcome::kFailed: {
         const std::string link = Unquote(GbkToUtf8(song.downloadLink));
-        std::cerr << (link.empty() ? GbkToUtf8(songLink) : link) << "   下载失败:" << result.error
-                  << '\n';
+        std::cerr << text::TerminalSafe(link.empty() ? GbkToUtf8(songLink) : link)
+                  << "   下载失败:" << text::TerminalSafe(result.error) << '\n';
         break;
       }
     }
@@ -263,8 +265,8 @@ class ConsoleDownloads final : public download::DownloadReporter {
                                                        : nlohmann::ordered_json(nullptr)}};
       std::cout << j.dump() << '\n';
     } else {
-      std::cout << StatusName(result.outcome) << '\t' << path << '\t' << result.bytes << '\t'
-                << GbkToUtf8(songLink) << '\n';
+      std::cout << StatusName(result.outcome) << '\t' << shownPath << '\t' << result.bytes << '\t'
+                << text::TerminalSafe(GbkToUtf8(songLink)) << '\n';
     }
     std::cout << std::flush;
     // A song under way whose result is out is no longer drawn.

@@ -16,6 +16,7 @@
 
 #include "app/cli/CliOutput.h"
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlaybackAddress.h"
 #include "playback/PlaybackWorker.h"
@@ -64,12 +65,12 @@ class ConsolePlaybackView final : public playback::PlaybackView {
 
  private:
   void PrintLine(const nlohmann::ordered_json& object, const std::string& text) {
-    out_ << (json_ ? object.dump() : text) << '\n' << std::flush;
+    out_ << (json_ ? object.dump() : text::TerminalSafe(text)) << '\n' << std::flush;
   }
   void Redraw() {
-    out_ << "\r\x1b[K" << state_;
+    out_ << "\r\x1b[K" << text::TerminalSafe(state_);
     if (!elapsed_.empty()) {
-      out_ << "  " << elapsed_ << total_;
+      out_ << "  " << text::TerminalSafe(elapsed_ + total_);
     }
     out_ << std::flush;
   }
@@ -101,11 +102,12 @@ int Play(const std::string& address, std::int64_t seekMs, bool json) {
     case playback::WorkerEnding::kSongEnded:
       return 0;
     case playback::WorkerEnding::kOpenFailed:
-      std::cerr << "melodrift: cannot play " << address << ": " << worker.Failure() << '\n';
+      std::cerr << "melodrift: cannot play " << text::TerminalSafe(address) << ": "
+                << text::TerminalSafe(worker.Failure()) << '\n';
       return 1;
     case playback::WorkerEnding::kFailed:
-      std::cerr << "melodrift: playback of " << address << " broke off: " << worker.Failure()
-                << '\n';
+      std::cerr << "melodrift: playback of " << text::TerminalSafe(address)
+                << " broke off: " << text::TerminalSafe(worker.Failure()) << '\n';
       return 1;
     default:
       return kInterruptedExit;

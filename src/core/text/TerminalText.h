@@ -1,0 +1,18 @@
+#pragma once
+// Text from pages and servers on its way to a terminal. A title, a reason
+// phrase or an address may hold escape sequences that retitle, clear or
+// recolour the terminal, or forge and hide lines; shown escaped, they are
+// only text.
+
+#include <string>
+#include <string_view>
+
+namespace melo::text {
+
+// `utf8` with every C0 control (tab and line feed included: the writer adds
+// its own), DEL and every byte that is not part of well-formed UTF-8 written
+// as \xHH, and every C1 control (U+0080 to U+009F) as \u00HH. Everything
+// else, Chinese text included, passes unchanged.
+std::string TerminalSafe(std::string_view utf8);
+
+}  // namespace melo::text
