@@ -37,13 +37,14 @@ struct DownloadCommandOptions {
   bool forceOverwrites = false;
   int retries = 3;
   std::string limitRate;
+  std::string maxFileSize;
   bool noTags = false;
   int id3v2Version = 3;
   bool windowsFilenames = false;
 };
 
-// "500K", "2M", "1.5M" or plain bytes a second; nullopt when malformed.
-std::optional<std::int64_t> ParseRate(const std::string& text) {
+// "500K", "2M", "1.5M", "1G" or plain bytes; nullopt when malformed.
+std::optional<std::int64_t> ParseSize(const std::string& text) {
   std::size_t used = 0;
   double value = 0;
   try {
@@ -381,7 +382,14 @@ void RegisterDownloadCommand(CLI::App& app, CliContext& context) {
                    "Most bytes a second per song (like 500K, 2M)")
       ->type_name("RATE")
       ->check([](const std::string& value) {
-        return ParseRate(value) ? std::string() : "RATE must look like 500K or 2M";
+        return ParseSize(value) ? std::string() : "RATE must look like 500K or 2M";
+      });
+  command
+      ->add_option("--max-filesize", options->maxFileSize,
+                   "Fail a song that grows past SIZE (like 500K, 2M, 1G); default 1G")
+      ->type_name("SIZE")
+      ->check([](const std::string& value) {
+        return ParseSize(value) ? std::string() : "SIZE must look like 500K, 2M or 1G";
       });
   command->add_flag("--no-tags", options->noTags, "Save the file byte for byte as served");
   command->add_option("--id3v2-version", options->id3v2Version, "ID3v2 version: 3 or 4")
@@ -399,7 +407,9 @@ void RegisterDownloadCommand(CLI::App& app, CliContext& context) {
     core.continueParts = !options->noContinue;
     core.overwrite = options->forceOverwrites;
     core.retries = options->retries;
-    core.rateLimit = options->limitRate.empty() ? 0 : ParseRate(options->limitRate).value_or(0);
+    core.rateLimit = options->limitRate.empty() ? 0 : ParseSize(options->limitRate).value_or(0);
+    if (!options->maxFileSize.empty())
+      core.maxFileSize = static_cast<std::uint64_t>(ParseSize(options->maxFileSize).value_or(0));
     core.tags = !options->noTags;
     core.id3v2Version = options->id3v2Version;
     core.windowsNames = options->windowsFilenames;

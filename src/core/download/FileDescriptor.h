@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace melo::download {
 
 class FileDescriptor {
@@ -15,6 +17,11 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
   int get() const { return fd_; }
 
  private:

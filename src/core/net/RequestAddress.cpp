@@ -1,5 +1,7 @@
 #include "core/net/RequestAddress.h"
 
+#include <strings.h>
+
 #include <string_view>
 
 #include "core/net/CurlHandles.h"
@@ -7,6 +9,8 @@
 
 namespace melo::net {
 namespace {
+
+constexpr long kMaxRedirects = 20;
 
 // curl refuses control bytes, space and DEL anywhere in an address; bytes
 // above 0x7F it would pass raw into the request line, which servers treat
@@ -47,6 +51,10 @@ std::string PercentEncode(std::string_view address, AlsoEncode alsoEncode) {
   return encoded;
 }
 
+bool StartsOnHttps(std::string_view address) {
+  return address.size() >= 6 && strncasecmp(address.data(), "https:", 6) == 0;
+}
+
 }  // namespace
 
 std::string EncodeRequestAddress(std::string_view address) {
@@ -72,6 +80,42 @@ void CheckRequestAddress(const std::string& requestAddress) {
   const CURLUcode rc = curl_url_set(url.get(), CURLUPART_URL, requestAddress.c_str(), 0);
   if (rc != CURLUE_OK)
     throw InternetError(curl_url_strerror(rc));
+  const auto part = [&](CURLUPart which) {
+    char* text = nullptr;
+    const CURLUcode got = curl_url_get(url.get(), which, &text, 0);
+    std::string value = got == CURLUE_OK && text != nullptr ? text : "";
+    curl_free(text);
+    return value;
+  };
+  const std::string scheme = part(CURLUPART_SCHEME);
+  if (scheme != "http" && scheme != "https")
+    throw InternetError("Protocol \"" + scheme + "\" not supported or disabled in libcurl");
+  if (part(CURLUPART_HOST).empty())
+    throw InternetError(curl_url_strerror(CURLUE_NO_HOST));
+}
+
+void SetWireRules(CURL* easy, const std::string& requestAddress) {
+  const auto set = [easy](CURLoption option, auto value) {
+    const CURLcode rc = curl_easy_setopt(easy, option, value);
+    if (rc != CURLE_OK)
+      throw InternetError(curl_easy_strerror(rc));
+  };
+  // Never local files, nor anything but a web server, not even through a
+  // redirect; and what started encrypted stays encrypted.
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, StartsOnHttps(requestAddress) ? "https" : "http,https");
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, kMaxRedirects);
+}
+
+std::string WireFailureText(const std::string& requestAddress, CURLcode result,
+                            const char* errorText) {
+  std::string text =
+      errorText != nullptr && errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+  if (result == CURLE_UNSUPPORTED_PROTOCOL && StartsOnHttps(requestAddress) &&
+      text.find("\"http\"") != std::string::npos)
+    return "refused a redirect from https to plain http";
+  return text;
 }
 
 }  // namespace melo::net
