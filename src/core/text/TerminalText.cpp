@@ -9,11 +9,15 @@ bool IsContinuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
-// The length of the well-formed UTF-8 character at the start of `text`
-// (RFC 3629: no overlong forms, no surrogates, nothing past U+10FFFF), or 0.
-std::size_t CharacterLength(std::string_view text) {
+}  // namespace
+
+std::size_t Utf8CharacterLength(std::string_view text) {
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  if (text.empty())
+    return 0;
   const unsigned char lead = at(0);
+  if (lead < 0x80)
+    return 1;
   std::size_t length = 0;
   unsigned char low = 0x80;
   unsigned char high = 0xBF;
@@ -37,6 +41,18 @@ std::size_t CharacterLength(std::string_view text) {
   return length;
 }
 
+char32_t Utf8CodePoint(std::string_view character) {
+  const auto lead = static_cast<unsigned char>(character[0]);
+  if (character.size() == 1)
+    return lead;
+  char32_t point = lead & (0x7F >> character.size());
+  for (std::size_t i = 1; i < character.size(); ++i)
+    point = (point << 6) | (static_cast<unsigned char>(character[i]) & 0x3F);
+  return point;
+}
+
+namespace {
+
 void AppendEscape(std::string& out, std::string_view prefix, unsigned char value) {
   out += prefix;
   out += kHex[value >> 4];
@@ -54,7 +70,7 @@ std::string TerminalSafe(std::string_view utf8) {
       out += utf8[i++];
       continue;
     }
-    const std::size_t length = byte < 0x80 ? 0 : CharacterLength(utf8.substr(i));
+    const std::size_t length = byte < 0x80 ? 0 : Utf8CharacterLength(utf8.substr(i));
     if (length == 0) {
       AppendEscape(out, "\\x", byte);
       ++i;

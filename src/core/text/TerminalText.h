@@ -15,4 +15,11 @@ namespace melo::text {
 // else, Chinese text included, passes unchanged.
 std::string TerminalSafe(std::string_view utf8);
 
+// The length of the well-formed UTF-8 character `text` starts with (RFC
+// 3629: no overlong forms, no surrogates, nothing past U+10FFFF), or 0.
+std::size_t Utf8CharacterLength(std::string_view text);
+
+// The code point of a character Utf8CharacterLength measured.
+char32_t Utf8CodePoint(std::string_view character);
+
 }  // namespace melo::text
