@@ -11,6 +11,7 @@
 #include "core/text/TerminalText.h"
 #include "site/Catalogue.h"
 #include "site/ConnectionServer.h"
+#include "site/Pages.h"
 #include "site/RecordedPages.h"
 #include "site/Router.h"
 
@@ -93,6 +94,9 @@ struct BundledSite::Server {
   }
 
   melo::bundled::Answer Respond(const httplib::Request& req) const {
+    // A decoded %00 would cut a file name short, and names no page.
+    if (req.path.find('\0') != std::string::npos)
+      return Answer{.status = 404, .body = NotFoundPage()};
     if (!options.pagesDir.empty()) {
       if (auto recorded = FindRecordedPage(options.pagesDir, req.path, site->host))
         return *recorded;

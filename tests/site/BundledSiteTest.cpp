@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -208,6 +210,40 @@ TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {
   const auto outside = client.Get("/song/../../README.md");
   ASSERT_TRUE(outside);
   EXPECT_FALSE(text::Contains(outside->body, "recorded"));
+}
+
+// What a folder of recorded pages may hold that must not be served: a link
+// out of it, and what a NUL in the path would cut a name down to.
+TEST(RecordedPages, ServeOnlyFromInsideTheirFolder) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(::testing::TempDir()) / "recorded_links";
+  fs::remove_all(root);
+  fs::create_directories(root / "pages" / "song");
+  std::ofstream(root / "secret.txt") << "secret outside";
+  std::ofstream(root / "pages" / "page.html") << "inside page";
+  fs::create_symlink(root / "secret.txt", root / "pages" / "out.html");
+  fs::create_symlink(root, root / "pages" / "up");
+  fs::create_symlink(root / "pages" / "page.html", root / "pages" / "song" / "in.html");
+  const BundledSite site({.pagesDir = (root / "pages").string()});
+  httplib::Client client("127.0.0.1", site.Port());
+  const struct {
+    const char* path;
+    int status;
+    const char* type;
+  } rows[] = {
+      {"/song/in.html", 200, "text/html"},  // a link that stays inside
+      {"/out.html", 404, nullptr},         {"/up/secret.txt", 404, nullptr},
+      {"/page.html%00.mp3", 404, nullptr}, {"/song/2244436/%00", 404, nullptr},
+  };
+  for (const auto& row : rows) {
+    const auto reply = client.Get(row.path);
+    ASSERT_TRUE(reply) << row.path;
+    EXPECT_EQ(reply->status, row.status) << row.path;
+    EXPECT_FALSE(text::Contains(reply->body, "secret")) << row.path;
+    if (row.type != nullptr) {
+      EXPECT_TRUE(reply->get_header_value("Content-Type").starts_with(row.type)) << row.path;
+    }
+  }
 }
 
 }  // namespace
