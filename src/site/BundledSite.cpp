@@ -77,7 +77,11 @@ struct BundledSite::Server {
     });
     http.set_keep_alive_max_count(kRequestsPerConnection);
     http.set_keep_alive_timeout(kKeepAliveSeconds);
-    http.set_read_timeout(kKeepAliveSeconds);
+    // A request's body (the site takes none) is read by a worker: no
+    // longer than its head may take to arrive.
+    http.set_read_timeout(options.requestTimeoutMs / 1000,
+                          (options.requestTimeoutMs % 1000) * 1000);
+    http.SetRequestTimeout(std::chrono::milliseconds(options.requestTimeoutMs));
     if (options.latencyMs > 0 || options.holdAnswers) {
       http.set_pre_routing_handler([this](const auto&, auto&) {
         if (options.holdAnswers)

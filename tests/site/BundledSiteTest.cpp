@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -193,6 +195,56 @@ TEST(Serving, IdleConnectionsHoldBackNeitherClientsNorTheStop) {
   auto stopped = std::async(std::launch::async, [&] { site.reset(); });
   // The bound guards a hang.
   EXPECT_EQ(stopped.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+}
+
+std::size_t ThreadsOfThisProcess() {
+  const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// A loopback connection to `port` that has sent `bytes`.
+int SentConnection(int port, std::string_view bytes) {
+  const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("cannot reach the site");
+  return sock;
+}
+
+// Whether the site closes `sock` (its read ends) within a generous bound.
+bool ClosedBySite(int sock) {
+  pollfd watch{sock, POLLIN, 0};
+  char byte = 0;
+  return ::poll(&watch, 1, 20'000) == 1 && ::recv(sock, &byte, 1, 0) == 0;
+}
+
+// Clients that send half a request line, or nothing, hold no thread: a
+// normal request is answered meanwhile, and the site closes them once their
+// time-out has passed.
+TEST(Serving, HalfSentRequestsHoldNoThreadAndAreClosed) {
+  const BundledSite site({.requestTimeoutMs = 200});
+  httplib::Client client("127.0.0.1", site.Port());
+  ASSERT_TRUE(client.Get("/song/2244436/"));  // the worker that answers is started
+  const std::size_t threads = ThreadsOfThisProcess();
+
+  std::vector<int> flood;
+  for (const char* half : {"GET /song/22", "G", "GET / HTTP/1.1\r\nHost: x\r\n", "GET / HT"})
+    for (int i = 0; i < 3; ++i)
+      flood.push_back(SentConnection(site.Port(), half));
+  const auto reply = httplib::Client("127.0.0.1", site.Port()).Get("/song/2244436/");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_LE(ThreadsOfThisProcess(), threads);
+
+  for (const int sock : flood) {
+    EXPECT_TRUE(ClosedBySite(sock));
+    ::close(sock);
+  }
+  EXPECT_TRUE(client.Get("/song/2244436/"));  // kept connections are not harmed
 }
 
 TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {
