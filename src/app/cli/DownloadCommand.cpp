@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -62,10 +63,35 @@ std::optional<std::int64_t> ParseSize(const std::string& text) {
   return static_cast<std::int64_t>(value * found->second);
 }
 
+// Appends the control that \xHH or \u00HH at `at` shows (the output's
+// backslashes are doubled, so these are terminal escapes) and returns the
+// length of the escape; 0 when there is none.
+std::size_t UnescapeControl(std::string_view field, std::size_t at, std::string& out) {
+  for (const std::string_view prefix : {std::string_view("\\x"), std::string_view("\\u00")}) {
+    const std::string_view rest = field.substr(at);
+    unsigned value = 0;
+    if (!rest.starts_with(prefix) || rest.size() < prefix.size() + 2)
+      continue;
+    const char* digits = rest.data() + prefix.size();
+    if (std::from_chars(digits, digits + 2, value, 16).ptr != digits + 2)
+      continue;
+    if (prefix.size() == 2) {
+      out += static_cast<char>(value);
+    } else {
+      out += static_cast<char>(0xC0 | (value >> 6));
+      out += static_cast<char>(0x80 | (value & 0x3F));
+    }
+    return prefix.size() + 2;
+  }
+  return 0;
+}
+
 std::string UnescapeTsv(std::string_view field) {
   std::string out;
   for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 1 < field.size()) {
+    if (const std::size_t length = UnescapeControl(field, i, out); length > 0) {
+      i += length - 1;
+    } else if (field[i] == '\\' && i + 1 < field.size()) {
       const char next = field[++i];
       out += next == 't' ? '\t' : next == 'n' ? '\n' : next;
     } else {
