@@ -238,7 +238,9 @@ TEST(Serving, HalfSentRequestsHoldNoThreadAndAreClosed) {
   const auto reply = httplib::Client("127.0.0.1", site.Port()).Get("/song/2244436/");
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 200);
-  EXPECT_LE(ThreadsOfThisProcess(), threads);
+  // A worker still finishing the first answer may have been joined by a
+  // second; a thread per waiting connection would be twelve more.
+  EXPECT_LE(ThreadsOfThisProcess(), threads + 2);
 
   for (const int sock : flood) {
     EXPECT_TRUE(ClosedBySite(sock));
