@@ -221,9 +221,11 @@ TEST(HostilePageTest, NothingItSendsReachesTheTerminalAsAControl) {
   fs::remove_all(pages);
   fs::create_directories(pages / "song" / "9100001");
   std::string page = ReadFile(MELO_TEST_PAGES_DIR "/song/9000004/index.html");
+  // Escape sequences, then GB18030's four-byte U+009B (CSI) and U+202E.
   for (const std::string from : {"Winter Radio", "Ora Kestrel"}) {
     for (auto at = page.find(from); at != std::string::npos; at = page.find(from, at))
-      page.replace(at, from.size(), "t\x1b]0;owned\x07\x1b[2J\x1b[31m\x7f");
+      page.replace(at, from.size(),
+                   "t\x1b]0;owned\x07\x1b[2J\x1b[31m\x7f\x81\x30\x83\x37\x81\x36\xa7\x31");
   }
   std::ofstream(pages / "song" / "9100001" / "index.html", std::ios::binary) << page;
   const melo::bundled::BundledSite site({.pagesDir = pages.string()});
@@ -234,6 +236,7 @@ TEST(HostilePageTest, NothingItSendsReachesTheTerminalAsAControl) {
   const std::string download = " --site " + site.Host() + " download -P " + folder + " ";
   for (const auto& [command, shown] :
        {std::pair<std::string, bool>{"parse " + url, true},
+        {"--json parse " + url, false},
         {"download" + download + url, false},
         {"parse " + url + " 2>/dev/null | " + MELODRIFT_BIN + download + "--force-overwrites -",
          false}}) {
@@ -243,6 +246,10 @@ TEST(HostilePageTest, NothingItSendsReachesTheTerminalAsAControl) {
     EXPECT_FALSE(HoldsTerminalControls(run.err));
     EXPECT_EQ(run.out.find("\\x1b]0;owned\\x07") != std::string::npos, shown);
   }
+  // The right-to-left override would show the name in another order.
+  ASSERT_FALSE(fs::is_empty(folder));
+  for (const auto& entry : fs::directory_iterator(folder))
+    EXPECT_EQ(entry.path().filename().string().find("\xE2\x80\xAE"), std::string::npos);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ void PrintFinding(const update::UpdateFinding& finding, bool json) {
     if (newer && finding.downloadAddress) {
       line["address"] = text::GbkToUtf8(address);
     }
-    std::cout << line.dump() << '\n';
+    std::cout << text::TerminalSafeJson(line.dump()) << '\n';
     return;
   }
   if (!newer) {

@@ -68,7 +68,7 @@ std::string SongLine(const scrape::SongRecord& song, bool json) {
                                 {"downloadLink", GbkToUtf8(song.downloadLink)},
                                 {"singerLink", GbkToUtf8(song.singerLink)},
                                 {"songLink", GbkToUtf8(song.songLink)}};
-    return j.dump();
+    return text::TerminalSafeJson(j.dump());
   }
   return TsvField(song.singer) + '\t' + TsvField(song.title) + '\t' + TsvField(song.downloadLink) +
          '\t' + TsvField(song.singerLink) + '\t' + TsvField(song.songLink);
@@ -78,7 +78,7 @@ std::string SingerLine(const scrape::SingerRecord& singer, bool json) {
   if (json) {
     nlohmann::ordered_json j = {{"singer", GbkToUtf8(singer.singer)},
                                 {"singerLink", GbkToUtf8(singer.singerLink)}};
-    return j.dump();
+    return text::TerminalSafeJson(j.dump());
   }
   return TsvField(singer.singer) + '\t' + TsvField(singer.singerLink);
 }

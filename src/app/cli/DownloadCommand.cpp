@@ -290,7 +290,7 @@ class ConsoleDownloads final : public download::DownloadReporter {
           {"songLink", GbkToUtf8(songLink)},
           {"error", result.outcome == Outcome::kFailed ? nlohmann::ordered_json(result.error)
                                                        : nlohmann::ordered_json(nullptr)}};
-      std::cout << j.dump() << '\n';
+      std::cout << text::TerminalSafeJson(j.dump()) << '\n';
     } else {
       std::cout << StatusName(result.outcome) << '\t' << shownPath << '\t' << result.bytes << '\t'
                 << text::TerminalSafe(GbkToUtf8(songLink)) << '\n';

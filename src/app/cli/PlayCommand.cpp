@@ -65,7 +65,8 @@ class ConsolePlaybackView final : public playback::PlaybackView {
 
  private:
   void PrintLine(const nlohmann::ordered_json& object, const std::string& text) {
-    out_ << (json_ ? object.dump() : text::TerminalSafe(text)) << '\n' << std::flush;
+    out_ << (json_ ? text::TerminalSafeJson(object.dump()) : text::TerminalSafe(text)) << '\n'
+         << std::flush;
   }
   void Redraw() {
     out_ << "\r\x1b[K" << text::TerminalSafe(state_);

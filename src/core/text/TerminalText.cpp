@@ -85,4 +85,23 @@ std::string TerminalSafe(std::string_view utf8) {
   return out;
 }
 
+std::string TerminalSafeJson(std::string_view json) {
+  std::string out;
+  out.reserve(json.size());
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(json[i]);
+    const bool c1 = byte == 0xC2 && i + 1 < json.size() &&
+                    static_cast<unsigned char>(json[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(json[i + 1]) < 0xA0;
+    if (byte == 0x7F) {
+      AppendEscape(out, "\\u00", byte);
+    } else if (c1) {
+      AppendEscape(out, "\\u00", static_cast<unsigned char>(json[++i]));
+    } else {
+      out += json[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace melo::text

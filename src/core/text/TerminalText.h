@@ -15,6 +15,11 @@ namespace melo::text {
 // else, Chinese text included, passes unchanged.
 std::string TerminalSafe(std::string_view utf8);
 
+// A JSON text (UTF-8, as a JSON writer makes it, which escapes C0 controls
+// only) with DEL and every C1 control in it escaped as \u00HH: outside its
+// strings, JSON holds neither.
+std::string TerminalSafeJson(std::string_view json);
+
 // The length of the well-formed UTF-8 character `text` starts with (RFC
 // 3629: no overlong forms, no surrogates, nothing past U+10FFFF), or 0.
 std::size_t Utf8CharacterLength(std::string_view text);

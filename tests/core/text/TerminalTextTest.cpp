@@ -30,5 +30,12 @@ TEST(TerminalTextTest, ControlsAreShownAsText) {
     EXPECT_EQ(TerminalSafe(row.in), row.out) << row.out;
 }
 
+// A JSON writer escapes C0 controls only; what it leaves is escaped here, as
+// JSON escapes, so that the line still reads back as the same text.
+TEST(TerminalTextTest, JsonKeepsItsMeaning) {
+  EXPECT_EQ(TerminalSafeJson("{\"t\":\"a\x7f\xc2\x9b[2J\xc2\xa0周\"}"),
+            "{\"t\":\"a\\u007f\\u009b[2J\xc2\xa0周\"}");
+}
+
 }  // namespace
 }  // namespace melo::text
