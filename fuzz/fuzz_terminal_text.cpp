@@ -1,6 +1,7 @@
-// The terminal escaper on any bytes, against a plain reference that decodes
-// one code point at a time and re-encodes it to check the form: the same
-// output, and nothing in it a terminal would act on.
+// The terminal escapers on any bytes: the text one against a plain reference
+// that decodes one code point at a time and re-encodes it to check the form
+// (the same output, nothing in it a terminal would act on); the JSON one
+// leaves no DEL and no C1 control.
 
 #include <cstdint>
 #include <cstdio>
@@ -89,6 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(lead >= 0x20 && lead != 0x7F);
     Check(!(lead == 0xC2 && static_cast<unsigned char>(safe[i + 1]) < 0xA0));
     i += n;
+  }
+  // The JSON pass leaves nothing but what the JSON writer itself escapes.
+  const std::string json = melo::text::TerminalSafeJson(input);
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(json[i]);
+    Check(byte != 0x7F);
+    Check(!(byte == 0xC2 && i + 1 < json.size() && static_cast<unsigned char>(json[i + 1]) < 0xA0 &&
+            static_cast<unsigned char>(json[i + 1]) >= 0x80));
   }
   return 0;
 }
