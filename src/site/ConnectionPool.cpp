@@ -94,63 +94,63 @@ void ConnectionPool::shutdown() {
   ready_.clear();
 }
 
+// False once the pool or the server stops.
+bool ConnectionPool::TakeArrivals(std::vector<Waiting>& waiting) {
+  const std::lock_guard lock(mutex_);
+  if (stopping_)
+    return false;
+  for (Waiting& arrival : arrivals_) {
+    if (waiting.size() < kMaxWaiting)
+      waiting.push_back(std::move(arrival));
+    else
+      Close(arrival.connection);
+  }
+  arrivals_.clear();
+  return true;
+}
+
+// Hands on what is ripe (a kept connection's next head may have come with
+// the last one) and closes what is too late; returns the poll time-out.
+int ConnectionPool::Dispatch(std::vector<Waiting>& waiting) {
+  const Clock::time_point now = Clock::now();
+  std::erase_if(waiting, [&](Waiting& w) {
+    if (HeadComplete(w.connection.input)) {
+      ToWorker(std::move(w.connection));
+      return true;
+    }
+    if (w.deadline <= now) {
+      Close(w.connection);
+      return true;
+    }
+    return false;
+  });
+  if (waiting.empty())
+    return -1;
+  const auto first =
+      std::min_element(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
+        return a.deadline < b.deadline;
+      })->deadline;
+  return static_cast<int>(
+      std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(first - now).count()));
+}
+
 void ConnectionPool::Watch() {
   std::vector<Waiting> waiting;
   std::vector<pollfd> fds;
-  for (;;) {
-    {
-      const std::lock_guard lock(mutex_);
-      if (stopping_)
-        break;
-      for (Waiting& arrival : arrivals_) {
-        if (waiting.size() < kMaxWaiting)
-          waiting.push_back(std::move(arrival));
-        else
-          Close(arrival.connection);
-      }
-      arrivals_.clear();
-    }
-    const Clock::time_point now = Clock::now();
-    // Ripe (a kept connection's next head came with the last one) or too late.
-    std::erase_if(waiting, [&](Waiting& w) {
-      if (HeadComplete(w.connection.input)) {
-        ToWorker(std::move(w.connection));
-        return true;
-      }
-      if (w.deadline <= now) {
-        Close(w.connection);
-        return true;
-      }
-      return false;
-    });
-
+  while (TakeArrivals(waiting)) {
+    const int timeout = Dispatch(waiting);
     fds.assign({{doorbell_.Fd(), POLLIN, 0}, {serverStopping_.Fd(), POLLIN, 0}});
-    Clock::time_point first = Clock::time_point::max();
-    for (const Waiting& w : waiting) {
+    for (const Waiting& w : waiting)
       fds.push_back({w.connection.sock, POLLIN, 0});
-      first = std::min(first, w.deadline);
-    }
-    const int timeout =
-        waiting.empty()
-            ? -1
-            : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(first - now).count());
-    if (::poll(fds.data(), fds.size(), std::max(timeout, waiting.empty() ? -1 : 0)) < 0 &&
-        errno != EINTR)
+    if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
       break;
     if (fds[1].revents != 0)
       break;
     if (fds[0].revents != 0)
       doorbell_.Clear();
     for (std::size_t i = 0; i < waiting.size(); ++i) {
-      if (fds[i + 2].revents == 0)
-        continue;
-      const bool started = !waiting[i].connection.input.empty();
-      if (!Gather(waiting[i])) {
-        Close(waiting[i].connection);
-        waiting[i].connection.sock = -1;  // dropped below
-      } else if (!started && !waiting[i].connection.input.empty()) {
-        waiting[i].deadline = Clock::now() + times_.request;
-      }
+      if (fds[i + 2].revents != 0)
+        Gather(waiting[i]);
     }
     std::erase_if(waiting, [](const Waiting& w) { return w.connection.sock < 0; });
   }
@@ -158,12 +158,25 @@ void ConnectionPool::Watch() {
     Close(w.connection);
 }
 
-// Reads what has arrived; false when the client has gone.
-bool ConnectionPool::Gather(Waiting& waiting) const {
-  std::string& input = waiting.connection.input;
+// Reads what has arrived. A request's first byte starts its time-out; a
+// client that has gone is closed (its socket -1).
+void ConnectionPool::Gather(Waiting& waiting) const {
+  Connection& connection = waiting.connection;
+  const bool started = !connection.input.empty();
+  if (!Receive(connection)) {
+    Close(connection);
+    connection.sock = -1;
+  } else if (!started && !connection.input.empty()) {
+    waiting.deadline = Clock::now() + times_.request;
+  }
+}
+
+// False when the client has gone.
+bool ConnectionPool::Receive(Connection& connection) {
+  std::string& input = connection.input;
   while (input.size() < kMaxHeadBytes) {
     char buffer[kReadBytes];
-    const ssize_t got = ::recv(waiting.connection.sock, buffer, sizeof buffer, MSG_DONTWAIT);
+    const ssize_t got = ::recv(connection.sock, buffer, sizeof buffer, MSG_DONTWAIT);
     if (got > 0) {
       input.append(buffer, static_cast<std::size_t>(got));
       continue;

@@ -78,7 +78,10 @@ class ConnectionPool : public httplib::TaskQueue {
   };
 
   void Watch();
-  bool Gather(Waiting& waiting) const;
+  bool TakeArrivals(std::vector<Waiting>& waiting);
+  int Dispatch(std::vector<Waiting>& waiting);
+  void Gather(Waiting& waiting) const;
+  static bool Receive(Connection& connection);
   void ToWorker(Connection connection);
   void Work();
   void Wait(Connection connection, std::chrono::milliseconds limit);
