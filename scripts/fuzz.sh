@@ -9,7 +9,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_song_extract fuzz_text_rules fuzz_crawl_scan fuzz_search_scan fuzz_update_check
-    fuzz_line_rule fuzz_request_address fuzz_gbk_round_trip)
+    fuzz_line_rule fuzz_request_address fuzz_gbk_round_trip fuzz_terminal_text)
 fi
 scripts/setup.sh
 cmake --preset fuzz >/dev/null

@@ -8,8 +8,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/text/TerminalText.h"
 #include "site/Catalogue.h"
 #include "site/ConnectionServer.h"
+#include "site/Pages.h"
 #include "site/RecordedPages.h"
 #include "site/Router.h"
 
@@ -50,8 +52,9 @@ void Send(const httplib::Request& req, const Answer& answer, httplib::Response& 
 }
 
 void LogRequest(const httplib::Request& req, const httplib::Response& res) {
-  std::fprintf(stderr, "melodrift-site: %s %s -> %d (%zu bytes)\n", req.method.c_str(),
-               req.target.c_str(), res.status, res.body.size());
+  std::fprintf(stderr, "melodrift-site: %s %s -> %d (%zu bytes)\n",
+               text::TerminalSafe(req.method).c_str(), text::TerminalSafe(req.target).c_str(),
+               res.status, res.body.size());
 }
 
 int Bind(httplib::Server& http, int port) {
@@ -74,7 +77,11 @@ struct BundledSite::Server {
     });
     http.set_keep_alive_max_count(kRequestsPerConnection);
     http.set_keep_alive_timeout(kKeepAliveSeconds);
-    http.set_read_timeout(kKeepAliveSeconds);
+    // A request's body (the site takes none) is read by a worker: no
+    // longer than its head may take to arrive.
+    http.set_read_timeout(options.requestTimeoutMs / 1000,
+                          (options.requestTimeoutMs % 1000) * 1000);
+    http.SetRequestTimeout(std::chrono::milliseconds(options.requestTimeoutMs));
     if (options.latencyMs > 0 || options.holdAnswers) {
       http.set_pre_routing_handler([this](const auto&, auto&) {
         if (options.holdAnswers)
@@ -91,6 +98,9 @@ struct BundledSite::Server {
   }
 
   melo::bundled::Answer Respond(const httplib::Request& req) const {
+    // A decoded %00 would cut a file name short, and names no page.
+    if (req.path.find('\0') != std::string::npos)
+      return Answer{.status = 404, .body = NotFoundPage()};
     if (!options.pagesDir.empty()) {
       if (auto recorded = FindRecordedPage(options.pagesDir, req.path, site->host))
         return *recorded;

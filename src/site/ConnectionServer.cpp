@@ -34,12 +34,17 @@ Milliseconds ToMilliseconds(time_t sec, time_t usec) {
 // and writes are gathered until the answer is complete.
 class ConnectionStream : public httplib::Stream {
  public:
+  // `input`: what has arrived already, a request's head at least.
   ConnectionStream(int sock, const StopEvent& stopping, Milliseconds readTimeout,
-                   Milliseconds writeTimeout)
-      : sock_(sock), stopping_(stopping), readTimeout_(readTimeout), writeTimeout_(writeTimeout) {}
+                   Milliseconds writeTimeout, std::string input)
+      : sock_(sock),
+        stopping_(stopping),
+        readTimeout_(readTimeout),
+        writeTimeout_(writeTimeout),
+        input_(std::move(input)) {}
 
-  // True once a request has started to arrive within `idle`.
-  bool AwaitRequest(Milliseconds idle) const { return Buffered() > 0 || Await(POLLIN, idle); }
+  // What has arrived and no request has read yet.
+  std::string TakeInput() { return input_.substr(inputUsed_); }
 
   // Sends what write() gathered.
   bool Flush() {
@@ -155,67 +160,14 @@ class ConnectionStream : public httplib::Stream {
 
 }  // namespace
 
-StopEvent::StopEvent() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (fd_ < 0)
-    throw std::runtime_error(std::string("bundled site: eventfd: ") + std::strerror(errno));
-}
-
-StopEvent::~StopEvent() {
-  ::close(fd_);
-}
-
-void StopEvent::Signal() const {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
-}
-
-ThreadPerTask::~ThreadPerTask() {
-  shutdown();
-}
-
-void ThreadPerTask::enqueue(std::function<void()> task) {
-  const std::lock_guard lock(mutex_);
-  tasks_.push_back(std::move(task));
-  if (tasks_.size() > idle_) {
-    // Counted idle from its start, so that the next task does not start
-    // another thread before this one has taken its task.
-    ++idle_;
-    threads_.emplace_back([this] { Work(); });
-  } else {
-    wake_.notify_one();
-  }
-}
-
-void ThreadPerTask::shutdown() {
-  std::vector<std::jthread> threads;
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-    threads.swap(threads_);
-  }
-  wake_.notify_all();
-  threads.clear();  // joins; each thread finishes the tasks still queued first
-}
-
-void ThreadPerTask::Work() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-    if (tasks_.empty())
-      return;
-    std::function<void()> task = std::move(tasks_.front());
-    tasks_.pop_front();
-    --idle_;
-    lock.unlock();
-    task();
-    task = nullptr;
-    lock.lock();
-    ++idle_;
-  }
-}
-
 ConnectionServer::ConnectionServer() {
-  new_task_queue = [] { return new ThreadPerTask(); };
+  new_task_queue = [this] {
+    auto pool = std::make_unique<ConnectionPool>(
+        [this](Connection& connection) { return ServeRequest(connection); },
+        PoolTimes{requestTimeout_, ToMilliseconds(keep_alive_timeout_sec_, 0)}, stopping_);
+    pool_ = pool.get();
+    return pool.release();  // the library's listening loop owns it
+  };
 }
 
 ConnectionServer::~ConnectionServer() {
@@ -246,22 +198,20 @@ void ConnectionServer::Hold(const StopEvent& release) const {
 bool ConnectionServer::process_and_close_socket(socket_t sock) {
   const int on = 1;
   setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  bool served = false;
-  {
-    ConnectionStream stream(sock, stopping_, ToMilliseconds(read_timeout_sec_, read_timeout_usec_),
-                            ToMilliseconds(write_timeout_sec_, write_timeout_usec_));
-    const Milliseconds idle = ToMilliseconds(keep_alive_timeout_sec_, 0);
-    for (std::size_t left = keep_alive_max_count_; left > 0 && stream.AwaitRequest(idle); --left) {
-      bool closed = false;
-      served = process_request(stream, left == 1, closed, nullptr);
-      served = stream.Flush() && served;
-      if (!served || closed)
-        break;
-    }
-  }
-  ::shutdown(sock, SHUT_RDWR);
-  ::close(sock);
-  return served;
+  pool_->Admit(sock, keep_alive_max_count_);
+  return true;
+}
+
+bool ConnectionServer::ServeRequest(Connection& connection) {
+  ConnectionStream stream(
+      connection.sock, stopping_, ToMilliseconds(read_timeout_sec_, read_timeout_usec_),
+      ToMilliseconds(write_timeout_sec_, write_timeout_usec_), std::move(connection.input));
+  bool closed = false;
+  const bool served = process_request(stream, connection.requestsLeft == 1, closed, nullptr);
+  const bool sent = stream.Flush();
+  connection.input = stream.TakeInput();
+  --connection.requestsLeft;
+  return served && sent && !closed;
 }
 
 }  // namespace melo::bundled

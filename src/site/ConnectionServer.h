@@ -5,57 +5,19 @@
 // - an answer leaves in one write (headers and body together, TCP_NODELAY),
 //   where the library's separate small writes met the client's delayed
 //   acknowledgement and cost 40 ms on every reused connection;
-// - every connection gets a thread of its own, so a client's idle keep-alive
-//   connection never makes another client wait for a worker;
+// - a connection takes a thread only once a request's head has arrived
+//   whole (ConnectionPool), so neither an idle keep-alive connection nor a
+//   half-sent request makes another client wait, and threads stay bounded;
 // - Stop() wakes every connection at once, idle, reading or writing, where
 //   the library waits for idle connections to time out.
 
 #include <httplib.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <mutex>
-#include <thread>
-#include <vector>
+
+#include "site/ConnectionPool.h"
 
 namespace melo::bundled {
-
-// An eventfd that turns readable for good once Signal() is called, so that
-// any number of poll() calls see it.
-class StopEvent {
- public:
-  StopEvent();
-  ~StopEvent();
-  StopEvent(const StopEvent&) = delete;
-  StopEvent& operator=(const StopEvent&) = delete;
-
-  void Signal() const;
-  int Fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Runs each task on an idle thread, starting a new thread when none is
-// idle; threads stay until Shutdown().
-class ThreadPerTask : public httplib::TaskQueue {
- public:
-  ~ThreadPerTask() override;
-  void enqueue(std::function<void()> task) override;
-  void shutdown() override;
-
- private:
-  void Work();
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> tasks_;
-  std::size_t idle_ = 0;  // started threads not running a task
-  bool stopping_ = false;
-  std::vector<std::jthread> threads_;
-};
 
 class ConnectionServer : public httplib::Server {
  public:
@@ -69,6 +31,10 @@ class ConnectionServer : public httplib::Server {
   // client opening eight connections at once lost SYNs and waited 1 s to
   // retry them.
   void AcceptManyAtOnce();
+  // How long a request may take to arrive whole, from its first byte; a
+  // connection that sends nothing is closed after the keep-alive time-out.
+  // Call before listening.
+  void SetRequestTimeout(std::chrono::milliseconds timeout) { requestTimeout_ = timeout; }
   // Waits `delay` in a handler, or less when the server stops meanwhile.
   void Pause(std::chrono::milliseconds delay) const;
   // Waits in a handler until `release` is signalled or the server stops.
@@ -76,8 +42,11 @@ class ConnectionServer : public httplib::Server {
 
  private:
   bool process_and_close_socket(socket_t sock) override;
+  bool ServeRequest(Connection& connection);
 
   StopEvent stopping_;
+  std::chrono::milliseconds requestTimeout_{3000};
+  ConnectionPool* pool_ = nullptr;  // the listening loop's, owned by the library
 };
 
 }  // namespace melo::bundled

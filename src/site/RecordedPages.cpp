@@ -1,5 +1,6 @@
 #include "site/RecordedPages.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -14,6 +15,20 @@ bool ClimbsOut(std::string_view path) {
       return true;
   }
   return false;
+}
+
+// Whether `file`, its links resolved, lies inside `dir`, its links resolved.
+bool LiesInside(const std::filesystem::path& dir, const std::filesystem::path& file) {
+  std::error_code error;
+  const auto root = std::filesystem::canonical(dir, error);
+  if (error)
+    return false;
+  const auto resolved = std::filesystem::canonical(file, error);
+  if (error)
+    return false;
+  const auto [rootEnd, fileAt] =
+      std::mismatch(root.begin(), root.end(), resolved.begin(), resolved.end());
+  return rootEnd == root.end();
 }
 
 std::string_view ContentTypeOf(const std::filesystem::path& file) {
@@ -35,13 +50,14 @@ std::string WithHost(std::string page, std::string_view host) {
 std::optional<Answer> FindRecordedPage(const std::filesystem::path& dir, std::string_view path,
                                        std::string_view host) {
   auto relative = CollapseSlashes(path);
-  if (ClimbsOut(relative))
+  if (ClimbsOut(relative) || relative.find('\0') != std::string::npos)
     return std::nullopt;
   if (relative.empty() || relative.back() == '/')
     relative += "index.html";
   const auto file = dir / std::filesystem::path(relative).relative_path();
   std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error))
+  // A link inside the folder must not lead out of it.
+  if (!std::filesystem::is_regular_file(file, error) || !LiesInside(dir, file))
     return std::nullopt;
   std::ifstream in(file, std::ios::binary);
   if (!in)

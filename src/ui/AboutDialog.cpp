@@ -89,15 +89,22 @@ void CAboutDialog::ShowUpdateFinding(const update::UpdateFinding& finding) {
       ShowMessageBox(this, QMessageBox::Warning, QString::fromUtf8("当前版本已是最新版"),
                      QMessageBox::Ok);
       return;
-    case update::UpdateVerdict::kNewer:
-      ShowMessageBox(this, QMessageBox::Warning, QString::fromUtf8("发现有新版本,是否要下载?"),
-                     QMessageBox::Yes | QMessageBox::No,
+    case update::UpdateVerdict::kNewer: {
+      // The update page is a stranger's: the user sees what "是" would open.
+      const std::optional<QUrl> url =
+          finding.downloadAddress ? ShellUrlFor(*finding.downloadAddress) : std::nullopt;
+      QString question = QString::fromUtf8("发现有新版本,是否要下载?");
+      if (url) {
+        question += QLatin1Char('\n') + QString::fromLatin1(url->toEncoded());
+      }
+      ShowMessageBox(this, QMessageBox::Warning, question, QMessageBox::Yes | QMessageBox::No,
                      [address = finding.downloadAddress](QMessageBox::StandardButton answer) {
                        if (answer == QMessageBox::Yes && address) {
                          OpenWithShell(*address);
                        }
                      });
       return;
+    }
   }
 }
 

@@ -261,4 +261,57 @@ TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipAndFail) {
   EXPECT_THAT(second.err, HasSubstr(SongUrl("0000000") + "   下载失败:解析失败\n"));
 }
 
+// What a terminal would act on: C0 controls but the tab and line feed the
+// output's own format writes, DEL, and C1 controls.
+bool HoldsTerminalControls(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if ((byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7F || c1)
+      return true;
+  }
+  return false;
+}
+
+// A song page whose title, singer and MP3 address are full of escape
+// sequences leaves the terminal as it was, with every command.
+TEST(HostilePageTest, NothingItSendsReachesTheTerminalAsAControl) {
+  namespace fs = std::filesystem;
+  const fs::path pages = fs::path(::testing::TempDir()) / "cli_hostile_pages";
+  fs::remove_all(pages);
+  fs::create_directories(pages / "song" / "9100001");
+  std::string page = ReadFile(MELO_TEST_PAGES_DIR "/song/9000004/index.html");
+  // Escape sequences, then GB18030's four-byte U+009B (CSI) and U+202E.
+  for (const std::string from : {"Winter Radio", "Ora Kestrel"}) {
+    for (auto at = page.find(from); at != std::string::npos; at = page.find(from, at))
+      page.replace(at, from.size(),
+                   "t\x1b]0;owned\x07\x1b[2J\x1b[31m\x7f\x81\x30\x83\x37\x81\x36\xa7\x31");
+  }
+  std::ofstream(pages / "song" / "9100001" / "index.html", std::ios::binary) << page;
+  const melo::bundled::BundledSite site({.pagesDir = pages.string()});
+  const std::string url = "http://" + site.Host() + "/song/9100001/";
+  const std::string folder = ::testing::TempDir() + "cli_hostile_download";
+  std::filesystem::remove_all(folder);
+
+  const std::string download = " --site " + site.Host() + " download -P " + folder + " ";
+  for (const auto& [command, shown] :
+       {std::pair<std::string, bool>{"parse " + url, true},
+        {"--json parse " + url, false},
+        {"download" + download + url, false},
+        {"parse " + url + " 2>/dev/null | " + MELODRIFT_BIN + download + "--force-overwrites -",
+         false}}) {
+    const CliRun run = Melodrift("--site " + site.Host() + " " + command);
+    SCOPED_TRACE(command + "\n" + run.out + run.err);
+    EXPECT_FALSE(HoldsTerminalControls(run.out));
+    EXPECT_FALSE(HoldsTerminalControls(run.err));
+    EXPECT_EQ(run.out.find("\\x1b]0;owned\\x07") != std::string::npos, shown);
+  }
+  // The right-to-left override would show the name in another order.
+  ASSERT_FALSE(fs::is_empty(folder));
+  for (const auto& entry : fs::directory_iterator(folder))
+    EXPECT_EQ(entry.path().filename().string().find("\xE2\x80\xAE"), std::string::npos);
+}
+
 }  // namespace

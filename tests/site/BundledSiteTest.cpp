@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -193,6 +197,58 @@ TEST(Serving, IdleConnectionsHoldBackNeitherClientsNorTheStop) {
   EXPECT_EQ(stopped.wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
+std::size_t ThreadsOfThisProcess() {
+  const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// A loopback connection to `port` that has sent `bytes`.
+int SentConnection(int port, std::string_view bytes) {
+  const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("cannot reach the site");
+  return sock;
+}
+
+// Whether the site closes `sock` (its read ends) within a generous bound.
+bool ClosedBySite(int sock) {
+  pollfd watch{sock, POLLIN, 0};
+  char byte = 0;
+  return ::poll(&watch, 1, 20'000) == 1 && ::recv(sock, &byte, 1, 0) == 0;
+}
+
+// Clients that send half a request line, or nothing, hold no thread: a
+// normal request is answered meanwhile, and the site closes them once their
+// time-out has passed.
+TEST(Serving, HalfSentRequestsHoldNoThreadAndAreClosed) {
+  const BundledSite site({.requestTimeoutMs = 200});
+  httplib::Client client("127.0.0.1", site.Port());
+  ASSERT_TRUE(client.Get("/song/2244436/"));  // the worker that answers is started
+  const std::size_t threads = ThreadsOfThisProcess();
+
+  std::vector<int> flood;
+  for (const char* half : {"GET /song/22", "G", "GET / HTTP/1.1\r\nHost: x\r\n", "GET / HT"})
+    for (int i = 0; i < 3; ++i)
+      flood.push_back(SentConnection(site.Port(), half));
+  const auto reply = httplib::Client("127.0.0.1", site.Port()).Get("/song/2244436/");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  // A worker still finishing the first answer may have been joined by a
+  // second; a thread per waiting connection would be twelve more.
+  EXPECT_LE(ThreadsOfThisProcess(), threads + 2);
+
+  for (const int sock : flood) {
+    EXPECT_TRUE(ClosedBySite(sock));
+    ::close(sock);
+  }
+  EXPECT_TRUE(client.Get("/song/2244436/"));  // kept connections are not harmed
+}
+
 TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {
   const BundledSite site({.pagesDir = MELO_TEST_PAGES_DIR});
   site::SetSiteHost(site.Host());
@@ -208,6 +264,40 @@ TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {
   const auto outside = client.Get("/song/../../README.md");
   ASSERT_TRUE(outside);
   EXPECT_FALSE(text::Contains(outside->body, "recorded"));
+}
+
+// What a folder of recorded pages may hold that must not be served: a link
+// out of it, and what a NUL in the path would cut a name down to.
+TEST(RecordedPages, ServeOnlyFromInsideTheirFolder) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(::testing::TempDir()) / "recorded_links";
+  fs::remove_all(root);
+  fs::create_directories(root / "pages" / "song");
+  std::ofstream(root / "secret.txt") << "secret outside";
+  std::ofstream(root / "pages" / "page.html") << "inside page";
+  fs::create_symlink(root / "secret.txt", root / "pages" / "out.html");
+  fs::create_symlink(root, root / "pages" / "up");
+  fs::create_symlink(root / "pages" / "page.html", root / "pages" / "song" / "in.html");
+  const BundledSite site({.pagesDir = (root / "pages").string()});
+  httplib::Client client("127.0.0.1", site.Port());
+  const struct {
+    const char* path;
+    int status;
+    const char* type;
+  } rows[] = {
+      {"/song/in.html", 200, "text/html"},  // a link that stays inside
+      {"/out.html", 404, nullptr},         {"/up/secret.txt", 404, nullptr},
+      {"/page.html%00.mp3", 404, nullptr}, {"/song/2244436/%00", 404, nullptr},
+  };
+  for (const auto& row : rows) {
+    const auto reply = client.Get(row.path);
+    ASSERT_TRUE(reply) << row.path;
+    EXPECT_EQ(reply->status, row.status) << row.path;
+    EXPECT_FALSE(text::Contains(reply->body, "secret")) << row.path;
+    if (row.type != nullptr) {
+      EXPECT_TRUE(reply->get_header_value("Content-Type").starts_with(row.type)) << row.path;
+    }
+  }
 }
 
 }  // namespace

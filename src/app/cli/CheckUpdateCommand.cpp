@@ -6,6 +6,7 @@
 #include "app/cli/Commands.h"
 #include "core/net/PageReader.h"
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 #include "core/update/UpdateCheck.h"
 
 namespace melo::cli {
@@ -21,7 +22,7 @@ void PrintFinding(const update::UpdateFinding& finding, bool json) {
     if (newer && finding.downloadAddress) {
       line["address"] = text::GbkToUtf8(address);
     }
-    std::cout << line.dump() << '\n';
+    std::cout << text::TerminalSafeJson(line.dump()) << '\n';
     return;
   }
   if (!newer) {
@@ -30,7 +31,7 @@ void PrintFinding(const update::UpdateFinding& finding, bool json) {
   }
   std::cout << "发现有新版本\n";
   if (finding.downloadAddress) {
-    std::cout << text::GbkToUtf8(address) << '\n';
+    std::cout << text::TerminalSafe(text::GbkToUtf8(address)) << '\n';
   }
 }
 
@@ -48,7 +49,7 @@ int CheckForUpdate(const CliContext& context) {
   } catch (const net::TransferStopped&) {
     return kInterruptedExit;
   } catch (const net::InternetError& error) {
-    std::cerr << error.what() << '\n';
+    std::cerr << text::TerminalSafe(error.what()) << '\n';
     return 1;
   }
 }

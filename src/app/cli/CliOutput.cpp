@@ -13,6 +13,7 @@
 
 #include "core/scrape/StatusTexts.h"
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 #include "core/text/TextRules.h"
 
 namespace melo::cli {
@@ -37,7 +38,7 @@ std::string TsvField(const std::string& gbk) {
         out += c;
     }
   }
-  return out;
+  return text::TerminalSafe(out);
 }
 
 bool IsFailureStatus(const std::string& text) {
@@ -67,7 +68,7 @@ std::string SongLine(const scrape::SongRecord& song, bool json) {
                                 {"downloadLink", GbkToUtf8(song.downloadLink)},
                                 {"singerLink", GbkToUtf8(song.singerLink)},
                                 {"songLink", GbkToUtf8(song.songLink)}};
-    return j.dump();
+    return text::TerminalSafeJson(j.dump());
   }
   return TsvField(song.singer) + '\t' + TsvField(song.title) + '\t' + TsvField(song.downloadLink) +
          '\t' + TsvField(song.singerLink) + '\t' + TsvField(song.songLink);
@@ -77,7 +78,7 @@ std::string SingerLine(const scrape::SingerRecord& singer, bool json) {
   if (json) {
     nlohmann::ordered_json j = {{"singer", GbkToUtf8(singer.singer)},
                                 {"singerLink", GbkToUtf8(singer.singerLink)}};
-    return j.dump();
+    return text::TerminalSafeJson(j.dump());
   }
   return TsvField(singer.singer) + '\t' + TsvField(singer.singerLink);
 }
@@ -93,7 +94,7 @@ void ConsoleReporter::Status(const std::string& text) {
   if (IsFailureStatus(text))
     ++failures_;
   ClearProgress();
-  err_ << GbkToUtf8(text) << '\n' << std::flush;
+  err_ << text::TerminalSafe(GbkToUtf8(text)) << '\n' << std::flush;
   DrawProgress();
 }
 

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "core/scrape/RunSupport.h"
 #include "core/scrape/SongPageParser.h"
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 
 namespace melo::cli {
 namespace {
@@ -36,13 +38,14 @@ struct DownloadCommandOptions {
   bool forceOverwrites = false;
   int retries = 3;
   std::string limitRate;
+  std::string maxFileSize;
   bool noTags = false;
   int id3v2Version = 3;
   bool windowsFilenames = false;
 };
 
-// "500K", "2M", "1.5M" or plain bytes a second; nullopt when malformed.
-std::optional<std::int64_t> ParseRate(const std::string& text) {
+// "500K", "2M", "1.5M", "1G" or plain bytes; nullopt when malformed.
+std::optional<std::int64_t> ParseSize(const std::string& text) {
   std::size_t used = 0;
   double value = 0;
   try {
@@ -60,10 +63,35 @@ std::optional<std::int64_t> ParseRate(const std::string& text) {
   return static_cast<std::int64_t>(value * found->second);
 }
 
+// Appends the control that \xHH or \u00HH at `at` shows (the output's
+// backslashes are doubled, so these are terminal escapes) and returns the
+// length of the escape; 0 when there is none.
+std::size_t UnescapeControl(std::string_view field, std::size_t at, std::string& out) {
+  for (const std::string_view prefix : {std::string_view("\\x"), std::string_view("\\u00")}) {
+    const std::string_view rest = field.substr(at);
+    unsigned value = 0;
+    if (!rest.starts_with(prefix) || rest.size() < prefix.size() + 2)
+      continue;
+    const char* digits = rest.data() + prefix.size();
+    if (std::from_chars(digits, digits + 2, value, 16).ptr != digits + 2)
+      continue;
+    if (prefix.size() == 2) {
+      out += static_cast<char>(value);
+    } else {
+      out += static_cast<char>(0xC0 | (value >> 6));
+      out += static_cast<char>(0x80 | (value & 0x3F));
+    }
+    return prefix.size() + 2;
+  }
+  return 0;
+}
+
 std::string UnescapeTsv(std::string_view field) {
   std::string out;
   for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 1 < field.size()) {
+    if (const std::size_t length = UnescapeControl(field, i, out); length > 0) {
+      i += length - 1;
+    } else if (field[i] == '\\' && i + 1 < field.size()) {
       const char next = field[++i];
       out += next == 't' ? '\t' : next == 'n' ? '\n' : next;
     } else {
@@ -235,17 +263,18 @@ class ConsoleDownloads final : public download::DownloadReporter {
     ++done_;
     failed_ = failed_ || result.outcome == Outcome::kFailed;
     const std::string path = result.path.string();
+    const std::string shownPath = text::TerminalSafe(path);
     switch (result.outcome) {
       case Outcome::kDownloaded:
-        std::cerr << "下载完成:" << path << '\n';
+        std::cerr << "下载完成:" << shownPath << '\n';
         break;
       case Outcome::kSkipped:
-        std::cerr << "已存在:" << path << '\n';
+        std::cerr << "已存在:" << shownPath << '\n';
         break;
       case Outcome::kFailed: {
         const std::string link = Unquote(GbkToUtf8(song.downloadLink));
-        std::cerr << (link.empty() ? GbkToUtf8(songLink) : link) << "   下载失败:" << result.error
-                  << '\n';
+        std::cerr << text::TerminalSafe(link.empty() ? GbkToUtf8(songLink) : link)
+                  << "   下载失败:" << text::TerminalSafe(result.error) << '\n';
         break;
       }
     }
@@ -261,10 +290,10 @@ class ConsoleDownloads final : public download::DownloadReporter {
           {"songLink", GbkToUtf8(songLink)},
           {"error", result.outcome == Outcome::kFailed ? nlohmann::ordered_json(result.error)
                                                        : nlohmann::ordered_json(nullptr)}};
-      std::cout << j.dump() << '\n';
+      std::cout << text::TerminalSafeJson(j.dump()) << '\n';
     } else {
-      std::cout << StatusName(result.outcome) << '\t' << path << '\t' << result.bytes << '\t'
-                << GbkToUtf8(songLink) << '\n';
+      std::cout << StatusName(result.outcome) << '\t' << shownPath << '\t' << result.bytes << '\t'
+                << text::TerminalSafe(GbkToUtf8(songLink)) << '\n';
     }
     std::cout << std::flush;
     // A song under way whose result is out is no longer drawn.
@@ -379,7 +408,14 @@ void RegisterDownloadCommand(CLI::App& app, CliContext& context) {
                    "Most bytes a second per song (like 500K, 2M)")
       ->type_name("RATE")
       ->check([](const std::string& value) {
-        return ParseRate(value) ? std::string() : "RATE must look like 500K or 2M";
+        return ParseSize(value) ? std::string() : "RATE must look like 500K or 2M";
+      });
+  command
+      ->add_option("--max-filesize", options->maxFileSize,
+                   "Fail a song that grows past SIZE (like 500K, 2M, 1G); default 1G")
+      ->type_name("SIZE")
+      ->check([](const std::string& value) {
+        return ParseSize(value) ? std::string() : "SIZE must look like 500K, 2M or 1G";
       });
   command->add_flag("--no-tags", options->noTags, "Save the file byte for byte as served");
   command->add_option("--id3v2-version", options->id3v2Version, "ID3v2 version: 3 or 4")
@@ -397,7 +433,9 @@ void RegisterDownloadCommand(CLI::App& app, CliContext& context) {
     core.continueParts = !options->noContinue;
     core.overwrite = options->forceOverwrites;
     core.retries = options->retries;
-    core.rateLimit = options->limitRate.empty() ? 0 : ParseRate(options->limitRate).value_or(0);
+    core.rateLimit = options->limitRate.empty() ? 0 : ParseSize(options->limitRate).value_or(0);
+    if (!options->maxFileSize.empty())
+      core.maxFileSize = static_cast<std::uint64_t>(ParseSize(options->maxFileSize).value_or(0));
     core.tags = !options->noTags;
     core.id3v2Version = options->id3v2Version;
     core.windowsNames = options->windowsFilenames;

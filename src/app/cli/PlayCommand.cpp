@@ -20,6 +20,7 @@
 #include "app/cli/CliOutput.h"
 #include "app/cli/TerminalKeys.h"
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlayOrder.h"
 #include "playback/PlaybackAddress.h"
@@ -84,12 +85,13 @@ class ConsolePlaybackView final : public playback::PlaybackView {
            now - *firstTime_ >= std::chrono::seconds(1);
   }
   void PrintLine(const nlohmann::ordered_json& object, const std::string& text) {
-    out_ << (json_ ? object.dump() : text) << '\n' << std::flush;
+    out_ << (json_ ? text::TerminalSafeJson(object.dump()) : text::TerminalSafe(text)) << '\n'
+         << std::flush;
   }
   void Redraw() {
-    out_ << "\r\x1b[K" << state_;
+    out_ << "\r\x1b[K" << text::TerminalSafe(state_);
     if (!elapsed_.empty()) {
-      out_ << "  " << elapsed_ << total_;
+      out_ << "  " << text::TerminalSafe(elapsed_ + total_);
     }
     out_ << std::flush;
   }
@@ -129,10 +131,10 @@ SongOutcome PlaySong(const std::string& address, playback::PlaybackWords& words,
     case playback::WorkerEnding::kSongEnded:
       return SongOutcome::kPlayed;
     case playback::WorkerEnding::kOpenFailed:
-      std::cerr << "melodrift: cannot play " << address << ": " << worker.Failure() << '\n';
+      std::cerr << "melodrift: cannot play " << text::TerminalSafe(address) << ": " << text::TerminalSafe(worker.Failure()) << '\n';
       return SongOutcome::kFailed;
     case playback::WorkerEnding::kFailed:
-      std::cerr << "melodrift: playback of " << address << " broke off: " << worker.Failure()
+      std::cerr << "melodrift: playback of " << text::TerminalSafe(address) << " broke off: " << text::TerminalSafe(worker.Failure())
                 << '\n';
       return SongOutcome::kFailed;
     default:

@@ -9,6 +9,7 @@
 #include "app/SiteSetup.h"
 #include "app/cli/Commands.h"
 #include "core/net/PageReader.h"
+#include "core/text/TerminalText.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
       const int code = ReportUnknownCommand(app, e) ? kUsageExit : app.exit(e);
       exitCode = code == 0 ? 0 : kUsageExit;
     } catch (const std::exception& e) {
-      std::cerr << "melodrift: " << e.what() << '\n';
+      std::cerr << "melodrift: " << melo::text::TerminalSafe(e.what()) << '\n';
       exitCode = 1;
     }
   }).join();

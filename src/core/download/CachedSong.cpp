@@ -15,6 +15,7 @@
 #include "core/download/SongRequest.h"
 #include "core/net/CurlHandles.h"
 #include "core/net/PageReader.h"
+#include "core/net/RequestAddress.h"
 
 namespace melo::download {
 namespace {
@@ -425,7 +426,7 @@ CachedSong::RequestEnd CachedSong::JudgeEnd(const Reply& reply, int curlResult,
   const auto result = static_cast<CURLcode>(curlResult);
   long status = 0;
   curl_easy_getinfo(reply.easy, CURLINFO_RESPONSE_CODE, &status);
-  const std::string curlText = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+  const std::string curlText = net::WireFailureText(address_, result, errorText);
   if (result == CURLE_OK) {
     if (!reply.judged && status >= 400)
       return {status >= 500 ? Ended::kRetry : Ended::kFail, "HTTP " + std::to_string(status)};

@@ -28,9 +28,12 @@ struct DownloadOptions {
   bool overwrite = false;      // replace an existing final file
   int retries = 3;             // further attempts after a failing one
   std::int64_t rateLimit = 0;  // bytes per second per song, 0: unlimited
-  bool tags = true;            // false: the file is saved as served
-  int id3v2Version = 3;        // 3: UTF-16 text, 4: UTF-8 text
-  bool windowsNames = false;   // also replace \ : * ? " < > |
+  // A song that grows past this many bytes (a server sending without end)
+  // fails and leaves nothing; no MP3 of a song comes near the default.
+  std::uint64_t maxFileSize = std::uint64_t{1} << 30;
+  bool tags = true;           // false: the file is saved as served
+  int id3v2Version = 3;       // 3: UTF-16 text, 4: UTF-8 text
+  bool windowsNames = false;  // also replace \ : * ? " < > |
   // The pause before the first retry; each further retry waits one more.
   std::chrono::milliseconds retryPause{1000};
   // No byte for this long counts as a broken connection (then retried).

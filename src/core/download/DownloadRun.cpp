@@ -171,10 +171,10 @@ std::string RequestAddressOf(const std::string& downloadLink) {
 std::string M3u8Playlist(const std::vector<scrape::SongRecord>& songs) {
   std::string playlist = "#EXTM3U\n";
   for (const scrape::SongRecord& song : songs) {
-    // A line break in page text would start a line of its own.
-    std::string name = text::GbkToUtf8(song.singer + " - " + song.title);
-    std::replace_if(
-        name.begin(), name.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    // A line break in page text would start a line of its own, and a
+    // bidirectional control would show the line in another order.
+    const std::string name =
+        WithoutHiddenCharacters(text::GbkToUtf8(song.singer + " - " + song.title), ' ');
     playlist += "#EXTINF:-1," + name + "\n" + RequestAddressOf(song.downloadLink) + "\n";
   }
   return playlist;

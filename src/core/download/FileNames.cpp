@@ -1,6 +1,10 @@
 #include "core/download/FileNames.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "core/text/TerminalText.h"
 
 namespace melo::download {
 namespace {
@@ -16,6 +20,19 @@ bool IsForbidden(unsigned char c, bool windowsNames) {
     return true;
   return windowsNames &&
          std::string_view("\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// Characters that do not show as themselves: C1 controls, bidirectional
+// controls ("invoice\u202Egpj.exe" shows as "invoiceexe.jpg"), line and
+// paragraph separators, and the other invisible format characters.
+bool IsHiddenCharacter(char32_t c) {
+  static constexpr std::pair<char32_t, char32_t> kRanges[] = {
+      {0x80, 0x9F},     {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},
+      {0x6DD, 0x6DD},   {0x70F, 0x70F},     {0x180E, 0x180E},   {0x200B, 0x200F},
+      {0x2028, 0x202E}, {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},
+      {0xFFF9, 0xFFFB}, {0x110BD, 0x110BD}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F}};
+  return std::any_of(std::begin(kRanges), std::end(kRanges),
+                     [c](const auto& range) { return c >= range.first && c <= range.second; });
 }
 
 void TrimBlanks(std::string& text) {
@@ -57,10 +74,28 @@ std::size_t ExtensionLength(std::string_view name) {
 
 }  // namespace
 
+std::string WithoutHiddenCharacters(std::string_view utf8, char replacement) {
+  std::string shown;
+  shown.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = std::max<std::size_t>(1, text::Utf8CharacterLength(utf8.substr(i)));
+    const std::string_view character = utf8.substr(i, length);
+    const bool hidden = byte < 0x20 || byte == 0x7F ||
+                        (length > 1 && IsHiddenCharacter(text::Utf8CodePoint(character)));
+    if (hidden)
+      shown += replacement;
+    else
+      shown += character;
+    i += length;
+  }
+  return shown;
+}
+
 std::string SanitizeField(std::string_view field, bool windowsNames) {
   std::string safe;
   safe.reserve(field.size());
-  for (char c : field)
+  for (char c : WithoutHiddenCharacters(field, kReplacement))
     safe += IsForbidden(static_cast<unsigned char>(c), windowsNames) ? kReplacement : c;
   TrimBlanks(safe);
   // "." and ".." would name the folder itself or its parent.

@@ -8,6 +8,11 @@
 
 namespace melo::download {
 
+// `utf8` with each control byte and each character that does not show as
+// itself (C1, bidirectional and other format controls, line and paragraph
+// separators) replaced by `replacement`.
+std::string WithoutHiddenCharacters(std::string_view utf8, char replacement);
+
 // One field (UTF-8) made safe to stand in a file name.
 std::string SanitizeField(std::string_view field, bool windowsNames);
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/download/FileDescriptor.h"
+#include "core/download/FolderFiles.h"
 #include "core/text/Gbk.h"
 
 namespace melo::download {
@@ -110,12 +111,14 @@ struct RemovedUnlessKept {
 // The file the tagged copy is written to: one without a name where the file
 // system has those; else (vfat, exFAT, NFS) `named`, which `removed` then
 // holds.
-int OpenCopy(const fs::path& folder, const fs::path& named, RemovedUnlessKept& removed) {
-  const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR))
-    return fd;
-  const int copy = open(named.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (copy >= 0)
+FolderFile OpenCopy(const fs::path& folder, const fs::path& named, RemovedUnlessKept& removed) {
+  FileDescriptor fd(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+  if (fd.get() >= 0)
+    return {std::move(fd), {}};
+  if (errno != EOPNOTSUPP && errno != EISDIR)
+    return {std::move(fd), folder.string() + ": " + std::strerror(errno)};
+  FolderFile copy = OpenFresh(named);
+  if (copy.fd.get() >= 0)
     removed.path = named;
   return copy;
 }
@@ -129,9 +132,12 @@ std::string WriteTaggedCopy(const fs::path& part, const fs::path& target, const 
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   // "NAME.mp3.tmp" fits wherever "NAME.mp3.part" does.
   RemovedUnlessKept named;
-  const FileDescriptor copy(OpenCopy(folder, fs::path(part).replace_extension(".tmp"), named));
+  const FolderFile opened = OpenCopy(folder, fs::path(part).replace_extension(".tmp"), named);
+  const FileDescriptor& copy = opened.fd;
+  if (copy.get() < 0)
+    return opened.error;
   struct stat partStat {};
-  if (source.get() < 0 || copy.get() < 0 || fstat(source.get(), &partStat) != 0)
+  if (source.get() < 0 || fstat(source.get(), &partStat) != 0)
     return std::strerror(errno);
   // The song gets the permissions the download was created with.
   fchmod(copy.get(), partStat.st_mode & 07777);
@@ -151,6 +157,12 @@ std::string WriteTaggedCopy(const fs::path& part, const fs::path& target, const 
       return std::strerror(errno);
   }
   return {};
+}
+
+// Whether an MPEG audio frame starts at or after `offset`, inside the file.
+bool HoldsAudioFrom(TagLib::MPEG::File& mp3, std::uint64_t offset) {
+  const auto length = static_cast<std::uint64_t>(mp3.length());
+  return offset < length && mp3.nextFrameOffset(static_cast<long>(offset)) >= 0;
 }
 
 bool IsGb2312Byte(unsigned char byte) {
@@ -250,6 +262,10 @@ std::string PlaceTagged(const fs::path& part, const fs::path& target, const Song
       ownTagAfterRoom = std::make_unique<TagLib::ID3v2::Tag>(&mp3, static_cast<long>(audioStart));
     TagLib::ID3v2::Tag& tag = ownTagAfterRoom ? *ownTagAfterRoom : *mp3.ID3v2Tag(true);
     const std::uint64_t ownTagBytes = ownTag ? tag.header()->completeTagSize() : 0;
+    // A tag that claims more than the file holds, or nothing but a tag,
+    // would leave a song of no audio at all.
+    if (!HoldsAudioFrom(mp3, audioStart + ownTagBytes))
+      return "not audio";
     const bool tagAtEnd = mp3.hasID3v1Tag() || mp3.hasAPETag();
     EditTags(tag, tags, version);
     TagLib::ByteVector rendered = tag.render(id3v2);
@@ -269,7 +285,7 @@ std::string PlaceTagged(const fs::path& part, const fs::path& target, const Song
   }
   std::error_code error;
   if (plan && plan->inPlace) {
-    const FileDescriptor fd(open(part.c_str(), O_WRONLY | O_CLOEXEC));
+    const FileDescriptor fd(open(part.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0 || pwrite(fd.get(), plan->tag.data(), plan->tag.size(), 0) !=
                             static_cast<ssize_t>(plan->tag.size()))
       return std::strerror(errno);

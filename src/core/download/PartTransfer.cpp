@@ -14,11 +14,13 @@
 #include <string_view>
 
 #include "core/download/FileDescriptor.h"
+#include "core/download/FolderFiles.h"
 #include "core/download/Id3Tags.h"
 #include "core/download/SongCache.h"
 #include "core/download/SongRequest.h"
 #include "core/net/CurlHandles.h"
 #include "core/net/PageReader.h"
+#include "core/net/RequestAddress.h"
 
 namespace melo::download {
 namespace {
@@ -27,7 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 // The curl tool's own read size, so a large song costs no more syscalls.
 constexpr long kReceiveBufferBytes = 100 * 1024;
-constexpr long kMaxRedirects = 20;
 // Stop requests wake the poll at once; the slice only bounds a stop that
 // arrives between the check and the poll.
 constexpr int kPollSliceMs = 100;
@@ -91,10 +92,7 @@ void ApplySongRequestRules(CURL* easy, const std::string& address, const Downloa
                            char* errorText) {
   SetOption(easy, CURLOPT_ERRORBUFFER, errorText);
   SetOption(easy, CURLOPT_URL, address.c_str());
-  SetOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  SetOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  SetOption(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  net::SetWireRules(easy, address);
   SetOption(easy, CURLOPT_USERAGENT, net::CurrentUserAgent().c_str());
   SetOption(easy, CURLOPT_SHARE, net::SharedNameCache());
   SetOption(easy, CURLOPT_NOSIGNAL, 1L);
@@ -153,11 +151,13 @@ struct AttemptEnd {
 class Attempt {
  public:
   // The .part holds `base` bytes before the song's, then `offset` of the song's.
-  Attempt(int fd, std::uint64_t base, std::uint64_t offset, const PartProgress& progress)
+  Attempt(int fd, std::uint64_t base, std::uint64_t offset, std::uint64_t maxBytes,
+          const PartProgress& progress)
       : fd_(fd),
         base_(base),
         offset_(offset),
         written_(offset),
+        maxBytes_(maxBytes),
         progress_(progress),
         started_(Clock::now()),
         lastReport_(started_) {}
@@ -171,6 +171,9 @@ class Attempt {
   bool StartBody(std::string_view first);
   bool Append(std::string_view bytes);
   AttemptEnd RangeNotSatisfiable() const;
+  AttemptEnd TooLarge() const {
+    return {Verdict::kFailDiscard, "larger than " + std::to_string(maxBytes_) + " bytes"};
+  }
   AttemptEnd Judge(CURLcode result, const char* errorText);
   void Report(bool force);
 
@@ -178,10 +181,12 @@ class Attempt {
   std::uint64_t base_;
   std::uint64_t offset_;
   std::uint64_t written_;
+  std::uint64_t maxBytes_;  // 0: no limit
   const PartProgress& progress_;
   Clock::time_point started_;
   Clock::time_point lastReport_;
   CURL* easy_ = nullptr;
+  std::string address_;
 
   std::string contentType_;
   std::string contentRange_;
@@ -197,12 +202,17 @@ AttemptEnd Attempt::Run(const std::string& address, const DownloadOptions& optio
   if (!multi || !easy)
     return {Verdict::kFail, curl_easy_strerror(CURLE_OUT_OF_MEMORY)};
   easy_ = easy.get();
+  address_ = address;
   char errorText[CURL_ERROR_SIZE] = {};
   const std::string range = std::to_string(offset_) + "-";
   try {
     ApplySongRequestRules(easy_, address, options, errorText);
     if (options.rateLimit > 0)
       SetOption(easy_, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(options.rateLimit));
+    // Refused at once when the server announces more; counted in Append
+    // when it does not.
+    if (maxBytes_ > 0)
+      SetOption(easy_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes_));
     if (offset_ > 0)
       SetOption(easy_, CURLOPT_RANGE, range.c_str());
     SetOption(easy_, CURLOPT_WRITEFUNCTION, &Attempt::OnBody);
@@ -295,6 +305,10 @@ bool Attempt::StartBody(std::string_view first) {
 }
 
 bool Attempt::Append(std::string_view bytes) {
+  if (maxBytes_ > 0 && written_ + bytes.size() > maxBytes_) {
+    abort_ = TooLarge();
+    return false;
+  }
   while (!bytes.empty()) {
     const ssize_t put = write(fd_, bytes.data(), bytes.size());
     if (put < 0 && errno == EINTR)
@@ -327,13 +341,15 @@ AttemptEnd Attempt::Judge(CURLcode result, const char* errorText) {
   switch (result) {
     case CURLE_OK:
       return {Verdict::kComplete, {}};
+    case CURLE_FILESIZE_EXCEEDED:
+      return TooLarge();
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_TOO_MANY_REDIRECTS:
     case CURLE_OUT_OF_MEMORY:
-      return {Verdict::kFail, errorText[0] != '\0' ? errorText : curl_easy_strerror(result)};
+      return {Verdict::kFail, net::WireFailureText(address_, result, errorText)};
     default:
-      return {Verdict::kRetry, errorText[0] != '\0' ? errorText : curl_easy_strerror(result)};
+      return {Verdict::kRetry, net::WireFailureText(address_, result, errorText)};
   }
 }
 
@@ -416,7 +432,7 @@ PartOutcome FetchWithRetries(int fd, std::uint64_t base, const std::string& requ
     if (size < 0)
       return {PartOutcome::kFailed, std::strerror(errno)};
     const auto held = static_cast<std::uint64_t>(size);
-    Attempt attempt(fd, base, held > base ? held - base : 0, progress);
+    Attempt attempt(fd, base, held > base ? held - base : 0, options.maxFileSize, progress);
     const AttemptEnd end = attempt.Run(requestAddress, options, stop);
     if (stop.stop_requested())
       return {PartOutcome::kStopped, {}};
@@ -450,10 +466,17 @@ PartOutcome FetchWithRetries(int fd, std::uint64_t base, const std::string& requ
 PartOutcome FetchIntoPart(const std::string& requestAddress, const std::filesystem::path& part,
                           const DownloadOptions& options, const PartProgress& progress,
                           std::stop_token stop) {
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (options.continueParts ? 0 : O_TRUNC);
-  const FileDescriptor file(open(part.c_str(), flags, 0644));
+  try {
+    net::CheckRequestAddress(requestAddress);
+  } catch (const net::InternetError& error) {
+    return {PartOutcome::kFailed, error.what()};
+  }
+  // A song started afresh gets a new file, so that a link planted at the
+  // name cannot have its target emptied.
+  const FolderFile opened = options.continueParts ? OpenToResume(part) : OpenFresh(part);
+  const FileDescriptor& file = opened.fd;
   if (file.get() < 0)
-    return {PartOutcome::kFailed, std::strerror(errno)};
+    return {PartOutcome::kFailed, opened.error};
   const std::optional<std::uint64_t> base = PrepareBase(file.get(), options.tags);
   if (!base) {
     const PartOutcome failed{PartOutcome::kFailed, std::strerror(errno)};

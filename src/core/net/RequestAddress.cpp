@@ -1,5 +1,7 @@
 #include "core/net/RequestAddress.h"
 
+#include <strings.h>
+
 #include <string_view>
 
 #include "core/net/CurlHandles.h"
@@ -7,6 +9,8 @@
 
 namespace melo::net {
 namespace {
+
+constexpr long kMaxRedirects = 20;
 
 // curl refuses control bytes, space and DEL anywhere in an address; bytes
 // above 0x7F it would pass raw into the request line, which servers treat
@@ -45,6 +49,10 @@ std::string PercentEncode(std::string_view address, AlsoEncode alsoEncode) {
     }
   }
   return encoded;
+}
+
+bool StartsOnHttps(std::string_view address) {
+  return address.size() >= 6 && strncasecmp(address.data(), "https:", 6) == 0;
 }
 
 }  // namespace
@@ -87,6 +95,12 @@ std::string RefusalOfRequest(const std::string& requestAddress) {
   // curl gives the scheme in lower case.
   if (name != "http" && name != "https")
     return "scheme \"" + name + "\" is neither http nor https";
+  char* host = nullptr;
+  const bool hasHost = curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+                       host != nullptr && host[0] != '\0';
+  curl_free(host);
+  if (!hasHost)
+    return curl_url_strerror(CURLUE_NO_HOST);
   return {};
 }
 
@@ -100,6 +114,30 @@ void CheckRequestAddress(const std::string& requestAddress) {
   const std::string refusal = RefusalOfRequest(requestAddress);
   if (!refusal.empty())
     throw AddressRefused(refusal);
+}
+
+void SetWireRules(CURL* easy, const std::string& requestAddress) {
+  const auto set = [easy](CURLoption option, auto value) {
+    const CURLcode rc = curl_easy_setopt(easy, option, value);
+    if (rc != CURLE_OK)
+      throw InternetError(curl_easy_strerror(rc));
+  };
+  // Never local files, nor anything but a web server, not even through a
+  // redirect; and what started encrypted stays encrypted.
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, StartsOnHttps(requestAddress) ? "https" : "http,https");
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, kMaxRedirects);
+}
+
+std::string WireFailureText(const std::string& requestAddress, CURLcode result,
+                            const char* errorText) {
+  std::string text =
+      errorText != nullptr && errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+  if (result == CURLE_UNSUPPORTED_PROTOCOL && StartsOnHttps(requestAddress) &&
+      text.find("\"http\"") != std::string::npos)
+    return "refused a redirect from https to plain http";
+  return text;
 }
 
 }  // namespace melo::net

@@ -4,10 +4,11 @@
 #include <cstring>
 #include <utility>
 
+#include "core/net/RequestAddress.h"
+
 namespace melo::net {
 namespace {
 
-constexpr long kMaxRedirects = 20;
 // The curl tool's own read size: fewer, larger socket reads on big pages.
 constexpr long kReceiveBufferBytes = 100 * 1024;
 // One pump of the multi handle reads for as long as the socket has data; past
@@ -17,9 +18,6 @@ constexpr std::size_t kMaxPendingBytes = 512 * 1024;
 // Stop requests wake the poll at once; the slice only bounds how late the
 // stall check can run.
 constexpr std::chrono::milliseconds kPollSlice{100};
-// A typed address must never make the program read local files or talk
-// to anything but a web server, not even through a redirect.
-constexpr const char* kAllowedProtocols = "http,https";
 
 template <typename Value>
 void SetOption(CURL* easy, CURLoption option, Value value) {
@@ -37,7 +35,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts timeouts,
                                std::stop_token stop)
-    : timeouts_(timeouts),
+    : requestAddress_(requestAddress),
+      timeouts_(timeouts),
       stop_(std::move(stop)),
       multi_(AcquireThreadMulti()),
       easy_(curl_easy_init()),
@@ -47,10 +46,7 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
   CURL* easy = easy_.get();
   SetOption(easy, CURLOPT_ERRORBUFFER, errorText_);
   SetOption(easy, CURLOPT_URL, requestAddress.c_str());
-  SetOption(easy, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-  SetOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
-  SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  SetOption(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  SetWireRules(easy, requestAddress);
   SetOption(easy, CURLOPT_USERAGENT, CurrentUserAgent().c_str());
   SetOption(easy, CURLOPT_SHARE, SharedNameCache());
   SetOption(easy, CURLOPT_NOSIGNAL, 1L);
@@ -168,7 +164,7 @@ void PageReader::Transfer::CollectResult() {
 }
 
 void PageReader::Transfer::ThrowFailure() const {
-  throw InternetError(errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(result_));
+  throw InternetError(WireFailureText(requestAddress_, result_, errorText_));
 }
 
 std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size_t count,

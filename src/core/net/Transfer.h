@@ -51,6 +51,7 @@ struct PageReader::Transfer {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   void NoteHeaderLine(std::string_view header);
 
+  std::string requestAddress_;
   ReaderTimeouts timeouts_;
   std::stop_token stop_;
   MultiHandle multi_;

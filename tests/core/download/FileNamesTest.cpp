@@ -31,9 +31,7 @@ class FileNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(FileNameTest, GivesTheSafeName) {
   const NameCase& c = GetParam();
-  const DownloadOptions options{.nameTemplate = c.nameTemplate, .windowsNames = c.windows};
-  const scrape::SongRecord song{text::Utf8ToGbk(c.singer), text::Utf8ToGbk(c.title), "", "", ""};
-  const std::string name = FileNameFor(song, options);
+  const std::string name = RenderFileName(c.nameTemplate, c.singer, c.title, "mp3", c.windows);
   EXPECT_EQ(name, c.expected);
   EXPECT_LE(name.size() + kPartSuffix.size(), kMaxNameBytes);
 }
@@ -44,6 +42,13 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"Slashes", "AC/DC", "a/../../b", "AC_DC - a_.._.._b.mp3"},
         NameCase{"DotsAndBlanksOnly", ". .", " . . ", "_ - _.mp3"},
         NameCase{"ControlBytes", "a\1b", "x\ty\x7f", "a_b - x_y_.mp3"},
+        NameCase{"RightToLeftOverride", "s", "invoice\u202Egpj.exe", "s - invoice_gpj.exe.mp3"},
+        NameCase{"BidiIsolatesAndMarks", "\u2066a\u2069\u200E\u200F\u061C",
+                 "\u202A\u202Bb\u202C\u202D", "_a____ - __b__.mp3"},
+        NameCase{"SeparatorsAndC1", "a\u2028b\u2029c", "x\u0085y\u009Bz\u0080",
+                 "a_b_c - x_y_z_.mp3"},
+        NameCase{"InvisibleFormatCharacters", "a\u200Bb\uFEFFc\u00ADd", "t", "a_b_c_d - t.mp3"},
+        NameCase{"OrdinaryTextKept", "周杰伦", "Ünïcödé ½ — 稻香", "周杰伦 - Ünïcödé ½ — 稻香.mp3"},
         NameCase{"BlanksAndTrailingDots", "  Singer ", "Title... ", "Singer - Title.mp3"},
         NameCase{"Empty", "", "", "_ - _.mp3"},
         // 250 bytes leave room for ".part"; "歌手 - " is 9 bytes, ".mp3" 4: 237
@@ -55,6 +60,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "../{singer}/{title}.{ext}"},
         NameCase{"TemplateOnlyDots", "s", "t", "_", false, ".."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Page text cannot start a line of its own in a playlist, nor hide in one.
+TEST(M3u8Test, PageTextStaysOnItsLine) {
+  const scrape::SongRecord song{"s", "a\r\nb\x1b[2J\x7f", "\"http://h/t.mp3\"", "", ""};
+  EXPECT_EQ(M3u8Playlist({song}), "#EXTM3U\n#EXTINF:-1,s - a  b [2J \nhttp://h/t.mp3\n");
+}
 
 }  // namespace
 }  // namespace melo::download

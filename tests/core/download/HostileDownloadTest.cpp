@@ -1,0 +1,198 @@
+// What a shared folder and a lying server may try against a download: the
+// song fails with a reason, nothing of it stays on disk, and nothing
+// outside the song's own files is touched.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/download/Download.h"
+#include "core/download/SongFiles.h"
+#include "core/text/Gbk.h"
+
+namespace melo::download {
+namespace {
+
+using namespace testing;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class Recorder final : public DownloadReporter {
+ public:
+  void Result(std::size_t, const scrape::SongRecord&, const DownloadResult& result) override {
+    results.push_back(result);
+  }
+  std::vector<DownloadResult> results;
+};
+
+const std::string kName = "歌手 - 歌名";
+const std::string kVictimBytes = "precious bytes of another file\n";
+
+scrape::SongRecord Song(const std::string& link) {
+  return {text::Utf8ToGbk("歌手"), text::Utf8ToGbk("歌名"), "\"" + link + "\"", "", ""};
+}
+
+struct Planted {
+  const char* name;
+  // Puts something at `part`, perhaps pointing at `victim`.
+  void (*plant)(const fs::path& part, const fs::path& victim);
+  std::string why;  // after "PART: "
+  bool continueParts = true;
+  friend void PrintTo(const Planted& c, std::ostream* os) { *os << c.name; }
+};
+
+class PlantedPartTest : public ::testing::TestWithParam<Planted> {};
+
+TEST_P(PlantedPartTest, IsNeverWrittenThrough) {
+  const Planted& c = GetParam();
+  const fs::path folder = CaseFolder("hostile_part_");
+  const fs::path victim = folder / "elsewhere" / "victim.txt";
+  fs::create_directories(victim.parent_path());
+  WriteFile(victim, kVictimBytes);
+  const fs::path part = folder / (kName + ".mp3.part");
+  c.plant(part, victim);
+  SongServer server({}, Mp3Body());
+  DownloadOptions options;
+  options.folder = folder;
+  options.continueParts = c.continueParts;
+  Recorder recorder;
+
+  DownloadSongs({Song(server.Address())}, options, recorder);
+
+  ASSERT_EQ(recorder.results.size(), 1u);
+  EXPECT_EQ(recorder.results[0].outcome, Outcome::kFailed);
+  EXPECT_EQ(recorder.results[0].error, part.string() + ": " + c.why);
+  EXPECT_EQ(ReadFile(victim), kVictimBytes);
+  EXPECT_FALSE(fs::exists(folder / (kName + ".mp3")));
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+void LinkTo(const fs::path& part, const fs::path& victim) {
+  fs::create_symlink(victim, part);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, PlantedPartTest,
+    ::testing::Values(
+        Planted{"LinkResumed", LinkTo, "a symbolic link, not written through"},
+        Planted{"LinkStartedAfresh", LinkTo, "a symbolic link, not written through", false},
+        Planted{"DanglingLink",
+                [](const fs::path& part, const fs::path& victim) {
+                  fs::create_symlink(victim.parent_path() / "not-yet", part);
+                },
+                "a symbolic link, not written through"},
+        Planted{"HardLink",
+                [](const fs::path& part, const fs::path& victim) {
+                  fs::create_hard_link(victim, part);
+                },
+                "has other names (hard links), not written through"},
+        Planted{"HardLinkStartedAfresh",
+                [](const fs::path& part, const fs::path& victim) {
+                  fs::create_hard_link(victim, part);
+                },
+                "has other names (hard links), not written through", false},
+        Planted{"Pipe", [](const fs::path& part, const fs::path&) { mkfifo(part.c_str(), 0600); },
+                "not a regular file"},
+        Planted{"Folder", [](const fs::path& part, const fs::path&) { fs::create_directory(part); },
+                "not a regular file", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Another user's file can only be planted by root.
+TEST(PlantedPartTest, AnotherUsersFileIsNotTaken) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to give a file away";
+  const fs::path folder = CaseFolder("hostile_owner_");
+  const fs::path part = folder / (kName + ".mp3.part");
+  WriteFile(part, kVictimBytes);
+  ASSERT_EQ(chown(part.c_str(), 65534, 65534), 0);
+  SongServer server({}, Mp3Body());
+  DownloadOptions options;
+  options.folder = folder;
+  Recorder recorder;
+  DownloadSongs({Song(server.Address())}, options, recorder);
+  EXPECT_EQ(recorder.results.at(0).error, part.string() + ": owned by another user");
+  EXPECT_EQ(ReadFile(part), kVictimBytes);
+}
+
+// A tag of `claimed` bytes in all, followed by `after`.
+std::string Tagged(std::uint32_t claimed, const std::string& after) {
+  const std::uint32_t size = claimed - 10;
+  std::string tag("ID3\x03\0\0", 6);
+  for (int shift : {21, 14, 7, 0})
+    tag += static_cast<char>((size >> shift) & 0x7F);
+  tag.resize(std::min<std::size_t>(claimed, 64), '\0');
+  return tag + after;
+}
+
+struct Lie {
+  const char* name;
+  std::string body;
+  Serving serving;
+  std::uint64_t maxFileSize;
+  std::string error;  // the whole reason
+  friend void PrintTo(const Lie& c, std::ostream* os) { *os << c.name; }
+};
+
+class LyingServerTest : public ::testing::TestWithParam<Lie> {};
+
+TEST_P(LyingServerTest, FailsAndLeavesNothing) {
+  const Lie& c = GetParam();
+  const fs::path folder = CaseFolder("hostile_lie_");
+  SongServer server(c.serving, c.body);
+  DownloadOptions options;
+  options.folder = folder;
+  options.maxFileSize = c.maxFileSize;
+  options.retryPause = std::chrono::milliseconds(1);
+  Recorder recorder;
+
+  DownloadSongs({Song(server.Address())}, options, recorder);
+
+  ASSERT_EQ(recorder.results.size(), 1u);
+  EXPECT_EQ(recorder.results[0].outcome, Outcome::kFailed);
+  EXPECT_EQ(recorder.results[0].error, c.error);
+  EXPECT_TRUE(fs::is_empty(folder)) << fs::directory_iterator(folder)->path();
+}
+
+const std::uint64_t kDefaultMax = DownloadOptions{}.maxFileSize;
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, LyingServerTest,
+    ::testing::Values(
+        Lie{"TagClaimsMoreThanTheFile",
+            Tagged(256u << 20, std::string(1024, 'x')),
+            {},
+            kDefaultMax,
+            "not audio"},
+        Lie{"TagEndsPastTheAudio",
+            Tagged(1024 + Mp3Body(2).size(), Mp3Body(2)),
+            {},
+            kDefaultMax,
+            "not audio"},
+        Lie{"NothingButATag", Tagged(64, ""), {}, kDefaultMax, "not audio"},
+        Lie{"NoFrameAfterTheTag", Tagged(64, std::string(4096, 'x')), {}, kDefaultMax, "not audio"},
+        Lie{"BodyPastTheLimitUnannounced",
+            Mp3Body(),
+            {.chunked = true},
+            10'000,
+            "larger than 10000 bytes"},
+        Lie{"BodyPastTheLimitAnnounced", Mp3Body(), {}, 10'000, "larger than 10000 bytes"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// curl would guess http:// and look up a host named "cache".
+TEST(SchemelessAddressTest, FailsBeforeAnythingGoesOnTheWire) {
+  const fs::path folder = CaseFolder("hostile_scheme_");
+  DownloadOptions options;
+  options.folder = folder;
+  Recorder recorder;
+  DownloadSongs({Song("cache/mp3/1/x.mp3"), Song("http:///x.mp3")}, options, recorder);
+  ASSERT_EQ(recorder.results.size(), 2u);
+  for (const DownloadResult& result : recorder.results) {
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    EXPECT_FALSE(result.error.empty());
+  }
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+}  // namespace
+}  // namespace melo::download
