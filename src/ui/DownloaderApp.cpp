@@ -52,7 +52,7 @@ CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv
 }
 
 int CDownloaderApp::RunMainDialog() {
-  CMainDialog dialog;
+  CMainDialog dialog(nullptr, CMainDialog::Memory::kRemember);
   dialog.exec();
   return 0;
 }

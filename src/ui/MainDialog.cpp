@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "core/site/Site.h"
+#include "core/store/ListStore.h"
 #include "core/text/Gbk.h"
 #include "ui/ControlBuilder.h"
 #include "ui/ControlIds.h"
@@ -164,6 +165,9 @@ void CMainDialog::SetStatus(const std::string& gbk) {
 void CMainDialog::AppendSongRow(const scrape::SongRecord& record) {
   songList_->AppendRow(
       {record.singer, record.title, record.downloadLink, record.singerLink, record.songLink});
+  if (store_) {
+    store_->AppendSong(record);
+  }
 }
 
 void CMainDialog::AppendSingerRow(const scrape::SingerRecord& record) {
@@ -186,6 +190,9 @@ void CMainDialog::done(int result) {
       downloads_->StopAll();  // the .part files stay for the next time
       downloads_->close();
     }
+    ForgetListIfAsked();
+    SaveWindowPositionIfKept();
+    CloseStore();
   }
   QDialog::done(result);
 }

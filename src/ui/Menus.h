@@ -28,6 +28,7 @@ enum Command : int {
   kSaveAllSongsCommand = 32791,
   kDownloadListCommand = 32792,
   kExportPlaylistCommand = 32793,
+  kSettingsCommand = 32794,
 };
 
 struct MenuItem {

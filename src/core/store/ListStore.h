@@ -94,20 +94,24 @@ enum class StoreState {
 struct OpenedStore {
   StoreState state = StoreState::kUnwritable;
   std::unique_ptr<ListStore> store;  // set when saving
-  std::vector<scrape::SongRecord> songs;
   std::vector<DownloadEntry> downloads;
   // Where a damaged or foreign file was moved; empty when none was.
   std::filesystem::path movedAside;
   std::string problem;  // UTF-8, why the list is not saved
 };
 
-// Opens (or makes) the store at `file` and reads it. A file that is not a
-// store this program reads is moved aside and a new one made; a folder or
-// disk that takes no writes gives kUnwritable with what could be read.
-OpenedStore OpenListStore(const std::filesystem::path& file);
+// Takes the saved songs one by one in list order, so that a long list is
+// never held twice.
+using SongSink = std::function<void(scrape::SongRecord&&)>;
+
+// Opens (or makes) the store at `file` and hands its songs to `sink`. A file
+// that is not a store this program reads is moved aside and a new one made
+// (what `sink` got from it before the damage showed is then void); a folder
+// or disk that takes no writes gives kUnwritable with what could be read.
+OpenedStore OpenListStore(const std::filesystem::path& file, const SongSink& sink);
 
 // The saved song list, read only, safe while a window writes the file.
-// Nothing saved: an empty list. Throws SqliteError or ForeignStore.
-std::vector<scrape::SongRecord> ReadSavedSongs(const std::filesystem::path& file);
+// Nothing saved: no song. Throws SqliteError or ForeignStore.
+void ReadSavedSongs(const std::filesystem::path& file, const SongSink& sink);
 
 }  // namespace melo::store

@@ -30,15 +30,13 @@ scrape::SongRecord SongAt(sqlite3_stmt* row, int first) {
           ColumnBytes(row, first + 3), ColumnBytes(row, first + 4)};
 }
 
-std::vector<scrape::SongRecord> ReadSongs(sqlite3* db) {
-  std::vector<scrape::SongRecord> songs;
+void ReadSongs(sqlite3* db, const SongSink& sink) {
   const Statement rows = Prepare(db,
                                  "SELECT singer, title, download_link, singer_link, song_link "
                                  "FROM songs ORDER BY position");
   while (Step(rows.get())) {
-    songs.push_back(SongAt(rows.get(), 0));
+    sink(SongAt(rows.get(), 0));
   }
-  return songs;
 }
 
 std::vector<DownloadEntry> ReadDownloads(sqlite3* db) {
@@ -62,7 +60,7 @@ bool IsDamage(int code) {
 
 // The file opened for writing and read whole, so that damage anywhere in it
 // shows now rather than in the middle of a crawl.
-OpenedStore OpenAndRead(const std::filesystem::path& file, FileLock& lock) {
+OpenedStore OpenAndRead(const std::filesystem::path& file, const SongSink& sink, FileLock& lock) {
   Database db = OpenDatabase(file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   if (sqlite3_db_readonly(db.get(), "main") == 1) {
     throw SqliteError(SQLITE_READONLY, "the file is read-only");
@@ -72,7 +70,7 @@ OpenedStore OpenAndRead(const std::filesystem::path& file, FileLock& lock) {
   UseWriteAheadLog(db.get());
   BringSchemaUpToDate(db.get());
   OpenedStore opened;
-  opened.songs = ReadSongs(db.get());
+  ReadSongs(db.get(), sink);
   opened.downloads = ReadDownloads(db.get());
   opened.state = StoreState::kSaving;
   opened.store = std::make_unique<ListStore>(std::move(db), std::move(lock));
@@ -80,83 +78,82 @@ OpenedStore OpenAndRead(const std::filesystem::path& file, FileLock& lock) {
 }
 
 // Shows what can be read, saves nothing.
-void ReadOnly(OpenedStore& opened, const std::filesystem::path& file) {
+void ReadOnly(const std::filesystem::path& file, const SongSink& sink) {
   try {
-    opened.songs = ReadSavedSongs(file);
+    ReadSavedSongs(file, sink);
   } catch (const std::exception&) {
-    opened.songs.clear();  // an unreadable list starts empty
+    // what could not be read is not shown
   }
 }
 
-OpenedStore Unwritable(const std::filesystem::path& file, std::string problem,
+OpenedStore Unwritable(const std::filesystem::path& file, const SongSink& sink, std::string problem,
                        std::filesystem::path movedAside = {}) {
   OpenedStore opened;
   opened.state = StoreState::kUnwritable;
   opened.problem = std::move(problem);
   opened.movedAside = std::move(movedAside);
   if (opened.movedAside.empty()) {
-    ReadOnly(opened, file);
+    ReadOnly(file, sink);
   }
   return opened;
 }
 
 }  // namespace
 
-OpenedStore OpenListStore(const std::filesystem::path& file) {
+OpenedStore OpenListStore(const std::filesystem::path& file, const SongSink& sink) {
   std::error_code error;
   std::filesystem::create_directories(file.parent_path(), error);
   if (error) {
-    return Unwritable(file, error.message());
+    return Unwritable(file, sink, error.message());
   }
   auto [locked, lock] = FileLock::TryLock(file);
   if (locked == FileLock::Result::kHeldElsewhere) {
     OpenedStore opened;
     opened.state = StoreState::kInUse;
-    ReadOnly(opened, file);
+    ReadOnly(file, sink);
     return opened;
   }
   if (locked == FileLock::Result::kCannotLock) {
-    return Unwritable(file, std::strerror(errno));
+    return Unwritable(file, sink, std::strerror(errno));
   }
   std::filesystem::path movedAside;
   for (;;) {
     std::string damage;
     try {
-      OpenedStore opened = OpenAndRead(file, *lock);
+      OpenedStore opened = OpenAndRead(file, sink, *lock);
       opened.movedAside = movedAside;
       return opened;
     } catch (const ForeignStore& foreign) {
       damage = foreign.what();
     } catch (const SqliteError& failure) {
       if (!IsDamage(failure.Code())) {
-        return Unwritable(file, failure.what(), movedAside);
+        return Unwritable(file, sink, failure.what(), movedAside);
       }
       damage = failure.what();
     }
     // Only the file that was there is moved; a new one that fails is not.
     if (!movedAside.empty()) {
-      return Unwritable(file, damage, movedAside);
+      return Unwritable(file, sink, damage, movedAside);
     }
     movedAside = MoveAside(file);
     if (movedAside.empty()) {
-      return Unwritable(file, damage);
+      return Unwritable(file, sink, damage);
     }
   }
 }
 
-std::vector<scrape::SongRecord> ReadSavedSongs(const std::filesystem::path& file) {
+void ReadSavedSongs(const std::filesystem::path& file, const SongSink& sink) {
   if (!std::filesystem::exists(file)) {
-    return {};
+    return;
   }
   const Database db = OpenDatabase(file.string(), SQLITE_OPEN_READONLY);
   sqlite3_busy_timeout(db.get(), kBusyMs);
   // One read transaction: a window making the schema meanwhile is seen
   // either before or after.
   Execute(db.get(), "BEGIN");
-  if (CheckedSchemaVersion(db.get()) == 0) {
-    return {};
-  }
-  return ReadSongs(db.get());  // the transaction ends with the connection
+  if (CheckedSchemaVersion(db.get()) != 0) {
+    ReadSongs(db.get(), sink);
+  }  // the transaction ends with the connection
 }
 
 }  // namespace melo::store

@@ -31,6 +31,17 @@ SongRecord Row(int n) {
           "http://s/" + id, "http://p/" + id};
 }
 
+std::vector<SongRecord> Saved(const fs::path& file) {
+  std::vector<SongRecord> songs;
+  ReadSavedSongs(file, [&](SongRecord&& song) { songs.push_back(std::move(song)); });
+  return songs;
+}
+
+// An opened store with the songs it handed over.
+struct Opened : OpenedStore {
+  std::vector<SongRecord> songs;
+};
+
 class ListStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -41,7 +52,13 @@ class ListStoreTest : public ::testing::Test {
     file_ = folder_ / "melodriftdown.sqlite3";
   }
 
-  OpenedStore Open() const { return OpenListStore(file_); }
+  Opened Open() const { return OpenAt(file_); }
+  static Opened OpenAt(const fs::path& file) {
+    Opened opened;
+    static_cast<OpenedStore&>(opened) =
+        OpenListStore(file, [&](SongRecord&& song) { opened.songs.push_back(std::move(song)); });
+    return opened;
+  }
 
   // The file as a plain SQLite connection sees it.
   Database Raw() const {
@@ -100,18 +117,18 @@ TEST_F(ListStoreTest, ChangesComeBackInListOrderAfterReopening) {
     SCOPED_TRACE(c.name);
     fs::remove(file_);
     {
-      OpenedStore opened = Open();
+      Opened opened = Open();
       ASSERT_EQ(opened.state, StoreState::kSaving) << opened.problem;
       c.change(*opened.store);
     }
     EXPECT_EQ(Open().songs, c.expected);
-    EXPECT_EQ(ReadSavedSongs(file_), c.expected);
+    EXPECT_EQ(Saved(file_), c.expected);
   }
 }
 
 TEST_F(ListStoreTest, DownloadEntriesAreReplacedAndRemovedById) {
   {
-    OpenedStore opened = Open();
+    Opened opened = Open();
     ListStore& store = *opened.store;
     store.PutDownload({1, Row(1), "/music", false, 0});
     store.PutDownload({2, Row(2), "/music", false, 0});
@@ -132,7 +149,7 @@ TEST_F(ListStoreTest, AFileOfTheFirstVersionKeepsItsRowsAndGetsTheWholeSchema) {
     Execute(db.get(),
             "INSERT INTO songs VALUES (7, 'a', 'b', 'c', 'd', 'e'), (9, 'f', 'g', 'h', 'i', 'j')");
   }
-  OpenedStore opened = Open();
+  Opened opened = Open();
   ASSERT_EQ(opened.state, StoreState::kSaving) << opened.problem;
   EXPECT_EQ(opened.songs,
             (std::vector<SongRecord>{{"a", "b", "c", "d", "e"}, {"f", "g", "h", "i", "j"}}));
@@ -159,7 +176,7 @@ TEST_F(ListStoreTest, AFileItCannotReadIsMovedAsideAndANewListStarts) {
   // A real store of many rows, to be cut short.
   std::string whole;
   {
-    OpenedStore opened = Open();
+    Opened opened = Open();
     for (int i = 0; i < 2000; ++i)
       opened.store->AppendSong(Row(i));
   }
@@ -198,7 +215,7 @@ TEST_F(ListStoreTest, AFileItCannotReadIsMovedAsideAndANewListStarts) {
       std::ifstream in(file_, std::ios::binary);
       spoiled.assign(std::istreambuf_iterator<char>(in), {});
     }
-    OpenedStore opened = Open();
+    Opened opened = Open();
     ASSERT_EQ(opened.state, StoreState::kSaving) << opened.problem;
     EXPECT_TRUE(opened.songs.empty());
     ASSERT_FALSE(opened.movedAside.empty());
@@ -208,15 +225,15 @@ TEST_F(ListStoreTest, AFileItCannotReadIsMovedAsideAndANewListStarts) {
     EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(aside), {}) == spoiled);
     opened.store->AppendSong(Row(1));
     opened.store.reset();
-    EXPECT_EQ(ReadSavedSongs(file_), std::vector<SongRecord>{Row(1)});
+    EXPECT_EQ(Saved(file_), std::vector<SongRecord>{Row(1)});
   }
 }
 
 TEST_F(ListStoreTest, ASecondOpenerOnlyReadsTheList) {
-  OpenedStore first = Open();
+  Opened first = Open();
   first.store->AppendSong(Row(1));
   first.store->Flush();
-  const OpenedStore second = Open();
+  const Opened second = Open();
   EXPECT_EQ(second.state, StoreState::kInUse);
   EXPECT_EQ(second.store, nullptr);
   EXPECT_EQ(second.songs, std::vector<SongRecord>{Row(1)});
@@ -226,7 +243,7 @@ TEST_F(ListStoreTest, ASecondOpenerOnlyReadsTheList) {
 
 TEST_F(ListStoreTest, AFolderThatTakesNoFilesGivesAnUnsavedList) {
   std::ofstream(folder_ / "file") << "x";
-  const OpenedStore underAFile = OpenListStore(folder_ / "file" / "melodriftdown.sqlite3");
+  const Opened underAFile = OpenAt(folder_ / "file" / "melodriftdown.sqlite3");
   EXPECT_EQ(underAFile.state, StoreState::kUnwritable);
   EXPECT_FALSE(underAFile.problem.empty());
 
@@ -235,7 +252,7 @@ TEST_F(ListStoreTest, AFolderThatTakesNoFilesGivesAnUnsavedList) {
   }
   Open().store->AppendSong(Row(1));
   fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-  const OpenedStore readOnly = Open();
+  const Opened readOnly = Open();
   fs::permissions(folder_, fs::perms::owner_all);
   EXPECT_EQ(readOnly.state, StoreState::kUnwritable);
   EXPECT_EQ(readOnly.store, nullptr);
@@ -261,7 +278,7 @@ TEST_F(ListStoreTest, AFullDiskIsReportedOnceAndNothingMoreIsWritten) {
     }
   }
   EXPECT_EQ(reports, 1);
-  EXPECT_TRUE(ReadSavedSongs(file_).empty());
+  EXPECT_TRUE(Saved(file_).empty());
 }
 
 TEST_F(ListStoreTest, AKilledWriterLeavesAPrefixOfWholeRows) {
@@ -270,7 +287,7 @@ TEST_F(ListStoreTest, AKilledWriterLeavesAPrefixOfWholeRows) {
   ASSERT_NE(child, -1);
   if (child == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // a failing test leaves no writer behind
-    OpenedStore opened = Open();
+    Opened opened = Open();
     for (int i = 0; i < kRows; ++i)
       opened.store->AppendSong(Row(i));
     pause();  // killed while it writes, or here at the latest
@@ -280,7 +297,7 @@ TEST_F(ListStoreTest, AKilledWriterLeavesAPrefixOfWholeRows) {
   std::size_t seen = 0;
   while (seen < 1000 && std::chrono::steady_clock::now() < deadline) {
     try {
-      seen = ReadSavedSongs(file_).size();
+      seen = Saved(file_).size();
     } catch (const SqliteError&) {
       // the schema is still being made
     }
@@ -289,7 +306,7 @@ TEST_F(ListStoreTest, AKilledWriterLeavesAPrefixOfWholeRows) {
   waitpid(child, nullptr, 0);
   ASSERT_GE(seen, 1000u);
 
-  OpenedStore reopened = Open();
+  Opened reopened = Open();
   ASSERT_EQ(reopened.state, StoreState::kSaving) << reopened.problem;
   EXPECT_TRUE(reopened.movedAside.empty());
   ASSERT_GE(reopened.songs.size(), seen);
