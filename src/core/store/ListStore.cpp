@@ -3,6 +3,11 @@
 #include <utility>
 
 namespace melo::store {
+namespace {
+
+constexpr std::size_t kMostPerBatch = 2000;
+
+}  // namespace
 
 // The writer thread's side: its statements, made once, and the next
 // position a song gets.
@@ -129,9 +134,19 @@ void ListStore::Flush() {
   written_.wait(lock, [&] { return writtenCount_ >= target; });
 }
 
-// Whatever has come in while the last batch was written is the next batch:
-// under a fast crawl batches grow, and a crash loses at most the one being
-// written.
+// Whatever has come in while the last batch was written is the next batch,
+// up to a size that writes in a few milliseconds: a crash loses at most the
+// batch being written and what waits behind it.
+void ListStore::TakeBatch(std::vector<Op>& batch) {
+  if (pending_.size() <= kMostPerBatch) {
+    batch.swap(pending_);
+    return;
+  }
+  const auto end = pending_.begin() + static_cast<std::ptrdiff_t>(kMostPerBatch);
+  batch.assign(std::make_move_iterator(pending_.begin()), std::make_move_iterator(end));
+  pending_.erase(pending_.begin(), end);
+}
+
 void ListStore::Run(std::stop_token stop) {
   std::vector<Op> batch;
   bool failed = false;
@@ -142,7 +157,7 @@ void ListStore::Run(std::stop_token stop) {
       if (pending_.empty()) {
         return;  // stopped, and everything written
       }
-      batch.swap(pending_);
+      TakeBatch(batch);
     }
     std::string failure;
     if (!failed) {

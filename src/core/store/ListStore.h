@@ -70,6 +70,7 @@ class ListStore {
   class Writer;
 
   void Queue(Op op);
+  void TakeBatch(std::vector<Op>& batch);  // with mutex_ held
   void Run(std::stop_token stop);
 
   FileLock lock_;
