@@ -1,5 +1,6 @@
 #include "core/store/ListStore.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace melo::store {
@@ -58,9 +59,15 @@ class ListStore::Writer {
     BindBytes(statement, first + 4, song.songLink);
   }
 
-  void Apply(const scrape::SongRecord& song) {
+  void Apply(const PackedSong& song) {
     BindInteger(append_.get(), 1, nextPosition_++);
-    BindSong(append_.get(), 2, song);
+    std::uint32_t start = 0;
+    for (std::size_t field = 0; field < song.ends.size(); ++field) {
+      const std::uint32_t end = song.ends[field];
+      BindBytes(append_.get(), static_cast<int>(field) + 2,
+                std::string_view(song.bytes).substr(start, end - start));
+      start = end;
+    }
     Run(append_);
   }
   void Apply(const DeleteSongOp& op) {
@@ -103,8 +110,17 @@ void ListStore::OnWriteFailure(std::function<void(const std::string&)> report) {
   reportFailure_ = std::move(report);
 }
 
-void ListStore::AppendSong(scrape::SongRecord song) {
-  Queue(std::move(song));
+void ListStore::AppendSong(const scrape::SongRecord& song) {
+  PackedSong packed;
+  packed.bytes.reserve(song.singer.size() + song.title.size() + song.downloadLink.size() +
+                       song.singerLink.size() + song.songLink.size());
+  std::size_t field = 0;
+  for (const std::string* text :
+       {&song.singer, &song.title, &song.downloadLink, &song.singerLink, &song.songLink}) {
+    packed.bytes += *text;
+    packed.ends[field++] = static_cast<std::uint32_t>(packed.bytes.size());
+  }
+  Queue(std::move(packed));
 }
 void ListStore::DeleteSong(int row) {
   Queue(DeleteSongOp{row});
@@ -120,12 +136,18 @@ void ListStore::RemoveDownload(std::int64_t id) {
 }
 
 void ListStore::Queue(Op op) {
+  bool writerWaits = false;
   {
     std::lock_guard lock(mutex_);
+    // The writer sleeps only on an empty queue: a crawl's stream of rows
+    // wakes it once, not once a row.
+    writerWaits = pending_.empty();
     pending_.push_back(std::move(op));
     ++queuedCount_;
   }
-  wake_.notify_one();
+  if (writerWaits) {
+    wake_.notify_one();
+  }
 }
 
 void ListStore::Flush() {
@@ -138,11 +160,8 @@ void ListStore::Flush() {
 // up to a size that writes in a few milliseconds: a crash loses at most the
 // batch being written and what waits behind it.
 void ListStore::TakeBatch(std::vector<Op>& batch) {
-  if (pending_.size() <= kMostPerBatch) {
-    batch.swap(pending_);
-    return;
-  }
-  const auto end = pending_.begin() + static_cast<std::ptrdiff_t>(kMostPerBatch);
+  const auto end =
+      pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), kMostPerBatch));
   batch.assign(std::make_move_iterator(pending_.begin()), std::make_move_iterator(end));
   pending_.erase(pending_.begin(), end);
 }

@@ -5,8 +5,10 @@
 // from a thread of its own, in one transaction per batch of what has come
 // in meanwhile.
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -47,7 +49,7 @@ class ListStore {
   // file gone read-only); nothing more is written after it. UTF-8.
   void OnWriteFailure(std::function<void(const std::string&)> report);
 
-  void AppendSong(scrape::SongRecord song);
+  void AppendSong(const scrape::SongRecord& song);
   void DeleteSong(int row);  // by its index in list order
   void ClearSongs();
   // Adds or replaces the entry with the same id.
@@ -58,6 +60,12 @@ class ListStore {
   void Flush();
 
  private:
+  // A song's five texts back to back: one allocation on the caller's
+  // thread and one free on the writer's, however a crawl streams.
+  struct PackedSong {
+    std::string bytes;
+    std::array<std::uint32_t, 5> ends;
+  };
   struct DeleteSongOp {
     int row;
   };
@@ -65,8 +73,7 @@ class ListStore {
   struct RemoveDownloadOp {
     std::int64_t id;
   };
-  using Op =
-      std::variant<scrape::SongRecord, DeleteSongOp, ClearSongsOp, DownloadEntry, RemoveDownloadOp>;
+  using Op = std::variant<PackedSong, DeleteSongOp, ClearSongsOp, DownloadEntry, RemoveDownloadOp>;
   class Writer;
 
   void Queue(Op op);
@@ -78,7 +85,7 @@ class ListStore {
   std::mutex mutex_;
   std::condition_variable_any wake_;
   std::condition_variable_any written_;
-  std::vector<Op> pending_;
+  std::deque<Op> pending_;  // a deque: a long queue grows without moving what it holds
   std::uint64_t queuedCount_ = 0;
   std::uint64_t writtenCount_ = 0;
   std::function<void(const std::string&)> reportFailure_;
