@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target melodrift melodrift-site plain_site reader_bench \
-  list_bench >/dev/null
+  list_bench store_bench >/dev/null
 rows=$(mktemp)
 trap 'rm -f "$rows"' EXIT
 
@@ -29,6 +29,10 @@ bench/crawl/run.sh >>"$rows"
 # The song list in the window; each figure against its limit.
 build/bench/bench/list/list_bench 2>/dev/null |
   awk -F'\t' '{ printf "%s\t%s\t%s\tlimit\t%s\t1.0\n", $1, $2, $4, $3 }' >>"$rows"
+
+# The remembered list: each figure against its reference or limit.
+build/bench/bench/store/store_bench 2>/dev/null |
+  awk -F'\t' '{ printf "%s\t%s\t%s\treference\t%s\t%s\n", $1, $2, $5, $3, $4 }' >>"$rows"
 
 awk -F'\t' '
   BEGIN {

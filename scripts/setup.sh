@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   qt6-base-dev libgl-dev qt6-translations-l10n
   libcurl4-openssl-dev curl
-  libtag1-dev
+  libtag1-dev libsqlite3-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   libcpp-httplib-dev libcli11-dev nlohmann-json3-dev

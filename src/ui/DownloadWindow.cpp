@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/download/Id3Tags.h"
+#include "core/store/ListStore.h"
 #include "core/text/Gbk.h"
 #include "ui/AccessibleTexts.h"
 #include "ui/CutTextToolTips.h"
@@ -91,11 +93,15 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QDialog(parent) {
   auto* change = new QPushButton(QString::fromUtf8("更改..."), this);
   auto* open = new QPushButton(QString::fromUtf8("打开文件夹"), this);
   auto* stop = new QPushButton(QString::fromUtf8("停止"), this);
+  auto* resume = new QPushButton(QString::fromUtf8("继续"), this);
   auto* retry = new QPushButton(QString::fromUtf8("重试失败的"), this);
+  auto* clearFinished = new QPushButton(QString::fromUtf8("清除已完成"), this);
   connect(change, &QPushButton::clicked, this, &DownloadWindow::ChooseFolder);
   connect(open, &QPushButton::clicked, this, &DownloadWindow::OpenFolder);
   connect(stop, &QPushButton::clicked, this, &DownloadWindow::StopAll);
+  connect(resume, &QPushButton::clicked, this, &DownloadWindow::ContinueStopped);
   connect(retry, &QPushButton::clicked, this, &DownloadWindow::RetryFailed);
+  connect(clearFinished, &QPushButton::clicked, this, &DownloadWindow::ClearFinished);
 
   auto* folderLine = new QHBoxLayout;
   auto* folderLabel = new QLabel(QString::fromUtf8("保存到:"), this);
@@ -106,7 +112,9 @@ DownloadWindow::DownloadWindow(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(stop);
+  buttons->addWidget(resume);
   buttons->addWidget(retry);
+  buttons->addWidget(clearFinished);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(rows_, 1);
   layout->addLayout(folderLine);
@@ -126,25 +134,91 @@ QString DownloadWindow::Folder() const {
   return folder_->text();
 }
 
+void DownloadWindow::SetChoices(const DownloadChoices& choices) {
+  choices_ = choices;
+  if (!choices.folder.isEmpty())
+    SetFolder(choices.folder);
+}
+
+void DownloadWindow::KeepIn(store::ListStore* store) {
+  store_ = store;
+}
+
+void DownloadWindow::Restore(const std::vector<store::DownloadEntry>& entries) {
+  for (const store::DownloadEntry& entry : entries) {
+    const int index = AddRow(entry.song, entry.folder);
+    Row& row = songs_[index];
+    row.entryId = entry.id;
+    row.finished = entry.finished;
+    row.totalBytes = entry.totalBytes;
+    nextEntryId_ = std::max(nextEntryId_, entry.id + 1);
+    if (entry.finished) {
+      row.bar->setValue(100);
+      SetState(index, QString::fromUtf8("已完成"));
+      continue;
+    }
+    std::filesystem::path part = std::filesystem::path(entry.folder) /
+                                 download::FileNameFor(entry.song, OptionsFor(entry.folder));
+    part += ".part";
+    std::error_code error;
+    // A .part starts with the room its tags get, then the song's bytes.
+    const std::uintmax_t size = std::filesystem::file_size(part, error);
+    const std::uint64_t held = size > download::kTagRoomBytes ? size - download::kTagRoomBytes : 0;
+    if (!error && entry.totalBytes > 0) {
+      row.bar->setValue(
+          static_cast<int>(std::min<std::uint64_t>(100, held * 100 / entry.totalBytes)));
+    } else if (!error) {
+      // The song's size never came (the server went quiet first): what the
+      // .part holds is all there is to show.
+      row.item->setText(kSpeedColumn,
+                        QString::fromUtf8("已下载 ") +
+                            QString::number(static_cast<double>(held) / 1024, 'f', 1) +
+                            QStringLiteral(" KB"));
+    }
+    SetState(index, QString::fromUtf8("已停止"));
+  }
+}
+
+int DownloadWindow::AddRow(const scrape::SongRecord& song, const std::string& folder) {
+  auto* item = new QTreeWidgetItem(rows_, {Gbk(song.singer), Gbk(song.title)});
+  auto* bar = new QProgressBar;
+  bar->setRange(0, 100);
+  bar->setValue(0);
+  rows_->setItemWidget(item, kProgressColumn, bar);
+  Row row{.song = song, .item = item, .bar = bar, .folder = folder};
+  songs_.push_back(std::move(row));
+  return static_cast<int>(songs_.size()) - 1;
+}
+
+void DownloadWindow::Keep(const Row& row) {
+  if (store_ != nullptr)
+    store_->PutDownload({row.entryId, row.song, row.folder, row.finished, row.totalBytes});
+}
+
+download::DownloadOptions DownloadWindow::OptionsFor(const std::string& folder) const {
+  download::DownloadOptions options;
+  options.folder = folder;
+  options.nameTemplate = choices_.nameTemplate.toStdString();
+  options.jobs = choices_.jobs;
+  options.id3v2Version = choices_.id3Version;
+  // choices_.maxFileSize joins the options once the download run takes a cap.
+  return options;
+}
+
 void DownloadWindow::Download(const std::vector<scrape::SongRecord>& songs) {
   std::vector<int> batch;
   for (const scrape::SongRecord& song : songs) {
     int row = -1;
     for (std::size_t r = 0; r < songs_.size(); ++r) {
-      if (songs_[r].song == song)
+      if (songs_[r].song == song && !songs_[r].cleared)
         row = static_cast<int>(r);
     }
     if (row != -1 &&
         (songs_[row].active || std::find(batch.begin(), batch.end(), row) != batch.end()))
       continue;  // already on its way
     if (row == -1) {
-      auto* item = new QTreeWidgetItem(rows_, {Gbk(song.singer), Gbk(song.title)});
-      auto* bar = new QProgressBar;
-      bar->setRange(0, 100);
-      bar->setValue(0);
-      rows_->setItemWidget(item, kProgressColumn, bar);
-      row = static_cast<int>(songs_.size());
-      songs_.push_back({song, item, bar});
+      row = AddRow(song, Folder().toStdString());
+      songs_[row].entryId = nextEntryId_++;
     }
     batch.push_back(row);
   }
@@ -152,18 +226,28 @@ void DownloadWindow::Download(const std::vector<scrape::SongRecord>& songs) {
 }
 
 void DownloadWindow::StartBatch(std::vector<int> rows) {
-  if (rows.empty())
-    return;
+  // A batch downloads into one folder; a song resumed from an earlier run
+  // goes where its .part is.
+  std::map<std::string, std::vector<int>> byFolder;
+  for (int row : rows)
+    byFolder[songs_[row].folder].push_back(row);
+  for (auto& [folder, folderRows] : byFolder)
+    StartFolderBatch(folder, std::move(folderRows));
+}
+
+void DownloadWindow::StartFolderBatch(const std::string& folder, std::vector<int> rows) {
   std::vector<scrape::SongRecord> songs;
   for (int row : rows) {
-    songs_[row].active = true;
-    songs_[row].bar->setValue(0);
-    songs_[row].item->setText(kSpeedColumn, QString());
+    Row& song = songs_[row];
+    song.active = true;
+    song.finished = false;
+    song.bar->setValue(0);
+    song.item->setText(kSpeedColumn, QString());
     SetState(row, QString::fromUtf8("等待"));
-    songs.push_back(songs_[row].song);
+    songs.push_back(song.song);
+    Keep(song);
   }
-  download::DownloadOptions options;
-  options.folder = Folder().toStdString();
+  const download::DownloadOptions options = OptionsFor(folder);
   const BatchId id = nextBatch_++;
   Batch& batch = batches_[id];
   batch.rows = std::move(rows);
@@ -198,14 +282,38 @@ void DownloadWindow::StopAll() {
   batches_.clear();
 }
 
-void DownloadWindow::RetryFailed() {
-  std::vector<int> failed;
+std::vector<int> DownloadWindow::IdleRowsWhere(
+    const std::function<bool(const QString&)>& state) const {
+  std::vector<int> rows;
   for (std::size_t r = 0; r < songs_.size(); ++r) {
-    if (!songs_[r].active &&
-        songs_[r].item->text(kStateColumn).startsWith(QString::fromUtf8("失败:")))
-      failed.push_back(static_cast<int>(r));
+    if (!songs_[r].active && !songs_[r].cleared && state(songs_[r].item->text(kStateColumn)))
+      rows.push_back(static_cast<int>(r));
   }
-  StartBatch(std::move(failed));
+  return rows;
+}
+
+void DownloadWindow::RetryFailed() {
+  StartBatch(IdleRowsWhere(
+      [](const QString& state) { return state.startsWith(QString::fromUtf8("失败:")); }));
+}
+
+void DownloadWindow::ContinueStopped() {
+  StartBatch(IdleRowsWhere([](const QString& state) {
+    return state == QString::fromUtf8("已停止") || state == QString::fromUtf8("失败:已停止");
+  }));
+}
+
+void DownloadWindow::ClearFinished() {
+  for (Row& row : songs_) {
+    if (row.active || row.cleared || !row.finished)
+      continue;
+    row.cleared = true;
+    delete rows_->takeTopLevelItem(rows_->indexOfTopLevelItem(row.item));
+    row.item = nullptr;
+    row.bar = nullptr;
+    if (store_ != nullptr)
+      store_->RemoveDownload(row.entryId);
+  }
 }
 
 void DownloadWindow::OpenFolder() {
@@ -218,8 +326,10 @@ void DownloadWindow::OpenFolder() {
 void DownloadWindow::ChooseFolder() {
   const QString chosen =
       QFileDialog::getExistingDirectory(this, QString::fromUtf8("保存到"), Folder());
-  if (!chosen.isEmpty())
+  if (!chosen.isEmpty()) {
     SetFolder(chosen);
+    emit FolderChosen(chosen);
+  }
 }
 
 void DownloadWindow::SetState(int row, const QString& state) {
@@ -240,7 +350,11 @@ void DownloadWindow::OnProgress(BatchId batch, std::size_t index, std::uint64_t 
                                 std::uint64_t total, double speed) {
   if (!Reporting(batch))
     return;
-  const Row& row = songs_[batches_.at(batch).rows[index]];
+  Row& row = songs_[batches_.at(batch).rows[index]];
+  if (total > 0 && total != row.totalBytes) {
+    row.totalBytes = total;
+    Keep(row);
+  }
   if (total > 0)
     row.bar->setValue(static_cast<int>(std::min<std::uint64_t>(100, bytes * 100 / total)));
   row.item->setText(kSpeedColumn, Speed(speed));
@@ -258,15 +372,18 @@ void DownloadWindow::OnDone(BatchId batch, std::size_t index,
     case download::Outcome::kDownloaded:
       row.bar->setValue(100);
       SetState(rowIndex, QString::fromUtf8("已完成"));
+      row.finished = true;
       break;
     case download::Outcome::kSkipped:
       row.bar->setValue(100);
       SetState(rowIndex, QString::fromUtf8("已存在"));
+      row.finished = true;
       break;
     case download::Outcome::kFailed:
       SetState(rowIndex, QString::fromUtf8("失败:") + QString::fromStdString(result.error));
       break;
   }
+  Keep(row);
 }
 
 void DownloadWindow::OnBatchEnded(BatchId batch) {

@@ -52,7 +52,7 @@ CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv
 }
 
 int CDownloaderApp::RunMainDialog(bool siteInProcess) {
-  CMainDialog dialog;
+  CMainDialog dialog(nullptr, CMainDialog::Memory::kRemember);
   dialog.SetSiteInProcess(siteInProcess);
   dialog.exec();
   return 0;

@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include "core/site/Site.h"
+#include "core/store/ListStore.h"
 #include "core/text/Gbk.h"
 #include "ui/AccessibleTexts.h"
 #include "ui/ControlBuilder.h"
@@ -165,6 +166,9 @@ void CMainDialog::SetStatus(const std::string& gbk) {
 void CMainDialog::AppendSongRow(const scrape::SongRecord& record) {
   songList_->AppendRow(
       {record.singer, record.title, record.downloadLink, record.singerLink, record.songLink});
+  if (store_) {
+    store_->AppendSong(record);
+  }
 }
 
 void CMainDialog::AppendSingerRow(const scrape::SingerRecord& record) {
@@ -189,6 +193,9 @@ void CMainDialog::done(int result) {
       downloads_->StopAll();  // the .part files stay for the next time
       downloads_->close();
     }
+    ForgetListIfAsked();
+    SaveWindowPositionIfKept();
+    CloseStore();
   }
   QDialog::done(result);
 }

@@ -16,10 +16,16 @@
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"
 #include "core/scrape/SongRecord.h"
+#include "ui/AppSettings.h"
 #include "ui/RunBoard.h"
 
 class QContextMenuEvent;
 class QTimer;
+
+namespace melo::store {
+class ListStore;
+struct OpenedStore;
+}  // namespace melo::store
 
 namespace melo::ui {
 
@@ -30,7 +36,10 @@ class CMainDialog : public QDialog, public RunEventSink {
   Q_OBJECT
 
  public:
-  explicit CMainDialog(QWidget* parent = nullptr);
+  // kRemember: the song list, the downloads and the user's choices come
+  // back from the last run and are kept for the next.
+  enum class Memory { kForget, kRemember };
+  explicit CMainDialog(QWidget* parent = nullptr, Memory memory = Memory::kForget);
   ~CMainDialog() override;
 
   // The control with the template id `id` (objectName "1003" and so on), or
@@ -105,6 +114,7 @@ class CMainDialog : public QDialog, public RunEventSink {
   void OnExportPlaylist();
   // Some song's MP3 address is one of the in-process site's.
   bool ListNamesTheSiteInProcess() const;
+  void ClearSongRows();
   // The song list's rows [first, end) as records.
   std::vector<scrape::SongRecord> SongRows(int first, int end) const;
 
@@ -120,6 +130,17 @@ class CMainDialog : public QDialog, public RunEventSink {
   void OnSearchButton();
   void RefreshStopButton();
   void EndAllRuns();
+
+  // What is kept across runs, in MainDialogMemory.cpp.
+  void RestoreSavedState();
+  void TellAboutStore(const store::OpenedStore& opened);
+  void ShowStoreMessage(const QString& text);
+  void SetUpDownloadMemory(DownloadWindow& downloads);
+  void OnSettings();
+  void RememberSearchPanel();
+  void ForgetListIfAsked();
+  void CloseStore();
+  void SaveWindowPositionIfKept();
 
   // Playback hooks, all in MainDialogPlayback.cpp.
   void SetUpPlayback();
@@ -147,6 +168,10 @@ class CMainDialog : public QDialog, public RunEventSink {
   std::atomic<scrape::SearchMode> searchMode_{scrape::SearchMode::kSong};
   bool closing_ = false;
   bool siteInProcess_ = false;
+
+  Memory memory_;
+  AppSettings settings_;
+  std::unique_ptr<store::ListStore> store_;  // null while the list is not saved
 
   std::unique_ptr<class PlaybackPanel> playback_;
   DownloadWindow* downloads_ = nullptr;  // a child window, made on first use

@@ -13,6 +13,7 @@
 #include "core/download/Download.h"
 #include "core/scrape/AddLink.h"
 #include "core/site/Site.h"
+#include "core/store/ListStore.h"
 #include "core/text/Gbk.h"
 #include "ui/AboutDialog.h"
 #include "ui/ControlIds.h"
@@ -35,7 +36,7 @@ struct CommandRoute {
 }  // namespace
 
 void CMainDialog::OnCommand(int commandId) {
-  static constexpr std::array<CommandRoute, 25> kRoutes{{
+  static constexpr std::array<CommandRoute, 26> kRoutes{{
       {1, &CMainDialog::OnOK},
       {1004, &CMainDialog::ShowAboutBox},
       {1007, &CMainDialog::OnClearSongList},
@@ -61,6 +62,7 @@ void CMainDialog::OnCommand(int commandId) {
       {kSaveAllSongsCommand, &CMainDialog::OnSaveAllSongs},
       {kDownloadListCommand, &CMainDialog::ShowDownloads},
       {kExportPlaylistCommand, &CMainDialog::OnExportPlaylist},
+      {kSettingsCommand, &CMainDialog::OnSettings},
   }};
   if (OnPlayModeCommand(commandId)) {
     return;
@@ -158,11 +160,25 @@ void CMainDialog::OnOpenSongLink() {
 }
 
 void CMainDialog::OnDeleteSong() {
-  songList_->DeleteRow(songList_->SelectionMark());
+  const int row = songList_->SelectionMark();
+  if (row < 0 || row >= songList_->RowCount()) {
+    return;
+  }
+  songList_->DeleteRow(row);
+  if (store_) {
+    store_->DeleteSong(row);
+  }
 }
 
 void CMainDialog::OnClearSongList() {
+  ClearSongRows();
+}
+
+void CMainDialog::ClearSongRows() {
   songList_->DeleteAllRows();
+  if (store_) {
+    store_->ClearSongs();
+  }
 }
 
 void CMainDialog::OnClearSingerList() {
@@ -182,6 +198,7 @@ std::vector<scrape::SongRecord> CMainDialog::SongRows(int first, int end) const 
 DownloadWindow& CMainDialog::Downloads() {
   if (downloads_ == nullptr) {
     downloads_ = new DownloadWindow(this);  // the window owns it
+    SetUpDownloadMemory(*downloads_);
   }
   return *downloads_;
 }
@@ -262,6 +279,7 @@ bool CMainDialog::ExportPlaylist(const QString& path) const {
 
 void CMainDialog::OnToggleSearchPanel() {
   SetClientWidth(width() == kWideClientWidth ? kNarrowClientWidth : kWideClientWidth);
+  RememberSearchPanel();
 }
 
 }  // namespace melo::ui

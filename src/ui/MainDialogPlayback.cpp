@@ -1,6 +1,7 @@
 // The window side of playback: the transport handlers of the main dialog,
 // handed on to the playback handlers through PlaybackPanel.
 
+#include "core/store/ListStore.h"
 #include "ui/MainDialog.h"
 
 #ifdef MELO_HAVE_PLAYBACK
@@ -17,14 +18,16 @@ namespace melo::ui {
 
 // Construction and destruction live here because playback_ is complete only
 // in this file.
-CMainDialog::CMainDialog(QWidget* parent) : QDialog(parent) {
+CMainDialog::CMainDialog(QWidget* parent, Memory memory) : QDialog(parent), memory_(memory) {
   BuildWindow();
+  RestoreSavedState();
   SetUpPlayback();
 }
 
 CMainDialog::~CMainDialog() {
   StopPlaybackForClose();
   EndAllRuns();
+  CloseStore();
 }
 
 #ifdef MELO_HAVE_PLAYBACK

@@ -94,7 +94,7 @@ void CMainDialog::OnCrawlSingerListSinger() {
   if (row == -1) {
     return;
   }
-  songList_->DeleteAllRows();
+  ClearSongRows();
   StartCrawl(singerList_->Text(row, kSingerLinkColumnOfSingers), scrape::kListPattern);
 }
 

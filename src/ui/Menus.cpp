@@ -35,6 +35,7 @@ constexpr std::array kWindowItems{
     MenuItem{kAboutCommand, "关于 melodriftDown(&A)..."},
     MenuItem{kDownloadListCommand, "下载列表"},
     MenuItem{kExportPlaylistCommand, "导出列表为 M3U8..."},
+    MenuItem{kSettingsCommand, "设置..."},
     MenuItem{0, ""},
     MenuItem{kSingleModeCommand, "单曲", true},
     MenuItem{kSequentialModeCommand, "顺序播放", true},

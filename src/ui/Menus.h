@@ -28,6 +28,7 @@ enum Command : int {
   kSaveAllSongsCommand = 32791,
   kDownloadListCommand = 32792,
   kExportPlaylistCommand = 32793,
+  kSettingsCommand = 32794,
   // The play modes, in the order of playback::PlayMode.
   kSingleModeCommand = 32801,
   kSequentialModeCommand = 32802,

@@ -1,7 +1,8 @@
 #include "ui/PlayerSettings.h"
 
-#include <QStandardPaths>
 #include <cmath>
+
+#include "ui/AppSettings.h"
 
 namespace melo::ui {
 namespace {
@@ -11,10 +12,9 @@ const QString kPlayModeKey = QStringLiteral("player/playMode");
 
 }  // namespace
 
-// QStandardPaths follows XDG_CONFIG_HOME and falls back to ~/.config.
+// The one settings file the window's other choices live in too.
 QString PlayerSettings::DefaultPath() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-         QStringLiteral("/melodriftdown/melodriftdown.ini");
+  return SettingsFilePath();
 }
 
 PlayerSettings::PlayerSettings(const QString& path) : settings_(path, QSettings::IniFormat) {}

@@ -184,6 +184,10 @@ int RecordListView::AppendRow(const std::vector<std::string>& gbkTexts) {
   return records_->Append(gbkTexts);
 }
 
+void RecordListView::ShowPendingRows() {
+  records_->Announce();
+}
+
 int RecordListView::RowCount() const {
   return records_->StoredRows();
 }

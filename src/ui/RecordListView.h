@@ -27,6 +27,8 @@ class RecordListView : public QTreeView {
 
   // Appends one row with every column's text set at once; returns its index.
   int AppendRow(const std::vector<std::string>& gbkTexts);
+  // Shows the rows appended so far now rather than at the next announcement.
+  void ShowPendingRows();
   int RowCount() const;
   int ColumnCount() const;
   // The stored bytes of column `column` of row `row`; "" outside the list.

@@ -10,6 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "core/scrape/AddLink.h"
+#include "core/site/Site.h"
+#include "core/store/ListStore.h"
 #include "site/BundledSite.h"
 #include "site/Catalogue.h"
 
@@ -312,6 +315,38 @@ TEST(HostilePageTest, NothingItSendsReachesTheTerminalAsAControl) {
   ASSERT_FALSE(fs::is_empty(folder));
   for (const auto& entry : fs::directory_iterator(folder))
     EXPECT_EQ(entry.path().filename().string().find("\xE2\x80\xAE"), std::string::npos);
+}
+
+// The window's list, read while the window holds it, prints as parse prints
+// and feeds download.
+TEST_F(CliTest, ListPrintsTheWindowsRowsAsParseDoesWhileTheWindowRuns) {
+  struct Collect : melo::scrape::RunReporter {
+    void Status(const std::string&) override {}
+    void SongRow(const melo::scrape::SongRecord& song) override { songs.push_back(song); }
+    std::vector<melo::scrape::SongRecord> songs;
+  } parsed;
+  melo::site::SetSiteHost(site_->Host());
+  melo::scrape::RunAddLink(SongUrl("2244436"), parsed, {});
+  ASSERT_EQ(parsed.songs.size(), 1u);
+
+  EXPECT_EQ(Melodrift("list").out, "");  // nothing saved yet
+  melo::store::OpenedStore window =
+      melo::store::OpenListStore(melo::store::DefaultStorePath(), [](auto&&) {});
+  ASSERT_EQ(window.state, melo::store::StoreState::kSaving) << window.problem;
+  window.store->AppendSong(parsed.songs[0]);
+  window.store->Flush();
+
+  const CliRun list = Melodrift("list");
+  EXPECT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_EQ(list.out, Melodrift(Site() + "parse " + SongUrl("2244436")).out);
+
+  const std::string folder = ::testing::TempDir() + "cli_list";
+  std::filesystem::remove_all(folder);
+  const CliRun saved = Melodrift("list --json | " + std::string(MELODRIFT_BIN) + " " + Site() +
+                                 "download -P " + folder + " -");
+  EXPECT_EQ(saved.exitCode, 0) << saved.err;
+  EXPECT_THAT(saved.out, StartsWith("downloaded\t" + folder + "/" + StartSong().singer + " - " +
+                                    StartSong().title + ".mp3\t"));
 }
 
 }  // namespace

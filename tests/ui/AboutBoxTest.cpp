@@ -24,8 +24,9 @@ TEST_F(AboutBoxTest, WindowMenuOpensTheBoxWithItsTextsAndLink) {
   QCoreApplication::sendEvent(dialog_.get(), &event);
   auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("101"));
   ASSERT_NE(menu, nullptr);
-  EXPECT_EQ(ActionTexts(*menu).mid(0, 4), QStringList({QString(), Q("关于 melodriftDown(&A)..."),
-                                                       Q("下载列表"), Q("导出列表为 M3U8...")}));
+  EXPECT_EQ(ActionTexts(*menu).mid(0, 5),
+            QStringList({QString(), Q("关于 melodriftDown(&A)..."), Q("下载列表"),
+                         Q("导出列表为 M3U8..."), Q("设置...")}));
   menu->actions()[1]->trigger();
   auto* box = dialog_->findChild<CAboutDialog*>();
   ASSERT_NE(box, nullptr);

@@ -29,5 +29,6 @@ void RegisterSearchCommand(CLI::App& app, CliContext& context);
 void RegisterCheckUpdateCommand(CLI::App& app, CliContext& context);
 void RegisterPlayCommand(CLI::App& app, CliContext& context);
 void RegisterDownloadCommand(CLI::App& app, CliContext& context);
+void RegisterListCommand(CLI::App& app, CliContext& context);
 
 }  // namespace melo::cli

@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
   cli::RegisterCheckUpdateCommand(app, context);
   cli::RegisterPlayCommand(app, context);
   cli::RegisterDownloadCommand(app, context);
+  cli::RegisterListCommand(app, context);
 
   // Page reads keep their connections open in caches of the thread that made
   // them. The command runs on a thread of its own, whose end closes them, so

@@ -1,0 +1,206 @@
+#include "core/store/ListStore.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace melo::store {
+namespace {
+
+constexpr std::size_t kMostPerBatch = 2000;
+
+}  // namespace
+
+// The writer thread's side: its statements, made once, and the next
+// position a song gets.
+class ListStore::Writer {
+ public:
+  explicit Writer(Database db) : db_(std::move(db)) {
+    append_ = Prepare(db_.get(),
+                      "INSERT INTO songs (position, singer, title, download_link, singer_link, "
+                      "song_link) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    delete_ = Prepare(db_.get(),
+                      "DELETE FROM songs WHERE position = "
+                      "(SELECT position FROM songs ORDER BY position LIMIT 1 OFFSET ?1)");
+    clear_ = Prepare(db_.get(), "DELETE FROM songs");
+    putDownload_ = Prepare(db_.get(),
+                           "INSERT OR REPLACE INTO downloads (id, singer, title, download_link, "
+                           "singer_link, song_link, folder, finished, total_bytes) "
+                           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    removeDownload_ = Prepare(db_.get(), "DELETE FROM downloads WHERE id = ?1");
+    nextPosition_ = QueryInteger(db_.get(), "SELECT coalesce(max(position), 0) + 1 FROM songs");
+  }
+
+  // One transaction: the batch lands whole or not at all.
+  void Write(const std::vector<Op>& batch) {
+    Execute(db_.get(), "BEGIN IMMEDIATE");
+    try {
+      for (const Op& op : batch) {
+        std::visit([this](const auto& change) { Apply(change); }, op);
+      }
+      Execute(db_.get(), "COMMIT");
+    } catch (...) {
+      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
+ private:
+  static void Run(const Statement& statement) {
+    Step(statement.get());
+    sqlite3_reset(statement.get());
+    sqlite3_clear_bindings(statement.get());
+  }
+
+  static void BindSong(sqlite3_stmt* statement, int first, const scrape::SongRecord& song) {
+    BindBytes(statement, first, song.singer);
+    BindBytes(statement, first + 1, song.title);
+    BindBytes(statement, first + 2, song.downloadLink);
+    BindBytes(statement, first + 3, song.singerLink);
+    BindBytes(statement, first + 4, song.songLink);
+  }
+
+  void Apply(const PackedSong& song) {
+    BindInteger(append_.get(), 1, nextPosition_++);
+    std::uint32_t start = 0;
+    for (std::size_t field = 0; field < song.ends.size(); ++field) {
+      const std::uint32_t end = song.ends[field];
+      BindBytes(append_.get(), static_cast<int>(field) + 2,
+                std::string_view(song.bytes).substr(start, end - start));
+      start = end;
+    }
+    Run(append_);
+  }
+  void Apply(const DeleteSongOp& op) {
+    BindInteger(delete_.get(), 1, op.row);
+    Run(delete_);
+  }
+  void Apply(const ClearSongsOp&) { Run(clear_); }
+  void Apply(const DownloadEntry& entry) {
+    sqlite3_stmt* put = putDownload_.get();
+    BindInteger(put, 1, entry.id);
+    BindSong(put, 2, entry.song);
+    BindBytes(put, 7, entry.folder);
+    BindInteger(put, 8, entry.finished ? 1 : 0);
+    BindInteger(put, 9, static_cast<std::int64_t>(entry.totalBytes));
+    Run(putDownload_);
+  }
+  void Apply(const RemoveDownloadOp& op) {
+    BindInteger(removeDownload_.get(), 1, op.id);
+    Run(removeDownload_);
+  }
+
+  // Statements before the database: they are finalized first.
+  Database db_;
+  Statement append_, delete_, clear_, putDownload_, removeDownload_;
+  std::int64_t nextPosition_ = 1;
+};
+
+ListStore::ListStore(Database db, FileLock lock)
+    : lock_(std::move(lock)),
+      writer_(std::make_unique<Writer>(std::move(db))),
+      thread_([this](std::stop_token stop) { Run(stop); }) {}
+
+ListStore::~ListStore() {
+  thread_.request_stop();
+  thread_.join();  // writes what is still queued first
+}
+
+void ListStore::OnWriteFailure(std::function<void(const std::string&)> report) {
+  std::lock_guard lock(mutex_);
+  reportFailure_ = std::move(report);
+}
+
+void ListStore::AppendSong(const scrape::SongRecord& song) {
+  PackedSong packed;
+  packed.bytes.reserve(song.singer.size() + song.title.size() + song.downloadLink.size() +
+                       song.singerLink.size() + song.songLink.size());
+  std::size_t field = 0;
+  for (const std::string* text :
+       {&song.singer, &song.title, &song.downloadLink, &song.singerLink, &song.songLink}) {
+    packed.bytes += *text;
+    packed.ends[field++] = static_cast<std::uint32_t>(packed.bytes.size());
+  }
+  Queue(std::move(packed));
+}
+void ListStore::DeleteSong(int row) {
+  Queue(DeleteSongOp{row});
+}
+void ListStore::ClearSongs() {
+  Queue(ClearSongsOp{});
+}
+void ListStore::PutDownload(DownloadEntry entry) {
+  Queue(std::move(entry));
+}
+void ListStore::RemoveDownload(std::int64_t id) {
+  Queue(RemoveDownloadOp{id});
+}
+
+void ListStore::Queue(Op op) {
+  bool writerWaits = false;
+  {
+    std::lock_guard lock(mutex_);
+    // The writer sleeps only on an empty queue: a crawl's stream of rows
+    // wakes it once, not once a row.
+    writerWaits = pending_.empty();
+    pending_.push_back(std::move(op));
+    ++queuedCount_;
+  }
+  if (writerWaits) {
+    wake_.notify_one();
+  }
+}
+
+void ListStore::Flush() {
+  std::unique_lock lock(mutex_);
+  const std::uint64_t target = queuedCount_;
+  written_.wait(lock, [&] { return writtenCount_ >= target; });
+}
+
+// Whatever has come in while the last batch was written is the next batch,
+// up to a size that writes in a few milliseconds: a crash loses at most the
+// batch being written and what waits behind it.
+void ListStore::TakeBatch(std::vector<Op>& batch) {
+  const auto end =
+      pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), kMostPerBatch));
+  batch.assign(std::make_move_iterator(pending_.begin()), std::make_move_iterator(end));
+  pending_.erase(pending_.begin(), end);
+}
+
+void ListStore::Run(std::stop_token stop) {
+  std::vector<Op> batch;
+  bool failed = false;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, stop, [&] { return !pending_.empty(); });
+      if (pending_.empty()) {
+        return;  // stopped, and everything written
+      }
+      TakeBatch(batch);
+    }
+    std::string failure;
+    if (!failed) {
+      try {
+        writer_->Write(batch);
+      } catch (const std::exception& error) {
+        failed = true;
+        failure = error.what();
+      }
+    }
+    std::function<void(const std::string&)> report;
+    {
+      std::lock_guard lock(mutex_);
+      writtenCount_ += batch.size();
+      if (!failure.empty()) {
+        report = reportFailure_;
+      }
+    }
+    written_.notify_all();
+    batch.clear();
+    if (report) {
+      report(failure);
+    }
+  }
+}
+
+}  // namespace melo::store
