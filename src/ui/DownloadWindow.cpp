@@ -201,7 +201,9 @@ download::DownloadOptions DownloadWindow::OptionsFor(const std::string& folder) 
   options.nameTemplate = choices_.nameTemplate.toStdString();
   options.jobs = choices_.jobs;
   options.id3v2Version = choices_.id3Version;
-  // choices_.maxFileSize joins the options once the download run takes a cap.
+  if (choices_.maxFileSize > 0) {
+    options.maxFileSize = static_cast<std::uint64_t>(choices_.maxFileSize);
+  }
   return options;
 }
 
