@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . bench/lib.sh
+bin="${BUILD_DIR:-build/bench}/src"  # another build of the same targets, for comparison
 sink="${MELODRIFT_AUDIO_SINK:-fakesink sync=true}"
 if ! command -v gst-play-1.0 >/dev/null; then
   echo "playback: gst-play-1.0 is not installed: its row is skipped" >&2

@@ -16,6 +16,7 @@ cd "$(dirname "$0")/../.."
 songs="${SONGS:-200}"
 . bench/lib.sh
 runs="${RUNS:-5}"
+bin="${BUILD_DIR:-build/bench}/src"  # another build of the same targets, for comparison
 work=$(mktemp -d)
 . bench/servers/lib.sh
 trap 'stop_servers; rm -rf "$work"' EXIT

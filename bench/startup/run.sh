@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . bench/lib.sh
 runs="${RUNS:-5}"
+bin="${BUILD_DIR:-build/bench}/src"  # another build of the same targets, for comparison
 profile=$(mktemp -d)
 trap 'rm -rf "$profile"' EXIT
 export XDG_CONFIG_HOME=$profile/config XDG_DATA_HOME=$profile/data XDG_CACHE_HOME=$profile/cache
