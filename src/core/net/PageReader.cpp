@@ -1,7 +1,6 @@
 #include "core/net/PageReader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -94,10 +93,10 @@ std::optional<std::string_view> PageReader::FindLineWith(
   // One search over all the lines finds the few that hold the marker's bytes
   // at all; the text rule then decides on that line alone.
   for (std::size_t at = from; at < end;) {
-    const void* hit = memmem(text.data() + at, end - at, marker.data(), marker.size());
-    if (hit == nullptr)
+    const std::size_t hit = text::FindBytes(text.substr(at, end - at), marker);
+    if (hit == std::string_view::npos)
       return std::nullopt;
-    const auto hitAt = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    const std::size_t hitAt = at + hit;
     const auto lineEnd = std::upper_bound(lineEnds.begin(), lineEnds.end(), hitAt);
     const std::size_t lineStart = lineEnd == lineEnds.begin() ? from : *(lineEnd - 1);
     const std::string_view line = text.substr(lineStart, *lineEnd - lineStart);
