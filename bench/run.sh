@@ -34,7 +34,7 @@ bench/playback/cpu.sh >>"$rows"
 
 # The song list in the window; each figure against its limit.
 build/bench/bench/list/list_bench 2>/dev/null |
-  awk -F'\t' '{ printf "%s\t%s\t%s\tlimit\t%s\t%s\n", $1, $2, $4, $3, NF >= 5 ? $5 : "1.0" }' >>"$rows"
+  awk -F'\t' '{ printf "%s\t%s\t%s\tlimit\t%s\t%s\n", $1, $2, $4, $3, (NF >= 5 ? $5 : "1.0") }' >>"$rows"
 
 awk -F'\t' '
   BEGIN {
