@@ -5,12 +5,14 @@
 # or a thread's CPU time.
 #   bench/run.sh            everything
 #   RUNS=5 bench/run.sh     best of 5 runs for each crawl (default 3)
+#   MELO_IDLE_SECONDS=10 bench/run.sh   the idle window measured for 10 s,
+#                           scaled to 60 s (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target melodrift melodrift-site plain_site reader_bench \
-  list_bench store_bench >/dev/null
+  list_bench store_bench melodriftdown bare_dialog >/dev/null
 rows=$(mktemp)
 trap 'rm -f "$rows"' EXIT
 
@@ -25,10 +27,14 @@ build/bench/bench/reader/reader_bench --benchmark_repetitions=5 \
     }' >>"$rows"
 
 bench/crawl/run.sh >>"$rows"
+# nginx and python's http.server: a 16 MiB page, and the crawls.
+bench/servers/run.sh >>"$rows"
+bench/startup/run.sh >>"$rows"
+bench/playback/cpu.sh >>"$rows"
 
 # The song list in the window; each figure against its limit.
 build/bench/bench/list/list_bench 2>/dev/null |
-  awk -F'\t' '{ printf "%s\t%s\t%s\tlimit\t%s\t1.0\n", $1, $2, $4, $3 }' >>"$rows"
+  awk -F'\t' '{ printf "%s\t%s\t%s\tlimit\t%s\t%s\n", $1, $2, $4, $3, (NF >= 5 ? $5 : "1.0") }' >>"$rows"
 
 # The remembered list: each figure against its reference or limit.
 build/bench/bench/store/store_bench 2>/dev/null |

@@ -1,15 +1,17 @@
 // The reader's line rule on a body cut into reads at arbitrary places: the
 // first eight bytes give the read sizes (used in turn), the rest is the
 // body. The lines must be those of the whole body split the plain way,
-// whatever the cuts.
+// whatever the cuts, and the text joined in place must be those lines
+// joined, whether lines are dropped as they come or kept.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "core/net/LineRule.h"
+#include "core/net/PageBuffer.h"
 
 namespace {
 
@@ -31,30 +33,36 @@ std::vector<std::string> PlainLines(std::string_view body) {
   return lines;
 }
 
-// What PageReader::ReadLine does with reads of the given sizes.
-std::vector<std::string> ReaderLines(std::string_view body, const uint8_t* sizes) {
+// What PageReader does with reads of the given sizes: every line taken into
+// one buffer, each line the text since the previous line's end; with
+// `dropLines` the text is cut back after each line, as ReadLine does.
+std::vector<std::string> ReaderLines(std::string_view body, const uint8_t* sizes, bool dropLines,
+                                     std::string& joined) {
   std::vector<std::string> lines;
-  std::string line;
+  melo::net::PageBuffer buffer;
+  std::size_t lineStart = 0;
   bool tookAny = false;
   for (std::size_t read = 0; !body.empty(); ++read) {
     const std::size_t readSize = 1 + sizes[read % 8] % 64;
-    std::string_view pending = body.substr(0, readSize);
-    body.remove_prefix(pending.size());
-    while (!pending.empty()) {
-      bool ended = false;
-      const std::size_t used = melo::net::TakeLineBytes(pending, line, ended);
-      melo::fuzzing::Check(used > 0 && used <= pending.size());
-      pending.remove_prefix(used);
+    buffer.Append(body.substr(0, readSize));
+    body.remove_prefix(std::min(readSize, body.size()));
+    while (buffer.UnreadBytes() > 0) {
+      const std::size_t unread = buffer.UnreadBytes();
+      const bool ended = buffer.TakeLine();
+      melo::fuzzing::Check(buffer.UnreadBytes() < unread);
       tookAny = true;
       if (ended) {
-        lines.push_back(line);
-        line.clear();
+        lines.emplace_back(buffer.Text().substr(lineStart));
+        lineStart = dropLines ? 0 : buffer.Text().size();
+        if (dropLines)
+          buffer.TruncateText(0);
         tookAny = false;
       }
     }
   }
   if (tookAny)
-    lines.push_back(line);
+    lines.emplace_back(buffer.Text().substr(lineStart));
+  joined = buffer.ReleaseText();
   return lines;
 }
 
@@ -64,6 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8)
     return 0;
   const std::string_view body(reinterpret_cast<const char*>(data) + 8, size - 8);
-  melo::fuzzing::Check(ReaderLines(body, data) == PlainLines(body));
+  const std::vector<std::string> plain = PlainLines(body);
+  std::string all;
+  for (const std::string& line : plain)
+    all += line;
+  for (const bool dropLines : {false, true}) {
+    std::string joined;
+    melo::fuzzing::Check(ReaderLines(body, data, dropLines, joined) == plain);
+    if (!dropLines)
+      melo::fuzzing::Check(joined == all);
+  }
   return 0;
 }

@@ -3,10 +3,14 @@
 //   bursts of 100, the event loop running (layout and painting included)
 //   between bursts; the window thread's CPU time and the resident memory the
 //   rows add;
+// - then the window left open with those rows and nothing running, for
+//   MELO_IDLE_SECONDS (60 by default): the process's CPU time, scaled to 60 s
+//   (only the one-second row counter may wake), and its resident memory;
 // - a 10,000-song chart crawl of the bundled site filling the list, with the
 //   longest pause of the window's event loop meanwhile (the lateness of a
 //   5 ms timer).
-// Prints one line per measurement: name, value, limit, goal (ratio), unit.
+// Prints one line per measurement: name, value, limit, unit, and the goal
+// for value / limit when it is not 1 ("-": a figure shown as it is).
 
 #include <unistd.h>
 
@@ -40,6 +44,12 @@ double ThreadCpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 double ResidentMegabytes() {
   std::ifstream statm("/proc/self/statm");
   long pages = 0;
@@ -48,8 +58,9 @@ double ResidentMegabytes() {
   return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
 }
 
-void Report(const char* name, double value, double limit, const char* unit) {
-  std::printf("%s\t%.3f\t%.3f\t%s\n", name, value, limit, unit);
+void Report(const char* name, double value, double limit, const char* unit,
+            const char* goal = "1.0") {
+  std::printf("%s\t%.3f\t%.3f\t%s\t%s\n", name, value, limit, unit, goal);
 }
 
 // A song row shaped like the site's: GBK singer and title, quoted MP3
@@ -72,10 +83,7 @@ void Settle() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void MeasureAppends() {
-  melo::ui::CMainDialog dialog;
-  dialog.show();
-  Settle();
+void MeasureAppends(melo::ui::CMainDialog& dialog) {
   const double rssBefore = ResidentMegabytes();
   const double cpuBefore = ThreadCpuSeconds();
   for (int first = 0; first < kAppendedRows; first += kBurst) {
@@ -97,6 +105,17 @@ void MeasureAppends() {
     std::fprintf(stderr, "list_bench: %d rows\n", dialog.SongList().RowCount());
   Report("100,000 rows appended: window thread busy", cpu, 1.0, "s");
   Report("100,000 rows appended: more resident memory", rss, 100.0, "MB");
+}
+
+void MeasureIdle() {
+  const double seconds = std::max(1.0, qEnvironmentVariable("MELO_IDLE_SECONDS", "60").toDouble());
+  const double cpuBefore = ProcessCpuSeconds();
+  QEventLoop idle;
+  QTimer::singleShot(static_cast<int>(seconds * 1000), &idle, &QEventLoop::quit);
+  idle.exec();
+  const double cpu = (ProcessCpuSeconds() - cpuBefore) * 60 / seconds;
+  Report("100,000 rows, idle: CPU time per 60 s", cpu, 0.1, "s");
+  Report("100,000 rows, idle: resident memory", ResidentMegabytes(), 0.0, "MB", "-");
 }
 
 void MeasureCrawl() {
@@ -148,7 +167,13 @@ int main(int argc, char** argv) {
   options.chartSize = kCrawledSongs;
   const melo::bundled::BundledSite site(options);
   melo::site::SetSiteHost(site.Host());
-  MeasureAppends();
+  {
+    melo::ui::CMainDialog dialog;
+    dialog.show();
+    Settle();
+    MeasureAppends(dialog);
+    MeasureIdle();
+  }
   MeasureCrawl();
   return 0;
 }

@@ -4,23 +4,11 @@
 #include <limits>
 #include <utility>
 
-#include "core/net/LineRule.h"
 #include "core/net/RequestAddress.h"
 #include "core/net/Transfer.h"
+#include "core/text/TextRules.h"
 
 namespace melo::net {
-
-std::size_t TakeLineBytes(std::string_view input, std::string& line, bool& ended) {
-  const std::size_t feed = input.find('\n');
-  ended = feed != std::string_view::npos;
-  std::string_view bytes = input.substr(0, feed);
-  for (std::size_t cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r')) {
-    line.append(bytes.substr(0, cr));
-    bytes.remove_prefix(cr + 1);
-  }
-  line.append(bytes);
-  return ended ? feed + 1 : input.size();
-}
 
 namespace {
 
@@ -40,64 +28,150 @@ PageReader::~PageReader() {
 void PageReader::Open(const std::string& address) {
   Close();
   httpStatus_ = 0;
+  buffer_ = PageBuffer();
+  lineStart_ = 0;
+  lineOpen_ = false;
   const std::string requestAddress = EncodeRequestAddress(address);
   CheckRequestAddress(requestAddress);
-  auto transfer = std::make_unique<Transfer>(requestAddress, timeouts_, stop_);
+  auto transfer = std::make_unique<Transfer>(requestAddress, timeouts_, stop_, buffer_);
   transfer->AwaitReplyStart();
   httpStatus_ = transfer->HttpStatus();
+  // The text never holds more than the body: sized once, it is never copied.
+  buffer_.Reserve(std::min(transfer->AnnouncedBodyBytes(), kMaxPageBytes));
   transfer_ = std::move(transfer);
 }
 
 bool PageReader::ReadLine(std::string& line) {
-  line.clear();
-  return AppendLine(line, std::numeric_limits<std::size_t>::max());
+  DropText();
+  const bool read = JoinLine(std::numeric_limits<std::size_t>::max());
+  line.assign(buffer_.Text());
+  return read;
 }
 
 std::string PageReader::ReadToEnd(bool keepFirstLine) {
-  std::string text;
-  if (transfer_)
-    text.reserve(std::min(transfer_->AnnouncedBodyBytes(), kMaxPageBytes));
-  if (keepFirstLine) {
-    AppendLine(text, kMaxPageBytes);
-  } else {
-    std::string dropped;
-    ReadLine(dropped);
+  JoinLine(kMaxPageBytes);
+  if (!keepFirstLine)
+    DropText();
+  while (JoinArrived(kMaxPageBytes, nullptr)) {
   }
-  // Lines go straight into the page text: a page of many short lines would
-  // otherwise be copied twice.
-  while (AppendLine(text, kMaxPageBytes)) {
-  }
-  return text;
+  return buffer_.ReleaseText();
 }
 
-bool PageReader::AppendLine(std::string& out, std::size_t pageCap) {
+std::optional<std::string_view> PageReader::ReadToLineWith(std::string_view marker) {
+  JoinLine(std::numeric_limits<std::size_t>::max());
+  DropText();
+  std::vector<std::size_t> lineEnds;
+  for (std::size_t from = 0;;) {
+    lineEnds.clear();
+    // Uncapped here: what counts is the text up to the line found.
+    const bool more = JoinArrived(std::numeric_limits<std::size_t>::max(), &lineEnds);
+    std::optional<std::string_view> line = FindLineWith(marker, from, lineEnds);
+    if (!line && !more && lineOpen_) {
+      // The last line, without a line feed.
+      lineEnds.push_back(buffer_.Text().size());
+      line = FindLineWith(marker, from, lineEnds);
+    }
+    const std::size_t textEnd = line ? line->data() + line->size() - buffer_.Text().data()
+                                     : (lineEnds.empty() ? from : lineEnds.back());
+    if (textEnd > kMaxPageBytes) {
+      Close();
+      ThrowTooLong("Page", kMaxPageBytes);
+    }
+    if (line) {
+      Close();
+      buffer_.TruncateText(textEnd);
+      return line;
+    }
+    if (!more)
+      return std::nullopt;
+    from = textEnd;
+  }
+}
+
+std::optional<std::string_view> PageReader::FindLineWith(
+    std::string_view marker, std::size_t from, const std::vector<std::size_t>& lineEnds) const {
+  const std::string_view text = buffer_.Text();
+  const std::size_t end = lineEnds.empty() ? from : lineEnds.back();
+  // One search over all the lines finds the few that hold the marker's bytes
+  // at all; the text rule then decides on that line alone.
+  for (std::size_t at = from; at < end;) {
+    const std::size_t hit = text::FindBytes(text.substr(at, end - at), marker);
+    if (hit == std::string_view::npos)
+      return std::nullopt;
+    const std::size_t hitAt = at + hit;
+    const auto lineEnd = std::upper_bound(lineEnds.begin(), lineEnds.end(), hitAt);
+    const std::size_t lineStart = lineEnd == lineEnds.begin() ? from : *(lineEnd - 1);
+    const std::string_view line = text.substr(lineStart, *lineEnd - lineStart);
+    if (text::Contains(line, marker))
+      return line;
+    at = *lineEnd;
+  }
+  return std::nullopt;
+}
+
+bool PageReader::AwaitBytes() {
   if (!transfer_)
     return false;
-  const std::size_t lineStart = out.size();
+  if (stop_.stop_requested())
+    throw TransferStopped();
+  if (buffer_.UnreadBytes() > 0 || transfer_->AwaitBody())
+    return true;
+  // The body is complete: hand the connection back for the next page now.
+  Close();
+  return false;
+}
+
+bool PageReader::JoinLine(std::size_t pageCap) {
   try {
-    bool tookAny = false;
     for (;;) {
-      if (stop_.stop_requested())
-        throw TransferStopped();
-      if (!transfer_->AwaitBody()) {
-        // The body is complete: hand the connection back for the next page now.
-        Close();
+      if (!AwaitBytes()) {
+        const bool tookAny = lineOpen_;
+        lineOpen_ = false;
         return tookAny;
       }
-      bool ended = false;
-      transfer_->Consume(TakeLineBytes(transfer_->Pending(), out, ended));
-      tookAny = true;
-      if (out.size() - lineStart > kMaxLineBytes)
-        ThrowTooLong("Line", kMaxLineBytes);
-      if (out.size() > pageCap)
-        ThrowTooLong("Page", kMaxPageBytes);
+      const bool ended = buffer_.TakeLine();
+      NoteTaken(ended, pageCap, nullptr);
       if (ended)
         return true;
     }
   } catch (...) {
     Close();
+    lineOpen_ = false;
     throw;
   }
+}
+
+bool PageReader::JoinArrived(std::size_t pageCap, std::vector<std::size_t>* lineEnds) {
+  try {
+    if (!AwaitBytes())
+      return false;
+    while (buffer_.UnreadBytes() > 0)
+      NoteTaken(buffer_.TakeLine(), pageCap, lineEnds);
+    return true;
+  } catch (...) {
+    Close();
+    lineOpen_ = false;
+    throw;
+  }
+}
+
+void PageReader::NoteTaken(bool ended, std::size_t pageCap, std::vector<std::size_t>* lineEnds) {
+  const std::size_t textBytes = buffer_.Text().size();
+  if (textBytes - lineStart_ > kMaxLineBytes)
+    ThrowTooLong("Line", kMaxLineBytes);
+  if (textBytes > pageCap)
+    ThrowTooLong("Page", kMaxPageBytes);
+  lineOpen_ = !ended;
+  if (ended) {
+    lineStart_ = textBytes;
+    if (lineEnds)
+      lineEnds->push_back(textBytes);
+  }
+}
+
+void PageReader::DropText() {
+  buffer_.TruncateText(0);
+  lineStart_ = 0;
 }
 
 void PageReader::Close() noexcept {

@@ -7,10 +7,14 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/net/PageBuffer.h"
 
 namespace melo::net {
 
@@ -78,16 +82,39 @@ class PageReader {
   // InternetError past kMaxPageBytes.
   std::string ReadToEnd(bool keepFirstLine);
 
+  // Drops the first line, then joins lines into the page text until one
+  // that contains `marker` (text::Find over that line alone) has been
+  // joined; nothing after that line is read. Returns that line, a view of
+  // the end of Text(); nullopt at end of data. Throws like ReadToEnd.
+  std::optional<std::string_view> ReadToLineWith(std::string_view marker);
+  // The page text ReadToLineWith joined; valid until the next Open.
+  std::string_view Text() const { return buffer_.Text(); }
+
   // Ends the transfer and gives its connection back to the shared cache.
   // Safe to call more than once; the destructor calls it.
   void Close() noexcept;
 
  private:
   struct Transfer;
-  // The line rule, appending the line to `out`; past `pageCap` bytes of `out`
-  // the read ends as a page that is too long.
-  bool AppendLine(std::string& out, std::size_t pageCap);
+  // Waits for more bytes; false at end of data.
+  bool AwaitBytes();
+  // Joins the next line to the text; false at end of data with no byte of
+  // it taken.
+  bool JoinLine(std::size_t pageCap);
+  // Joins every line that has arrived, and what there is of the next one,
+  // noting where each line a line feed ended ends. False at end of data.
+  bool JoinArrived(std::size_t pageCap, std::vector<std::size_t>* lineEnds);
+  // Checks the caps after a take; `ended`: a line feed ended the line.
+  void NoteTaken(bool ended, std::size_t pageCap, std::vector<std::size_t>* lineEnds);
+  void DropText();
+  // The first of the lines from `from` to each of `lineEnds` that holds
+  // `marker`.
+  std::optional<std::string_view> FindLineWith(std::string_view marker, std::size_t from,
+                                               const std::vector<std::size_t>& lineEnds) const;
 
+  PageBuffer buffer_;          // outlives the transfer that fills it
+  std::size_t lineStart_ = 0;  // where the line being joined starts in the text
+  bool lineOpen_ = false;      // some of its bytes are taken
   std::unique_ptr<Transfer> transfer_;
   std::stop_token stop_;
   ReaderTimeouts timeouts_;

@@ -34,12 +34,15 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts timeouts,
-                               std::stop_token stop)
+                               std::stop_token stop, PageBuffer& body)
     : requestAddress_(requestAddress),
       timeouts_(timeouts),
       stop_(std::move(stop)),
+      started_(Clock::now()),
+      attempts_(stop_),
       multi_(AcquireThreadMulti()),
       easy_(curl_easy_init()),
+      body_(body),
       lastByte_(Clock::now()) {
   if (!multi_ || !easy_)
     throw InternetError(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
@@ -60,6 +63,8 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
   SetOption(easy, CURLOPT_WRITEDATA, this);
   SetOption(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
   SetOption(easy, CURLOPT_HEADERDATA, this);
+  if (const CURLcode rc = attempts_.Attach(easy); rc != CURLE_OK)
+    throw InternetError(curl_easy_strerror(rc));
 
   const CURLMcode rc = curl_multi_add_handle(multi_.get(), easy);
   if (rc != CURLM_OK)
@@ -79,14 +84,17 @@ PageReader::Transfer::~Transfer() {
 
 void PageReader::Transfer::AwaitReplyStart() {
   PumpUntil([this] { return replyStarted_; });
-  if (!replyStarted_ && result_ != CURLE_OK)
+  if (!replyStarted_ && result_ != CURLE_OK) {
+    if (stop_.stop_requested())  // a connect given up for the stop
+      throw TransferStopped();
     ThrowFailure();
+  }
 }
 
 bool PageReader::Transfer::AwaitBody() {
-  if (Pending().empty())
-    PumpUntil([this] { return !Pending().empty(); });
-  if (!Pending().empty())
+  if (body_.UnreadBytes() == 0)
+    PumpUntil([this] { return body_.UnreadBytes() > 0; });
+  if (body_.UnreadBytes() > 0)
     return true;
   if (result_ != CURLE_OK)
     ThrowFailure();
@@ -103,18 +111,6 @@ long PageReader::Transfer::HttpStatus() const {
   long status = 0;
   curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
   return status;
-}
-
-std::string_view PageReader::Transfer::Pending() const {
-  return std::string_view(pending_).substr(consumed_);
-}
-
-void PageReader::Transfer::Consume(std::size_t count) {
-  consumed_ += count;
-  if (consumed_ >= pending_.size()) {
-    pending_.clear();
-    consumed_ = 0;
-  }
 }
 
 template <typename Ready>
@@ -147,10 +143,31 @@ void PageReader::Transfer::PumpUntil(Ready ready) {
                           ": no data received for " + std::to_string(timeouts_.stall.count()) +
                           " ms");
     }
-    const auto slice = std::min<Clock::duration>(kPollSlice, timeouts_.stall - quiet);
+    if (attempts_.Stalled(Clock::now())) {
+      RestartStalledConnect();
+      continue;
+    }
+    auto slice = std::min<Clock::duration>(kPollSlice, timeouts_.stall - quiet);
+    if (const auto check = attempts_.NextCheck())
+      slice = std::clamp<Clock::duration>(*check - Clock::now(), Clock::duration::zero(), slice);
     const auto sliceMs = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
     curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(sliceMs), nullptr);
   }
+}
+
+// Nothing of the reply has arrived yet: taken off and put back, the handle
+// starts over with a new attempt, within what is left of the connect time.
+void PageReader::Transfer::RestartStalledConnect() {
+  curl_multi_remove_handle(multi_.get(), easy_.get());
+  attached_ = false;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      timeouts_.connect - (Clock::now() - started_));
+  SetOption(easy_.get(), CURLOPT_CONNECTTIMEOUT_MS, std::max<long>(1, left.count()));
+  const CURLMcode rc = curl_multi_add_handle(multi_.get(), easy_.get());
+  if (rc != CURLM_OK)
+    throw InternetError(curl_multi_strerror(rc));
+  attached_ = true;
+  attempts_.Restarted();
 }
 
 void PageReader::Transfer::CollectResult() {
@@ -172,11 +189,11 @@ std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size
   auto& transfer = *static_cast<Transfer*>(self);
   transfer.lastByte_ = Clock::now();
   transfer.replyStarted_ = true;
-  if (transfer.Pending().size() >= kMaxPendingBytes) {
+  if (transfer.body_.UnreadBytes() >= kMaxPendingBytes) {
     transfer.paused_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  transfer.pending_.append(data, size * count);
+  transfer.body_.Append(std::string_view(data, size * count));
   return size * count;
 }
 
@@ -184,6 +201,7 @@ std::size_t PageReader::Transfer::OnHeader(char* data, std::size_t size, std::si
                                            void* self) {
   auto& transfer = *static_cast<Transfer*>(self);
   transfer.lastByte_ = Clock::now();
+  transfer.attempts_.Answered();
   transfer.NoteHeaderLine(std::string_view(data, size * count));
   return size * count;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// One GET in flight, pumped by its reader's own thread. Bytes are only pulled
-// from the socket while the reader waits for more, so a page that is not read
-// stays with the server (TCP flow control) instead of piling up here.
+// One GET in flight, pumped by its reader's own thread, its body going into
+// the reader's page buffer. Bytes are only pulled from the socket while the
+// reader waits for more, so a page that is not read stays with the server
+// (TCP flow control) instead of piling up here.
 
 #include <chrono>
 #include <cstddef>
@@ -10,28 +11,29 @@
 #include <string>
 #include <string_view>
 
+#include "core/net/ConnectAttempts.h"
 #include "core/net/CurlHandles.h"
 #include "core/net/PageReader.h"
 
 namespace melo::net {
 
 struct PageReader::Transfer {
-  Transfer(const std::string& requestAddress, ReaderTimeouts timeouts, std::stop_token stop);
+  Transfer(const std::string& requestAddress, ReaderTimeouts timeouts, std::stop_token stop,
+           PageBuffer& body);
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
   // Returns once the final reply's headers are in (or its body, or its end).
   void AwaitReplyStart();
-  // Returns false at the end of the body; otherwise Pending() is not empty.
+  // Returns false at the end of the body; otherwise the page buffer holds
+  // unread bytes.
   bool AwaitBody();
 
   // The body size the server announced, 0 when it did not.
   std::size_t AnnouncedBodyBytes() const;
   // The final reply's HTTP status, 0 when there is none yet.
   long HttpStatus() const;
-  std::string_view Pending() const;
-  void Consume(std::size_t count);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -44,6 +46,7 @@ struct PageReader::Transfer {
   template <typename Ready>
   void PumpUntil(Ready ready);
   void PumpOnce(Clock::time_point& quietSince);
+  void RestartStalledConnect();
   void CollectResult();
   [[noreturn]] void ThrowFailure() const;
 
@@ -54,14 +57,15 @@ struct PageReader::Transfer {
   std::string requestAddress_;
   ReaderTimeouts timeouts_;
   std::stop_token stop_;
+  Clock::time_point started_;
+  ConnectAttempts attempts_;  // outlives the handle's removal from multi_
   MultiHandle multi_;
   EasyHandle easy_;
   bool attached_ = false;
   std::optional<std::stop_callback<WakeOnStop>> wakeOnStop_;
 
   char errorText_[CURL_ERROR_SIZE] = {};
-  std::string pending_;
-  std::size_t consumed_ = 0;
+  PageBuffer& body_;
   Clock::time_point lastByte_;
   bool replyStarted_ = false;
   bool redirectAnnounced_ = false;

@@ -1,6 +1,7 @@
 #include "core/scrape/SongPageParser.h"
 
 #include <mutex>
+#include <optional>
 
 #include "core/net/PageReader.h"
 #include "core/scrape/StatusTexts.h"
@@ -127,26 +128,15 @@ ParseResult ReadSongPage(const std::string& address, std::stop_token stop) {
   }
 
   try {
-    std::string line;
-    reader.ReadLine(line);  // the doctype line: never part of the page text
-    std::string page;
-    for (;;) {
-      if (!reader.ReadLine(line)) {
-        failed.exit = ParseExit::kNoMediaLine;
-        return failed;
-      }
-      if (page.size() + line.size() > net::kMaxPageBytes) {
-        failed.exit = ParseExit::kReadFailed;
-        return failed;
-      }
-      page += line;
-      // Only the first line that mentions the media folder is searched for
-      // the MP3 address; the rest of the page is never fetched.
-      if (text::Contains(line, kMediaMarker))
-        break;
+    // The doctype line is never part of the page text. Only the first line
+    // that mentions the media folder is searched for the MP3 address; the
+    // rest of the page is never fetched.
+    const std::optional<std::string_view> mediaLine = reader.ReadToLineWith(kMediaMarker);
+    if (!mediaLine) {
+      failed.exit = ParseExit::kNoMediaLine;
+      return failed;
     }
-    reader.Close();
-    return ExtractSong(page, line, site::SiteBaseWww());
+    return ExtractSong(reader.Text(), *mediaLine, site::SiteBaseWww());
   } catch (const net::TransferStopped&) {
     failed.exit = ParseExit::kStopped;
   } catch (const net::InternetError&) {

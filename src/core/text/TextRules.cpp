@@ -9,7 +9,49 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// Sixteen bytes at a time, with the compiler's portable vectors.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+
+Bytes16 Load16(const char* at) {
+  Bytes16 bytes;
+  std::memcpy(&bytes, at, sizeof bytes);
+  return bytes;
+}
+
+bool AnySet(Bytes16 lanes) {
+  std::uint64_t halves[2];
+  std::memcpy(halves, &lanes, sizeof halves);
+  return (halves[0] | halves[1]) != 0;
+}
+
 }  // namespace
+
+std::size_t FindBytes(std::string_view text, std::string_view marker) {
+  const std::size_t length = marker.size();
+  if (length < 2 || text.size() < length + 16) {
+    const void* hit = memmem(text.data(), text.size(), marker.data(), length);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data())
+               : std::string_view::npos;
+  }
+  // Only where the first and the last byte of the marker both match is the
+  // rest compared: rare in any text, whatever its letters.
+  const auto first = static_cast<unsigned char>(marker.front());
+  const auto last = static_cast<unsigned char>(marker.back());
+  const char* const base = text.data();
+  const std::size_t lastStart = text.size() - length;  // the last place a match may start
+  std::size_t at = 0;
+  for (; at + 16 <= lastStart + 1; at += 16) {
+    const Bytes16 lanes = (Load16(base + at) == first) & (Load16(base + at + length - 1) == last);
+    if (!AnySet(lanes))
+      continue;
+    for (std::size_t lane = 0; lane < 16; ++lane) {
+      if (lanes[lane] != 0 && std::memcmp(base + at + lane + 1, marker.data() + 1, length - 2) == 0)
+        return at + lane;
+    }
+  }
+  const std::size_t rest = FindBytes(text.substr(at), marker);
+  return rest == std::string_view::npos ? rest : at + rest;
+}
 
 Pos Find(std::string_view text, std::string_view marker, Pos start) {
   const Pos size = Size(text);
@@ -25,11 +67,10 @@ Pos Find(std::string_view text, std::string_view marker, Pos start) {
   Pos anchor = start;
   Pos from = start;
   while (size - from >= static_cast<Pos>(marker.size())) {
-    const void* hit =
-        memmem(base + from, static_cast<size_t>(size - from), marker.data(), marker.size());
-    if (hit == nullptr)
+    const std::size_t hit = FindBytes(text.substr(static_cast<size_t>(from)), marker);
+    if (hit == std::string_view::npos)
       return kNotFound;
-    const Pos candidate = static_cast<const char*>(hit) - base;
+    const Pos candidate = from + static_cast<Pos>(hit);
 
     // The bytes between the anchor and the candidate that could be lead
     // bytes: a run of them ends at a byte that cannot start a two-byte

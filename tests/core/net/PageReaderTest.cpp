@@ -14,12 +14,14 @@
 #include <cstdlib>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Printers.h"
+#include "core/net/ConnectAttempts.h"
 #include "core/net/PageReader.h"
 #include "core/net/RawServer.h"
 
@@ -117,6 +119,20 @@ TEST(Open, ReadsErrorPagesFollowsRedirectsAndSharesConnections) {
   EXPECT_EQ(reader.HttpStatus(), 404);  // the page moved to, not the redirect
 }
 
+// `body` without a length, in one write or, trickled, one byte per packet.
+RawServer::Handler SendingBody(const std::string& body, bool trickle) {
+  return [&body, trickle](int socket, std::stop_token stop) {
+    testing::ReadRequest(socket, stop);
+    testing::SendAll(socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    const int one = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    for (std::size_t at = 0; at < body.size(); at += trickle ? 1 : body.size()) {
+      testing::SendAll(socket, body.substr(at, trickle ? 1 : body.size()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(trickle ? 2 : 0));
+    }
+  };
+}
+
 // The line rule itself, on any bytes cut into reads anywhere, is the line
 // rule fuzz target's; these rows check that the reader applies it over a
 // connection, the body sent in one write or one byte per packet (so that CR
@@ -132,16 +148,7 @@ TEST(ReadLine, FollowsTheLineRule) {
   for (const auto& [body, lines] : cases) {
     for (const bool trickle : {false, true}) {
       SCOPED_TRACE(::testing::PrintToString(body) + (trickle ? " trickled" : ""));
-      const RawServer server([&body, trickle](int socket, std::stop_token stop) {
-        testing::ReadRequest(socket, stop);
-        testing::SendAll(socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-        const int one = 1;
-        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        for (std::size_t at = 0; at < body.size(); at += trickle ? 1 : body.size()) {
-          testing::SendAll(socket, body.substr(at, trickle ? 1 : body.size()));
-          std::this_thread::sleep_for(std::chrono::milliseconds(trickle ? 2 : 0));
-        }
-      });
+      const RawServer server(SendingBody(body, trickle));
       PageReader reader;
       reader.Open(server.Address());
       std::vector<std::string> read;
@@ -152,6 +159,91 @@ TEST(ReadLine, FollowsTheLineRule) {
       EXPECT_FALSE(reader.ReadLine(line)) << "end of data must stay the end";
     }
   }
+}
+
+// ReadToLineWith: the first line dropped, then the first line that holds the
+// marker by the text rules over that line alone, and the joined text up to
+// it; the body sent whole and one byte per packet, so that lines and
+// markers fall across reads.
+TEST(ReadToLineWith, StopsAtTheFirstLineThatHoldsTheMarker) {
+  struct Case {
+    std::string body;
+    std::optional<std::string> line;  // nullopt: no such line
+    std::string text;
+  };
+  const Case cases[] = {
+      {"cache first\nab\r\nx ca\rche y\r\nmore cache\n", "x cache y", "abx cache y"},
+      {"first\nca\nche\n", std::nullopt, "cache"},  // not across a line end
+      {"first\n\x81\ncache\n", "cache",
+       "\x81"
+       "cache"},  // each line on its own
+      {"first\n\x81"
+       "cache\nz cache",
+       "z cache",
+       "\x81"
+       "cachez cache"},                                         // a lead byte's
+      {"first\nno\nlast cache", "last cache", "nolast cache"},  // no final line feed
+      {"", std::nullopt, ""},
+  };
+  for (const auto& [body, line, text] : cases) {
+    for (const bool trickle : {false, true}) {
+      SCOPED_TRACE(::testing::PrintToString(body) + (trickle ? " trickled" : ""));
+      const RawServer server(SendingBody(body, trickle));
+      PageReader reader;
+      reader.Open(server.Address());
+      const std::optional<std::string_view> found = reader.ReadToLineWith("cache");
+      EXPECT_EQ(found ? std::optional<std::string>(*found) : std::nullopt, line);
+      EXPECT_EQ(reader.Text(), text);
+    }
+  }
+}
+
+// Readers on as many threads open their connections to one server a few at
+// a time: a new one waits while kMaxConnectingPerServer are unanswered. The
+// server answers one request at a time, each once as many wait as may.
+TEST(Connections, AFewNewOnesToOneServerAtATime) {
+  constexpr int kReaders = 2 * kMaxConnectingPerServer;
+  std::mutex mutex;
+  std::condition_variable_any changed;
+  int unanswered = 0;
+  int mostUnanswered = 0;
+  int served = 0;
+  bool mayAnswer = false;
+  const RawServer server([&](int socket, std::stop_token stop) {
+    if (testing::ReadRequest(socket, stop).empty())
+      return;
+    {
+      std::unique_lock lock(mutex);
+      mostUnanswered = std::max(mostUnanswered, ++unanswered);
+      changed.notify_all();
+      if (!changed.wait(lock, stop, [&] { return mayAnswer; }))
+        return;
+      mayAnswer = false;
+      --unanswered;
+      ++served;
+      changed.notify_all();
+    }
+    testing::SendAll(socket, testing::Reply("page", "200 OK", "Connection: close\r\n"));
+  });
+  std::vector<std::future<std::string>> pages;
+  for (int i = 0; i < kReaders; ++i) {
+    pages.push_back(
+        std::async(std::launch::async, [&server] { return testing::ReadPage(server.Address()); }));
+  }
+  for (;;) {
+    std::unique_lock lock(mutex);
+    if (served == kReaders)
+      break;
+    const int waiting = std::min(kMaxConnectingPerServer, kReaders - served);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30),
+                                 [&] { return !mayAnswer && unanswered >= waiting; }));
+    mayAnswer = true;
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::seconds(30), [&] { return !mayAnswer; });
+  }
+  for (auto& page : pages)
+    EXPECT_EQ(page.get(), "page");
+  EXPECT_EQ(mostUnanswered, kMaxConnectingPerServer);
 }
 
 // What a hostile or broken server does to a reader, and what the reader must

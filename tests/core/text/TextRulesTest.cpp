@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "core/text/Gbk.h"
@@ -17,6 +18,32 @@ TEST(TextRulesTest, FindsOnlyFromCharacterStarts) {
   EXPECT_EQ(Find("\xFF\x41", "A", 0), 1);
   EXPECT_EQ(Find("\x80\x41", "A", 0), 1);
   EXPECT_EQ(Find("\x81\n\n", "\n", 0), 2);  // a lead byte takes even a line feed
+}
+
+// FindBytes gives memmem's answer: the marker at every place of texts around
+// the sixteen-byte steps, with near misses (first and last byte alike, the
+// middle not) before it.
+TEST(TextRulesTest, FindBytesAgreesWithMemmem) {
+  for (const std::string marker : {"ab", "cache", "ListenLog"}) {
+    std::string miss = marker;
+    if (marker.size() > 2)
+      miss[1] = '#';
+    for (std::size_t size = 0; size < 70; ++size) {
+      for (std::size_t place = 0; place <= size; ++place) {
+        std::string text;
+        while (text.size() < size)
+          text += miss + "xy";
+        text.resize(size);
+        if (place + marker.size() <= size)
+          text.replace(place, marker.size(), marker);
+        const void* hit = memmem(text.data(), text.size(), marker.data(), marker.size());
+        const std::size_t expected =
+            hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data())
+                : std::string_view::npos;
+        ASSERT_EQ(FindBytes(text, marker), expected) << marker << " in " << text;
+      }
+    }
+  }
 }
 
 // Substring and Insert clamp their positions as the readers expect; Trim

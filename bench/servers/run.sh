@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Against servers we did not write, on 127.0.0.1 only: nginx (Debian's
+# nginx-light, started here with a configuration of its own and stopped at
+# the end; its rows are skipped when it is not installed) and python's
+# http.server (listen backlog 5), each serving the bundled site's pages
+# saved into a folder, and a 16 MiB page without a media line.
+# - `melodrift parse` of that page against `curl -s -o /dev/null`, and its
+#   resident memory against 1.5 x the page + the program's own base (the
+#   parse of a page of a few bytes);
+# - `crawl chart --jobs 8` of 200 songs against `curl --parallel
+#   --parallel-max 8` on the same pages, and against `--jobs 1`.
+# Expects the bench preset built (bench/run.sh does that); prints one line a
+# measurement: name, value, unit, reference, reference value, goal.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+songs="${SONGS:-200}"
+. bench/lib.sh
+runs="${RUNS:-5}"
+bin="${BUILD_DIR:-build/bench}/src"  # another build of the same targets, for comparison
+work=$(mktemp -d)
+. bench/servers/lib.sh
+trap 'stop_servers; rm -rf "$work"' EXIT
+melodrift=$bin/app/melodrift
+
+row() { # name value unit reference reference-value goal
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$@"
+}
+
+resident_kb() {  # the largest resident size of a run of the command
+  { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null || true; } | tail -1
+}
+
+# GBK lines with CRLF ends, no "cache" anywhere: read to its end.
+make_big_page() {  # file
+  python3 - "$1" <<'PY'
+import sys
+line = b'<td><a href="/song/12345.html">\xb8\xe8\xc7\xfa</a></td>' + b' ' * 40 + b'\r\n'
+size = 16 << 20
+open(sys.argv[1], 'wb').write((line * (size // len(line) + 1))[:size])
+PY
+}
+
+big_page_rows() {  # server-name port
+  local name=$1 port=$2 page parse curl base big
+  page="http://127.0.0.1:$port/big.html"
+  parse=$(best "$melodrift" --site "127.0.0.1:$port" parse "$page")
+  curl=$(best curl -s -o /dev/null "$page")
+  row "parse of a 16 MiB page ($name)" "$parse" s "curl -s -o /dev/null" "$curl" 1.2
+  base=$(resident_kb "$melodrift" --site "127.0.0.1:$port" parse "http://127.0.0.1:$port/small.html")
+  big=$(resident_kb "$melodrift" --site "127.0.0.1:$port" parse "$page")
+  row "parse of a 16 MiB page ($name): resident" "$(awk -v k="$big" 'BEGIN { print k / 1024 }')" \
+    MB "1.5 x 16 MiB + base $(awk -v k="$base" 'BEGIN { printf "%.1f", k / 1024 }') MB" \
+    "$(awk -v k="$base" 'BEGIN { print 1.5 * 16 * 1.048576 + k / 1024 }')" 1.0
+}
+
+crawl_rows() {  # server-name port
+  local name=$1 port=$2 jobs1 jobs8 curl8
+  local crawl=("$melodrift" --site "localhost:$port" crawl chart)
+  {
+    echo "url = \"http://localhost:$port/music/chart\""
+    echo "output = /dev/null"
+    "${crawl[@]}" --jobs 8 2>/dev/null | cut -f5 |
+      while read -r song; do
+        echo "url = \"$song\""
+        echo "output = /dev/null"
+      done
+  } >"$work/pages.curl"
+  jobs1=$(best "${crawl[@]}" --jobs 1)
+  jobs8=$(best "${crawl[@]}" --jobs 8)
+  curl8=$(best curl -s --parallel --parallel-max 8 -K "$work/pages.curl")
+  row "crawl --jobs 8 ($name)" "$jobs8" s "curl --parallel-max 8" "$curl8" 1.2
+  row "crawl --jobs 8 ($name)" "$jobs8" s "crawl --jobs 1" "$jobs1" 1.0
+}
+
+site=$work/site
+dump_site_pages "$songs" "$site"
+make_big_page "$site/big.html"
+printf 'small\n' >"$site/small.html"
+
+start_python "$site"
+crawl_rows "python http.server, backlog 5" "$python_port"
+stop_servers
+
+if have_nginx; then
+  start_nginx "$site"
+  big_page_rows nginx "$nginx_port"
+  crawl_rows nginx "$nginx_port"
+  stop_servers
+else
+  echo "servers: nginx is not installed (apt install nginx-light): its rows are skipped" >&2
+fi
