@@ -14,13 +14,14 @@ class FreshProfile {
  public:
   FreshProfile() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/melodrift-profile-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();  // no profile: nothing safe to run in
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/melodrift-profile-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+      std::abort();  // no profile: nothing safe to run in
     root_ = pattern;
-    for (const auto& [variable, folder] : {std::pair{"XDG_CONFIG_HOME", "config"},
-                                           std::pair{"XDG_DATA_HOME", "data"},
-                                           std::pair{"XDG_CACHE_HOME", "cache"}}) {
+    for (const auto& [variable, folder] :
+         {std::pair{"XDG_CONFIG_HOME", "config"}, std::pair{"XDG_DATA_HOME", "data"},
+          std::pair{"XDG_CACHE_HOME", "cache"}}) {
       const std::filesystem::path path = root_ / folder;
       std::filesystem::create_directory(path);
       setenv(variable, path.c_str(), 1);

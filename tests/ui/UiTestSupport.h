@@ -7,8 +7,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QHelpEvent>
 #include <QFile>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>

@@ -131,11 +131,12 @@ SongOutcome PlaySong(const std::string& address, playback::PlaybackWords& words,
     case playback::WorkerEnding::kSongEnded:
       return SongOutcome::kPlayed;
     case playback::WorkerEnding::kOpenFailed:
-      std::cerr << "melodrift: cannot play " << text::TerminalSafe(address) << ": " << text::TerminalSafe(worker.Failure()) << '\n';
+      std::cerr << "melodrift: cannot play " << text::TerminalSafe(address) << ": "
+                << text::TerminalSafe(worker.Failure()) << '\n';
       return SongOutcome::kFailed;
     case playback::WorkerEnding::kFailed:
-      std::cerr << "melodrift: playback of " << text::TerminalSafe(address) << " broke off: " << text::TerminalSafe(worker.Failure())
-                << '\n';
+      std::cerr << "melodrift: playback of " << text::TerminalSafe(address)
+                << " broke off: " << text::TerminalSafe(worker.Failure()) << '\n';
       return SongOutcome::kFailed;
     default:
       return SongOutcome::kInterrupted;

@@ -270,8 +270,8 @@ TEST_F(MprisTest, VolumeSetOverTheBusReachesTheSink) {
   const QString written =
       QDir(QString::fromStdString(::testing::TempDir()))
           .filePath(QStringLiteral("mpris-volume-%1.raw").arg(QCoreApplication::applicationPid()));
-  const QByteArray sink =
-      "audioconvert ! audio/x-raw,format=S16LE ! filesink sync=true location=" + QFile::encodeName(written);
+  const QByteArray sink = "audioconvert ! audio/x-raw,format=S16LE ! filesink sync=true location=" +
+                          QFile::encodeName(written);
   const QByteArray oldSink = qgetenv("MELODRIFT_AUDIO_SINK");
   qputenv("MELODRIFT_AUDIO_SINK", sink);
   // The loudest sample of the shortest song, played whole; in real time, so that a song
