@@ -1,6 +1,7 @@
 #include "core/store/ListStore.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace melo::store {
@@ -8,6 +9,8 @@ namespace {
 
 constexpr std::size_t kMostPerBatch = 2000;  // rows a transaction
 constexpr std::size_t kMostGathered = 256;   // rows before they go to the writer
+// Short against the 100 ms a crash may lose, long against a row's arrival.
+constexpr std::chrono::milliseconds kPauseAfterWrite{20};
 
 }  // namespace
 
@@ -161,11 +164,9 @@ void ListStore::Queue(Op op) {
   bool writerWaits = false;
   {
     std::lock_guard lock(mutex_);
-    // The writer sleeps only on an empty queue: a crawl's stream of rows
-    // wakes it once, not once a row.
-    writerWaits = pending_.empty();
     pending_.push_back(std::move(op));
     ++queuedCount_;
+    writerWaits = std::exchange(writerWaits_, false);
   }
   if (writerWaits) {
     wake_.notify_one();
@@ -176,6 +177,8 @@ void ListStore::Flush() {
   HandOverSongs();
   std::unique_lock lock(mutex_);
   const std::uint64_t target = queuedCount_;
+  awaited_ = std::max(awaited_, target);
+  wake_.notify_one();  // now, not after the writer's pause
   written_.wait(lock, [&] { return writtenCount_ >= target; });
 }
 
@@ -195,14 +198,25 @@ void ListStore::TakeBatch(std::vector<Op>& batch) {
 void ListStore::Run(std::stop_token stop) {
   std::vector<Op> batch;
   bool failed = false;
+  bool caughtUp = false;  // the last batch took all there was
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, stop, [&] { return !pending_.empty(); });
+      if (caughtUp) {
+        // A crawl's stream of rows gathers meanwhile into the next batch,
+        // and the window's thread hands it over without waking anyone.
+        wake_.wait_for(lock, stop, kPauseAfterWrite, [&] { return awaited_ > writtenCount_; });
+      }
       if (pending_.empty()) {
-        return;  // stopped, and everything written
+        writerWaits_ = true;
+        wake_.wait(lock, stop, [&] { return !pending_.empty(); });
+        writerWaits_ = false;
+        if (pending_.empty()) {
+          return;  // stopped, and everything written
+        }
       }
       TakeBatch(batch);
+      caughtUp = pending_.empty();
     }
     std::string failure;
     if (!failed) {

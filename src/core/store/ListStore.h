@@ -96,6 +96,8 @@ class ListStore {
   std::deque<Op> pending_;  // a deque: a long queue grows without moving what it holds
   std::uint64_t queuedCount_ = 0;
   std::uint64_t writtenCount_ = 0;
+  std::uint64_t awaited_ = 0;  // what Flush waits to see written
+  bool writerWaits_ = false;   // for a change, not in its pause after a write
   std::function<void(const std::string&)> reportFailure_;
   std::jthread thread_;  // last: it starts once everything above exists
 };
