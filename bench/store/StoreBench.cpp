@@ -5,7 +5,7 @@
 //   a store (what the list itself needs);
 // - 100,000 rows appended as a crawl's events arrive, each also handed to
 //   the store: the window thread's CPU time against the same appends into a
-//   window that keeps nothing.
+//   window that keeps nothing (best of five each).
 // Each start runs in a child process of its own, in a profile of its own.
 // Prints one line per measurement: name, value, reference, goal (ratio), unit.
 
@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPaintEvent>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -205,10 +206,16 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("melodriftdown"));
   melo::ui::ApplyProgramLook(app);
-  FreshProfile("forget");
-  const double without = AppendBusySeconds(CMainDialog::Memory::kForget);
-  FreshProfile("remember");
-  const double with = AppendBusySeconds(CMainDialog::Memory::kRemember);
+  // A tenth of a second of busy time swings by a third on a shared machine:
+  // the best of five, taken in turns, as for the starts.
+  double without = 1e9;
+  double with = 1e9;
+  for (int run = 0; run < 5; ++run) {
+    FreshProfile("forget");
+    without = std::min(without, AppendBusySeconds(CMainDialog::Memory::kForget));
+    FreshProfile("remember");
+    with = std::min(with, AppendBusySeconds(CMainDialog::Memory::kRemember));
+  }
   Report("100,000 rows appended with the store: window thread busy", with, without, 1.1, "s");
   std::error_code ignored;
   fs::remove_all(fs::temp_directory_path() / ("melodrift-store-bench-" + std::to_string(getpid())),

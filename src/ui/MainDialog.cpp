@@ -168,7 +168,27 @@ void CMainDialog::AppendSongRow(const scrape::SongRecord& record) {
       {record.singer, record.title, record.downloadLink, record.singerLink, record.songLink});
   if (store_) {
     store_->AppendSong(record);
+    HandSongsToStoreSoon();
   }
+}
+
+// The rows of one turn of the event loop go to the store's writer together,
+// on the next turn: a stream of rows costs one handover a turn, and a row
+// waits no longer than the turn it came in.
+void CMainDialog::HandSongsToStoreSoon() {
+  if (songsHandOverQueued_) {
+    return;
+  }
+  songsHandOverQueued_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        songsHandOverQueued_ = false;
+        if (store_) {
+          store_->HandOverSongs();
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 void CMainDialog::AppendSingerRow(const scrape::SingerRecord& record) {

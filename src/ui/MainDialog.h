@@ -140,6 +140,7 @@ class CMainDialog : public QDialog, public RunEventSink {
   void RememberSearchPanel();
   void ForgetListIfAsked();
   void CloseStore();
+  void HandSongsToStoreSoon();
   void SaveWindowPositionIfKept();
 
   // Playback hooks, all in MainDialogPlayback.cpp.
@@ -172,6 +173,7 @@ class CMainDialog : public QDialog, public RunEventSink {
   Memory memory_;
   AppSettings settings_;
   std::unique_ptr<store::ListStore> store_;  // null while the list is not saved
+  bool songsHandOverQueued_ = false;
 
   std::unique_ptr<class PlaybackPanel> playback_;
   DownloadWindow* downloads_ = nullptr;  // a child window, made on first use

@@ -95,6 +95,18 @@ TEST_F(MemoryTest, TheListComesBackAsLeftWithDeletesAndClearsKept) {
   EXPECT_EQ(Rows(Remembering()->SongList()), std::vector{Song(7)});
 }
 
+TEST_F(MemoryTest, ALoneRowReachesTheFileWhileTheWindowStaysOpen) {
+  auto window = Remembering();
+  window->AppendSongRow(Song(1));  // and no row after it
+  const auto saved = [] {
+    std::vector<scrape::SongRecord> songs;
+    store::ReadSavedSongs(store::DefaultStorePath(),
+                          [&](scrape::SongRecord&& song) { songs.push_back(std::move(song)); });
+    return songs;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return saved() == std::vector{Song(1)}; }));
+}
+
 TEST_F(MemoryTest, ChoicesComeBackAndTheListGoesAtExitWhenAsked) {
   const QString folder = QString::fromStdString(CaseFolder("memory_").string());
   {

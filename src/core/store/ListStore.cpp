@@ -1,12 +1,16 @@
 #include "core/store/ListStore.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace melo::store {
 namespace {
 
-constexpr std::size_t kMostPerBatch = 2000;
+constexpr std::size_t kMostPerBatch = 2000;  // rows a transaction
+constexpr std::size_t kMostGathered = 256;   // rows before they go to the writer
+// Short against the 100 ms a crash may lose, long against a row's arrival.
+constexpr std::chrono::milliseconds kPauseAfterWrite{20};
 
 }  // namespace
 
@@ -59,16 +63,21 @@ class ListStore::Writer {
     BindBytes(statement, first + 4, song.songLink);
   }
 
-  void Apply(const PackedSong& song) {
-    BindInteger(append_.get(), 1, nextPosition_++);
+  void Apply(const SongBatch& songs) {
     std::uint32_t start = 0;
-    for (std::size_t field = 0; field < song.ends.size(); ++field) {
-      const std::uint32_t end = song.ends[field];
-      BindBytes(append_.get(), static_cast<int>(field) + 2,
-                std::string_view(song.bytes).substr(start, end - start));
+    for (std::size_t field = 0; field < songs.ends.size(); ++field) {
+      const std::size_t text = field % kSongTexts;
+      if (text == 0) {
+        BindInteger(append_.get(), 1, nextPosition_++);
+      }
+      const std::uint32_t end = songs.ends[field];
+      BindBytes(append_.get(), static_cast<int>(text) + 2,
+                std::string_view(songs.bytes).substr(start, end - start));
       start = end;
+      if (text == kSongTexts - 1) {
+        Run(append_);
+      }
     }
-    Run(append_);
   }
   void Apply(const DeleteSongOp& op) {
     BindInteger(delete_.get(), 1, op.row);
@@ -101,6 +110,7 @@ ListStore::ListStore(Database db, FileLock lock)
       thread_([this](std::stop_token stop) { Run(stop); }) {}
 
 ListStore::~ListStore() {
+  HandOverSongs();
   thread_.request_stop();
   thread_.join();  // writes what is still queued first
 }
@@ -111,16 +121,19 @@ void ListStore::OnWriteFailure(std::function<void(const std::string&)> report) {
 }
 
 void ListStore::AppendSong(const scrape::SongRecord& song) {
-  PackedSong packed;
-  packed.bytes.reserve(song.singer.size() + song.title.size() + song.downloadLink.size() +
-                       song.singerLink.size() + song.songLink.size());
-  std::size_t field = 0;
   for (const std::string* text :
        {&song.singer, &song.title, &song.downloadLink, &song.singerLink, &song.songLink}) {
-    packed.bytes += *text;
-    packed.ends[field++] = static_cast<std::uint32_t>(packed.bytes.size());
+    gathered_.bytes += *text;
+    gathered_.ends.push_back(static_cast<std::uint32_t>(gathered_.bytes.size()));
   }
-  Queue(std::move(packed));
+  if (gathered_.Songs() >= kMostGathered) {
+    QueueGathered();
+  }
+}
+void ListStore::HandOverSongs() {
+  if (!gathered_.ends.empty()) {
+    QueueGathered();
+  }
 }
 void ListStore::DeleteSong(int row) {
   Queue(DeleteSongOp{row});
@@ -135,15 +148,25 @@ void ListStore::RemoveDownload(std::int64_t id) {
   Queue(RemoveDownloadOp{id});
 }
 
+// The next batch starts with room for as much as the last one held.
+void ListStore::QueueGathered() {
+  const std::size_t bytes = gathered_.bytes.size();
+  const std::size_t ends = gathered_.ends.size();
+  Queue(std::exchange(gathered_, {}));
+  gathered_.bytes.reserve(bytes);
+  gathered_.ends.reserve(ends);
+}
+
 void ListStore::Queue(Op op) {
+  if (!std::holds_alternative<SongBatch>(op)) {
+    HandOverSongs();  // what was appended before goes first
+  }
   bool writerWaits = false;
   {
     std::lock_guard lock(mutex_);
-    // The writer sleeps only on an empty queue: a crawl's stream of rows
-    // wakes it once, not once a row.
-    writerWaits = pending_.empty();
     pending_.push_back(std::move(op));
     ++queuedCount_;
+    writerWaits = std::exchange(writerWaits_, false);
   }
   if (writerWaits) {
     wake_.notify_one();
@@ -151,17 +174,23 @@ void ListStore::Queue(Op op) {
 }
 
 void ListStore::Flush() {
+  HandOverSongs();
   std::unique_lock lock(mutex_);
   const std::uint64_t target = queuedCount_;
+  awaited_ = std::max(awaited_, target);
+  wake_.notify_one();  // now, not after the writer's pause
   written_.wait(lock, [&] { return writtenCount_ >= target; });
 }
 
 // Whatever has come in while the last batch was written is the next batch,
-// up to a size that writes in a few milliseconds: a crash loses at most the
-// batch being written and what waits behind it.
+// up to a number of rows that writes in a few milliseconds: a crash loses at
+// most the batch being written and what waits behind it.
 void ListStore::TakeBatch(std::vector<Op>& batch) {
-  const auto end =
-      pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), kMostPerBatch));
+  auto end = pending_.begin();
+  for (std::size_t rows = 0; end != pending_.end() && rows < kMostPerBatch; ++end) {
+    const auto* songs = std::get_if<SongBatch>(&*end);
+    rows += songs != nullptr ? songs->Songs() : 1;
+  }
   batch.assign(std::make_move_iterator(pending_.begin()), std::make_move_iterator(end));
   pending_.erase(pending_.begin(), end);
 }
@@ -169,14 +198,25 @@ void ListStore::TakeBatch(std::vector<Op>& batch) {
 void ListStore::Run(std::stop_token stop) {
   std::vector<Op> batch;
   bool failed = false;
+  bool caughtUp = false;  // the last batch took all there was
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, stop, [&] { return !pending_.empty(); });
+      if (caughtUp) {
+        // A crawl's stream of rows gathers meanwhile into the next batch,
+        // and the window's thread hands it over without waking anyone.
+        wake_.wait_for(lock, stop, kPauseAfterWrite, [&] { return awaited_ > writtenCount_; });
+      }
       if (pending_.empty()) {
-        return;  // stopped, and everything written
+        writerWaits_ = true;
+        wake_.wait(lock, stop, [&] { return !pending_.empty(); });
+        writerWaits_ = false;
+        if (pending_.empty()) {
+          return;  // stopped, and everything written
+        }
       }
       TakeBatch(batch);
+      caughtUp = pending_.empty();
     }
     std::string failure;
     if (!failed) {

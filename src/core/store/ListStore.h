@@ -3,9 +3,8 @@
 // one SQLite file. Opening reads what the last run left; a ListStore then
 // takes every change on the caller's thread without waiting and writes it
 // from a thread of its own, in one transaction per batch of what has come
-// in meanwhile.
+// in meanwhile. The changes all come from one thread (the window's).
 
-#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -49,7 +48,11 @@ class ListStore {
   // file gone read-only); nothing more is written after it. UTF-8.
   void OnWriteFailure(std::function<void(const std::string&)> report);
 
+  // Gathers the song on the caller's side; the gathered songs go to the
+  // writer every few hundred rows, with the next other change, or at
+  // HandOverSongs, which the caller runs soon after (on its next turn).
   void AppendSong(const scrape::SongRecord& song);
+  void HandOverSongs();
   void DeleteSong(int row);  // by its index in list order
   void ClearSongs();
   // Adds or replaces the entry with the same id.
@@ -60,12 +63,15 @@ class ListStore {
   void Flush();
 
  private:
-  // A song's five texts back to back: one allocation on the caller's
-  // thread and one free on the writer's, however a crawl streams.
-  struct PackedSong {
+  // Songs' five texts back to back and where each text ends: a crawl's
+  // stream of rows costs the caller's thread no lock, allocation or wake-up
+  // of its own.
+  struct SongBatch {
     std::string bytes;
-    std::array<std::uint32_t, 5> ends;
+    std::vector<std::uint32_t> ends;  // kSongTexts a song
+    std::size_t Songs() const { return ends.size() / kSongTexts; }
   };
+  static constexpr std::size_t kSongTexts = 5;
   struct DeleteSongOp {
     int row;
   };
@@ -73,21 +79,25 @@ class ListStore {
   struct RemoveDownloadOp {
     std::int64_t id;
   };
-  using Op = std::variant<PackedSong, DeleteSongOp, ClearSongsOp, DownloadEntry, RemoveDownloadOp>;
+  using Op = std::variant<SongBatch, DeleteSongOp, ClearSongsOp, DownloadEntry, RemoveDownloadOp>;
   class Writer;
 
   void Queue(Op op);
+  void QueueGathered();
   void TakeBatch(std::vector<Op>& batch);  // with mutex_ held
   void Run(std::stop_token stop);
 
   FileLock lock_;
   std::unique_ptr<Writer> writer_;
+  SongBatch gathered_;  // the caller's thread's own
   std::mutex mutex_;
   std::condition_variable_any wake_;
   std::condition_variable_any written_;
   std::deque<Op> pending_;  // a deque: a long queue grows without moving what it holds
   std::uint64_t queuedCount_ = 0;
   std::uint64_t writtenCount_ = 0;
+  std::uint64_t awaited_ = 0;  // what Flush waits to see written
+  bool writerWaits_ = false;   // for a change, not in its pause after a write
   std::function<void(const std::string&)> reportFailure_;
   std::jthread thread_;  // last: it starts once everything above exists
 };
