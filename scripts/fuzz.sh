@@ -4,6 +4,8 @@
 # script. `scripts/fuzz.sh SECONDS [TARGET...]`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Clones in other folders share ccache's objects, when ccache is there.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 seconds="${1:-60}"
 shift || true
 targets=("$@")

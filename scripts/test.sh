@@ -7,6 +7,8 @@
 #                                     CPU-burning processes; stops at the first failure
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Clones in other folders share ccache's objects, when ccache is there.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 mode=plain
 case "${1:-}" in
   --tsan | --ci) mode="${1#--}" && shift ;;
