@@ -17,7 +17,6 @@ struct AccessibleText {
   const char* caption;      // the text of the label beside it; null: none
 };
 
-// Pause and volume controls join here: "暂停"/"继续" and "音量".
 inline constexpr AccessibleText kAccessibleTexts[] = {
     {"1000", "URL", nullptr, "URL:"},
     {"1003", nullptr, "状态", nullptr},
@@ -37,6 +36,12 @@ inline constexpr AccessibleText kAccessibleTexts[] = {
     {"DownloadFolder", nullptr, "保存到", "保存到:"},
     {"DownloadRows", "下载列表", nullptr, nullptr},
 };
+
+// The player's own controls (made by the playback panel): the pause button
+// is named after what it does next, the volume control has no caption.
+inline constexpr const char* kPauseName = "暂停";
+inline constexpr const char* kResumeName = "继续";
+inline constexpr const char* kVolumeControlName = "音量";
 
 // Gives the direct children of `window` named in the table their texts; an
 // edit named by its value keeps that name as its text changes. (A label is

@@ -13,6 +13,7 @@
 
 #include "playback/GstMediaDevice.h"
 #include "playback/VolumeScale.h"
+#include "ui/AccessibleTexts.h"
 #include "ui/ControlIds.h"
 #include "ui/MainDialog.h"
 #include "ui/Menus.h"
@@ -36,7 +37,7 @@ QString FromUtf8(std::string_view text) {
 // What the button does next, as a glyph and in words.
 void ShowPauseCaption(QPushButton& button, bool paused) {
   button.setText(paused ? QStringLiteral("▶") : QStringLiteral("Ⅱ"));
-  const QString name = paused ? QStringLiteral("继续") : QStringLiteral("暂停");
+  const QString name = QString::fromUtf8(paused ? kResumeName : kPauseName);
   button.setAccessibleName(name);
   button.setToolTip(name);
 }
@@ -93,8 +94,8 @@ void PlaybackPanel::BuildPlayerControls() {
   volumeSlider_->setGeometry(volumePlace);
   volumeSlider_->setRange(0, kVolumeSteps);
   volumeSlider_->setPageStep(kVolumeSteps / 10);
-  volumeSlider_->setAccessibleName(QStringLiteral("音量"));
-  volumeSlider_->setToolTip(QStringLiteral("音量"));
+  volumeSlider_->setAccessibleName(QString::fromUtf8(kVolumeControlName));
+  volumeSlider_->setToolTip(QString::fromUtf8(kVolumeControlName));
   connect(volumeSlider_, &QSlider::valueChanged, this, [this](int value) {
     ApplyVolume(playback::LinearFromCubic(static_cast<double>(value) / kVolumeSteps));
   });
