@@ -5,14 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
 
 #include "PlaybackTestSupport.h"
-#include "core/download/Download.h"
-#include "core/net/SongServer.h"
+#include "core/download/SongFiles.h"
 #include "playback/GstMediaDevice.h"
 #include "playback/PlaybackTexts.h"
 #include "playback/PlaybackTimes.h"
@@ -25,6 +23,18 @@ using net::testing::kSongLengthMs;
 using net::testing::Serving;
 using enum WorkerEnding;
 constexpr auto kDrop = Serving::Break::kDropHalfWay;
+
+// Until `ready`, with a deadline far beyond any healthy wait.
+bool WaitUntil(const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
 
 struct ServerRow {
   const char* name;
@@ -42,11 +52,7 @@ class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
   // The polling goes on through the pause, and the position stays.
   static void PauseForTwoSeconds(PlaybackWords& words, const RecordingView& view) {
     const auto shown = [&](const std::string& control, std::string_view value) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      while (view.Last(control) != value && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      return view.Last(control) == value;
+      return WaitUntil([&] { return view.Last(control) == value; });
     };
     ASSERT_TRUE(shown("elapsed", "0:01"));
     words.paused = true;
@@ -146,18 +152,6 @@ const ServerRow kRows[] = {
 INSTANTIATE_TEST_SUITE_P(Servers, ServerPlaybackTest, ::testing::ValuesIn(kRows),
                          printing::CaseName());
 
-// Until `ready`, with a deadline far beyond any healthy wait.
-bool WaitUntil(const std::function<bool()>& ready) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 struct SeekRow {
   const char* name;
   Serving serving;
@@ -232,19 +226,13 @@ TEST_P(SeekTest, LandsWithinASecondBeforeAndBeyondTheCachedPart) {
   const std::filesystem::path folder =
       std::filesystem::path(::testing::TempDir()) / ("saved-" + std::string(GetParam().name));
   std::filesystem::remove_all(folder);
-  struct : download::DownloadReporter {
-    void Result(std::size_t, const scrape::SongRecord&,
-                const download::DownloadResult& r) override {
-      result = r;
-    }
-    download::DownloadResult result;
-  } reporter;
+  download::testing::Recorder reporter;
   const scrape::SongRecord song{"S", "T", "\"" + server.Address() + "\"", "", ""};
   download::DownloadSongs({song}, {.folder = folder, .tags = false}, reporter);
-  EXPECT_EQ(reporter.result.outcome, download::Outcome::kDownloaded) << reporter.result.error;
+  const download::DownloadResult& saved = reporter.results.at(0);
+  EXPECT_EQ(saved.outcome, download::Outcome::kDownloaded) << saved.error;
   EXPECT_EQ(server.Requests().size(), requests) << "saved without a request";
-  std::ifstream saved(reporter.result.path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), songBytes);
+  EXPECT_EQ(download::testing::ReadFile(saved.path), songBytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -265,11 +253,8 @@ TEST(GstMediaDeviceTest, StopTokenCutsShortAnOpenWhoseServerNeverAnswers) {
   const auto device = MakeGstMediaDevice(stop.get_token());
   auto open =
       std::async(std::launch::async, [&] { return device->Open(silent.Address("/x.mp3")); });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (silent.connections() == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_GT(silent.connections(), 0) << "the open never reached the server";
+  EXPECT_TRUE(WaitUntil([&] { return silent.connections() > 0; }))
+      << "the open never reached the server";
   stop.request_stop();  // the open now waits for an answer that never comes
   EXPECT_EQ(open.get(), OpenResult::kStopped);
 }

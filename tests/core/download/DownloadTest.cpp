@@ -22,18 +22,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 constexpr auto kDrop = Serving::Break::kDropHalfWay, kReset = Serving::Break::kResetHalfWay;
 
-class Recorder final : public DownloadReporter {
- public:
-  void Result(std::size_t index, const scrape::SongRecord&, const DownloadResult& result) override {
-    order.push_back(index);
-    results.push_back(result);
-    outcomes.push_back(result.outcome);
-  }
-  std::vector<std::size_t> order;
-  std::vector<DownloadResult> results;
-  std::vector<Outcome> outcomes;
-};
-
 const std::string kTitle = "晚风里的信";
 const std::string kSinger = "林晚风";
 

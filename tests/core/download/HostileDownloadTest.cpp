@@ -18,13 +18,12 @@ using namespace testing;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class Recorder final : public DownloadReporter {
- public:
-  void Result(std::size_t, const scrape::SongRecord&, const DownloadResult& result) override {
-    results.push_back(result);
-  }
-  std::vector<DownloadResult> results;
-};
+std::vector<DownloadResult> Download(const std::vector<scrape::SongRecord>& songs,
+                                     const DownloadOptions& options) {
+  Recorder recorder;
+  DownloadSongs(songs, options, recorder);
+  return recorder.results;
+}
 
 const std::string kName = "歌手 - 歌名";
 const std::string kVictimBytes = "precious bytes of another file\n";
@@ -56,13 +55,12 @@ TEST_P(PlantedPartTest, IsNeverWrittenThrough) {
   DownloadOptions options;
   options.folder = folder;
   options.continueParts = c.continueParts;
-  Recorder recorder;
 
-  DownloadSongs({Song(server.Address())}, options, recorder);
+  const auto results = Download({Song(server.Address())}, options);
 
-  ASSERT_EQ(recorder.results.size(), 1u);
-  EXPECT_EQ(recorder.results[0].outcome, Outcome::kFailed);
-  EXPECT_EQ(recorder.results[0].error, part.string() + ": " + c.why);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].outcome, Outcome::kFailed);
+  EXPECT_EQ(results[0].error, part.string() + ": " + c.why);
   EXPECT_EQ(ReadFile(victim), kVictimBytes);
   EXPECT_FALSE(fs::exists(folder / (kName + ".mp3")));
   EXPECT_TRUE(server.Requests().empty());
@@ -109,9 +107,8 @@ TEST(PlantedPartTest, AnotherUsersFileIsNotTaken) {
   SongServer server({}, Mp3Body());
   DownloadOptions options;
   options.folder = folder;
-  Recorder recorder;
-  DownloadSongs({Song(server.Address())}, options, recorder);
-  EXPECT_EQ(recorder.results.at(0).error, part.string() + ": owned by another user");
+  EXPECT_EQ(Download({Song(server.Address())}, options).at(0).error,
+            part.string() + ": owned by another user");
   EXPECT_EQ(ReadFile(part), kVictimBytes);
 }
 
@@ -144,13 +141,12 @@ TEST_P(LyingServerTest, FailsAndLeavesNothing) {
   options.folder = folder;
   options.maxFileSize = c.maxFileSize;
   options.retryPause = std::chrono::milliseconds(1);
-  Recorder recorder;
 
-  DownloadSongs({Song(server.Address())}, options, recorder);
+  const auto results = Download({Song(server.Address())}, options);
 
-  ASSERT_EQ(recorder.results.size(), 1u);
-  EXPECT_EQ(recorder.results[0].outcome, Outcome::kFailed);
-  EXPECT_EQ(recorder.results[0].error, c.error);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].outcome, Outcome::kFailed);
+  EXPECT_EQ(results[0].error, c.error);
   EXPECT_TRUE(fs::is_empty(folder)) << fs::directory_iterator(folder)->path();
 }
 
@@ -184,10 +180,9 @@ TEST(SchemelessAddressTest, FailsBeforeAnythingGoesOnTheWire) {
   const fs::path folder = CaseFolder("hostile_scheme_");
   DownloadOptions options;
   options.folder = folder;
-  Recorder recorder;
-  DownloadSongs({Song("cache/mp3/1/x.mp3"), Song("http:///x.mp3")}, options, recorder);
-  ASSERT_EQ(recorder.results.size(), 2u);
-  for (const DownloadResult& result : recorder.results) {
+  const auto results = Download({Song("cache/mp3/1/x.mp3"), Song("http:///x.mp3")}, options);
+  ASSERT_EQ(results.size(), 2u);
+  for (const DownloadResult& result : results) {
     EXPECT_EQ(result.outcome, Outcome::kFailed);
     EXPECT_FALSE(result.error.empty());
   }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "core/download/Download.h"
 #include "core/net/SongServer.h"
 
 namespace melo::download::testing {
@@ -52,5 +53,18 @@ inline fs::path CaseFolder(const std::string& prefix) {
   fs::create_directories(folder);
   return folder;
 }
+
+// What a download run reported, in the order it reported it.
+class Recorder final : public DownloadReporter {
+ public:
+  void Result(std::size_t index, const scrape::SongRecord&, const DownloadResult& result) override {
+    order.push_back(index);
+    results.push_back(result);
+    outcomes.push_back(result.outcome);
+  }
+  std::vector<std::size_t> order;
+  std::vector<DownloadResult> results;
+  std::vector<Outcome> outcomes;
+};
 
 }  // namespace melo::download::testing

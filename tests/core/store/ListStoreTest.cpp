@@ -31,6 +31,11 @@ SongRecord Row(int n) {
           "http://s/" + id, "http://p/" + id};
 }
 
+std::string Bytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 std::vector<SongRecord> Saved(const fs::path& file) {
   std::vector<SongRecord> songs;
   ReadSavedSongs(file, [&](SongRecord&& song) { songs.push_back(std::move(song)); });
@@ -174,16 +179,12 @@ TEST_F(ListStoreTest, AFileOfTheFirstVersionKeepsItsRowsAndGetsTheWholeSchema) {
 
 TEST_F(ListStoreTest, AFileItCannotReadIsMovedAsideAndANewListStarts) {
   // A real store of many rows, to be cut short.
-  std::string whole;
   {
     Opened opened = Open();
     for (int i = 0; i < 2000; ++i)
       opened.store->AppendSong(Row(i));
   }
-  {
-    std::ifstream in(file_, std::ios::binary);
-    whole.assign(std::istreambuf_iterator<char>(in), {});
-  }
+  const std::string whole = Bytes(file_);
   ASSERT_GT(whole.size(), 8192u);
 
   struct Case {
@@ -210,19 +211,14 @@ TEST_F(ListStoreTest, AFileItCannotReadIsMovedAsideAndANewListStarts) {
     for (const auto& entry : fs::directory_iterator(folder_))
       fs::remove(entry.path());
     c.spoil();
-    std::string spoiled;
-    {
-      std::ifstream in(file_, std::ios::binary);
-      spoiled.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string spoiled = Bytes(file_);
     Opened opened = Open();
     ASSERT_EQ(opened.state, StoreState::kSaving) << opened.problem;
     EXPECT_TRUE(opened.songs.empty());
     ASSERT_FALSE(opened.movedAside.empty());
     EXPECT_TRUE(std::regex_match(opened.movedAside.filename().string(), asideName))
         << opened.movedAside;
-    std::ifstream aside(opened.movedAside, std::ios::binary);
-    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(aside), {}) == spoiled);
+    EXPECT_TRUE(Bytes(opened.movedAside) == spoiled);
     opened.store->AppendSong(Row(1));
     opened.store.reset();
     EXPECT_EQ(Saved(file_), std::vector<SongRecord>{Row(1)});

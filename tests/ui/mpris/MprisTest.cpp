@@ -64,6 +64,11 @@ class MprisTest : public QObject, public PlayerFixture {
     return reply.arguments().isEmpty() ? QVariantMap{} : AsMap(reply.arguments().front());
   }
   QVariant Property(const QString& name) { return Properties().value(name); }
+  void SetProperty(const char* name, const QVariant& value) {
+    Call(QStringLiteral("Set"),
+         {kPlayer, QString::fromLatin1(name), QVariant::fromValue(QDBusVariant(value))},
+         kProperties);
+  }
   QVariant Metadata(const QString& key) { return AsMap(Property("Metadata")).value(key); }
   QString PlayerStatus() { return Property("PlaybackStatus").toString(); }
   QString Title() { return Metadata("xesam:title").toString(); }
@@ -230,11 +235,7 @@ TEST_F(MprisTest, SetPositionAndSeekMoveAsTheSliderDoes) {
 // control and the settings file follow; the volume is linear here and
 // cubic on the control.
 TEST_F(MprisTest, PlayModeAndVolumeAreWritable) {
-  const auto set = [&](const char* name, const QVariant& value) {
-    Call(QStringLiteral("Set"),
-         {kPlayer, QString::fromLatin1(name), QVariant::fromValue(QDBusVariant(value))},
-         kProperties);
-  };
+  const auto set = [&](const char* name, const QVariant& value) { SetProperty(name, value); };
   const auto shown = [&] {
     return Property("LoopStatus").toString() + ' ' + Property("Shuffle").toString();
   };
@@ -293,8 +294,7 @@ TEST_F(MprisTest, VolumeSetOverTheBusReachesTheSink) {
     return loudest;
   };
   const int full = peak();
-  Call(QStringLiteral("Set"),
-       {kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(0.3))}, kProperties);
+  SetProperty("Volume", 0.3);
   const int turnedDown = peak();
   qputenv("MELODRIFT_AUDIO_SINK", oldSink);
   QFile::remove(written);
