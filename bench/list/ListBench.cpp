@@ -23,6 +23,7 @@
 #include <fstream>
 #include <string>
 
+#include "ListBenchSupport.h"
 #include "core/site/Site.h"
 #include "core/text/Gbk.h"
 #include "site/BundledSite.h"
@@ -33,49 +34,19 @@
 
 namespace {
 
+using melo::bench::ProcessCpuSeconds;
+using melo::bench::ResidentMegabytes;
+using melo::bench::Row;
+using melo::bench::ThreadCpuSeconds;
+
 constexpr int kAppendedRows = 100'000;
 constexpr int kBurst = 100;
 constexpr int kCrawledSongs = 10'000;
 constexpr int kTickMs = 5;
 
-double ThreadCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double ProcessCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double ResidentMegabytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0;
-  long resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
-}
-
 void Report(const char* name, double value, double limit, const char* unit,
             const char* goal = "1.0") {
   std::printf("%s\t%.3f\t%.3f\t%s\t%s\n", name, value, limit, unit, goal);
-}
-
-// A song row shaped like the site's: GBK singer and title, quoted MP3
-// address, singer and song addresses; every row different.
-melo::scrape::SongRecord Row(int n) {
-  static const std::string singer = melo::text::Utf8ToGbk("林晚风");
-  static const std::string title = melo::text::Utf8ToGbk("晚风里的信 第");
-  const std::string id = std::to_string(2'000'000 + n);
-  melo::scrape::SongRecord record;
-  record.singer = singer + std::to_string(n % 97);
-  record.title = title + id;
-  record.downloadLink = "\"http://localhost:47580/cache/mp3/" + id + "/" + record.title + ".mp3\"";
-  record.singerLink = "http://www.localhost:47580/singer/" + std::to_string(n % 97) + "/";
-  record.songLink = "http://www.localhost:47580/song/" + id + "//";
-  return record;
 }
 
 void Settle() {

@@ -26,11 +26,16 @@
 
 #include "core/store/ListStore.h"
 #include "core/text/Gbk.h"
+#include "list/ListBenchSupport.h"
 #include "ui/DownloaderApp.h"
 #include "ui/MainDialog.h"
 #include "ui/RecordListView.h"
 
 namespace {
+
+using melo::bench::ResidentMegabytes;
+using melo::bench::Row;
+using melo::bench::ThreadCpuSeconds;
 
 namespace fs = std::filesystem;
 using melo::ui::CMainDialog;
@@ -38,36 +43,8 @@ using melo::ui::CMainDialog;
 constexpr int kRows = 100'000;
 constexpr int kBurst = 100;
 
-double ThreadCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double ResidentMegabytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0;
-  long resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
-}
-
 void Report(const char* name, double value, double reference, double goal, const char* unit) {
   std::printf("%s\t%.3f\t%.3f\t%.1f\t%s\n", name, value, reference, goal, unit);
-}
-
-// Shaped like the site's rows (as the list bench's): every row different.
-melo::scrape::SongRecord Row(int n) {
-  static const std::string singer = melo::text::Utf8ToGbk("林晚风");
-  static const std::string title = melo::text::Utf8ToGbk("晚风里的信 第");
-  const std::string id = std::to_string(2'000'000 + n);
-  melo::scrape::SongRecord record;
-  record.singer = singer + std::to_string(n % 97);
-  record.title = title + id;
-  record.downloadLink = "\"http://localhost:47580/cache/mp3/" + id + "/" + record.title + ".mp3\"";
-  record.singerLink = "http://www.localhost:47580/singer/" + std::to_string(n % 97) + "/";
-  record.songLink = "http://www.localhost:47580/song/" + id + "//";
-  return record;
 }
 
 fs::path FreshProfile(const char* name) {

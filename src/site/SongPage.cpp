@@ -42,8 +42,12 @@ class Dice {
   std::uint64_t state_ = 88172645463325252ULL;
 };
 
+// Padded in place: GCC 12 misreads "0" + std::to_string(n) as an overlapping copy.
 std::string TwoDigits(unsigned n) {
-  return (n < 10 ? "0" : "") + std::to_string(n);
+  std::string text = std::to_string(n);
+  if (n < 10)
+    text.insert(text.begin(), '0');
+  return text;
 }
 
 std::string Clock(int ms) {
