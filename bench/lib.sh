@@ -11,6 +11,20 @@ wait_for_site() {  # port
   for _ in $(seq 50); do curl -s -o /dev/null "http://localhost:$1/" && break; sleep 0.1; done
 }
 
+# curl's config for the chart of host:port and every song page it names, as the crawl fetches them.
+chart_curl_config() {  # host:port melodrift-program file
+  local host=$1 program=$2
+  {
+    echo "url = \"http://$host/music/chart\""
+    echo "output = /dev/null"
+    "$program" --site "$host" crawl chart --jobs 8 2>/dev/null | cut -f5 |
+      while read -r song; do
+        echo "url = \"$song\""
+        echo "output = /dev/null"
+      done
+  } >"$3"
+}
+
 before_each_run() { :; }  # a script may clean up between runs
 
 best() {  # best wall time of $runs runs of the command, in seconds

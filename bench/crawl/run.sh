@@ -51,15 +51,7 @@ measure() { # kind latency
   name="$([ "$kind" = site ] && echo "bundled site" || echo "plain server"), $latency ms"
   start_server "$kind" "$latency"
   local crawl=("$bin/app/melodrift" --site "$host" crawl chart)
-  {
-    echo "url = \"http://$host/music/chart\""
-    echo "output = /dev/null"
-    "${crawl[@]}" --jobs 8 2>/dev/null | cut -f5 |
-      while read -r song; do
-        echo "url = \"$song\""
-        echo "output = /dev/null"
-      done
-  } >"$work/pages"
+  chart_curl_config "$host" "$bin/app/melodrift" "$work/pages"
   local jobs1 jobs8 curl1 curl8
   jobs1=$(best "${crawl[@]}" --jobs 1)
   jobs8=$(best "${crawl[@]}" --jobs 8)

@@ -56,15 +56,7 @@ big_page_rows() {  # server-name port
 crawl_rows() {  # server-name port
   local name=$1 port=$2 jobs1 jobs8 curl8
   local crawl=("$melodrift" --site "localhost:$port" crawl chart)
-  {
-    echo "url = \"http://localhost:$port/music/chart\""
-    echo "output = /dev/null"
-    "${crawl[@]}" --jobs 8 2>/dev/null | cut -f5 |
-      while read -r song; do
-        echo "url = \"$song\""
-        echo "output = /dev/null"
-      done
-  } >"$work/pages.curl"
+  chart_curl_config "localhost:$port" "$melodrift" "$work/pages.curl"
   jobs1=$(best "${crawl[@]}" --jobs 1)
   jobs8=$(best "${crawl[@]}" --jobs 8)
   curl8=$(best curl -s --parallel --parallel-max 8 -K "$work/pages.curl")
