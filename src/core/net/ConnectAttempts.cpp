@@ -8,21 +8,48 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 
 namespace melo::net {
 namespace {
 
+// A waiter for a place of one server; woken alone when a place is handed to
+// it, so that a freed place does not wake every crawl worker that waits.
+struct PlaceWaiter {
+  std::condition_variable_any handed;
+  bool granted = false;
+};
+
+struct ServerQueue {
+  int taken = 0;
+  std::deque<PlaceWaiter*> waiters;  // first come, first served
+};
+
+using ServerQueues = std::map<std::string, ServerQueue, std::less<>>;
+
 struct ServerPlaces {
   std::mutex mutex;
-  std::condition_variable_any freed;
-  std::map<std::string, int, std::less<>> taken;
+  ServerQueues servers;
 };
 
 ServerPlaces& Places() {
   static ServerPlaces places;
   return places;
+}
+
+// Hands the place to the next waiter, or frees it. Under the places' lock.
+void PassOnPlace(ServerPlaces& places, ServerQueues::iterator entry) {
+  ServerQueue& queue = entry->second;
+  if (!queue.waiters.empty()) {
+    PlaceWaiter* next = queue.waiters.front();
+    queue.waiters.pop_front();
+    next->granted = true;
+    next->handed.notify_one();
+  } else if (--queue.taken == 0) {
+    places.servers.erase(entry);
+  }
 }
 
 // Which attempt each socket curl opened through us belongs to. A connection
@@ -70,25 +97,28 @@ bool StillUnanswered(curl_socket_t socket) {
 
 ServerSlot::~ServerSlot() {
   ServerPlaces& places = Places();
-  {
-    const std::lock_guard lock(places.mutex);
-    const auto entry = places.taken.find(server_);
-    if (entry != places.taken.end() && --entry->second == 0)
-      places.taken.erase(entry);
-  }
-  places.freed.notify_all();
+  const std::lock_guard lock(places.mutex);
+  if (const auto entry = places.servers.find(server_); entry != places.servers.end())
+    PassOnPlace(places, entry);
 }
 
 bool TakeServerPlace(const std::string& server, std::stop_token stop) {
   ServerPlaces& places = Places();
   std::unique_lock lock(places.mutex);
-  const bool free = places.freed.wait(lock, stop, [&] {
-    const auto entry = places.taken.find(server);
-    return entry == places.taken.end() || entry->second < kMaxConnectingPerServer;
-  });
-  if (free)
-    ++places.taken[server];
-  return free;
+  const auto entry = places.servers.try_emplace(server).first;
+  ServerQueue& queue = entry->second;
+  if (queue.taken < kMaxConnectingPerServer && queue.waiters.empty()) {
+    ++queue.taken;
+    return true;
+  }
+  PlaceWaiter waiter;
+  queue.waiters.push_back(&waiter);
+  waiter.handed.wait(lock, stop, [&] { return waiter.granted; });
+  if (waiter.granted)
+    return true;
+  // Stopped while waiting: the entry lives on, since this waiter is in it.
+  std::erase(queue.waiters, &waiter);
+  return false;
 }
 
 ConnectAttempts::~ConnectAttempts() {

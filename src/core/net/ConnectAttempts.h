@@ -24,6 +24,7 @@ inline constexpr std::chrono::milliseconds kLoopbackConnectPatience{200};
 
 // Takes one of the kMaxConnectingPerServer places of `server` (an address
 // and port), waiting for one to be free; false when `stop` fires first.
+// Waiters are served in turn, and a freed place wakes only the next of them.
 bool TakeServerPlace(const std::string& server, std::stop_token stop);
 
 // Owns a place that TakeServerPlace took, and gives it back.

@@ -1,6 +1,7 @@
 #include "core/net/PageBuffer.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,18 +12,33 @@ namespace melo::net {
 namespace {
 
 constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+// What the allocator adds to a request: the string's terminating zero and
+// malloc's own chunk header, with room to spare.
+constexpr std::size_t kAllocationOverhead = 64;
 
 // A large page text is written once from end to end: in 2 MiB pages the
-// kernel faults it in a few hundred times less often. Only the whole huge
-// pages inside the buffer are advised; the advice is a hint.
+// kernel faults it in a few hundred times less often. The advice covers the
+// buffer's own small pages, so that a buffer on a huge page boundary (see
+// RoundedCapacity) is taken whole; it is a hint.
 void AdviseHugePages(std::string& bytes) {
   if (bytes.capacity() < 2 * kHugePage)
     return;
+  const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
-  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (start + bytes.capacity()) & ~(kHugePage - 1);
-  if (last > first)
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  const std::uintptr_t first = start & ~(pageSize - 1);
+  const std::uintptr_t last = (start + bytes.capacity() + pageSize - 1) & ~(pageSize - 1);
+  madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+// A capacity of at least `bytes`. A large one is made a whole number of huge
+// pages with the allocator's overhead: the kernel places a mapping of that
+// size on a huge page boundary, so that the whole page text, not just its
+// middle, can be faulted in 2 MiB at a time.
+std::size_t RoundedCapacity(std::size_t bytes) {
+  if (bytes < 2 * kHugePage)
+    return bytes;
+  const std::size_t pages = (bytes + kAllocationOverhead + kHugePage - 1) / kHugePage;
+  return pages * kHugePage - kAllocationOverhead;
 }
 
 }  // namespace
@@ -30,7 +46,7 @@ void AdviseHugePages(std::string& bytes) {
 void PageBuffer::Reserve(std::size_t bytes) {
   if (bytes <= bytes_.capacity())
     return;
-  bytes_.reserve(bytes);
+  bytes_.reserve(RoundedCapacity(bytes));
   AdviseHugePages(bytes_);
 }
 
@@ -45,10 +61,9 @@ void PageBuffer::Append(std::string_view received) {
     bytes_.resize(textEnd_ + UnreadBytes());
     unread_ = textEnd_;
   }
-  const std::size_t capacity = bytes_.capacity();
+  if (bytes_.size() + received.size() > bytes_.capacity())
+    Reserve(std::max(2 * bytes_.capacity(), bytes_.size() + received.size()));
   bytes_.append(received);
-  if (bytes_.capacity() != capacity)
-    AdviseHugePages(bytes_);
 }
 
 bool PageBuffer::TakeLine() {

@@ -36,8 +36,6 @@ void PageReader::Open(const std::string& address) {
   auto transfer = std::make_unique<Transfer>(requestAddress, timeouts_, stop_, buffer_);
   transfer->AwaitReplyStart();
   httpStatus_ = transfer->HttpStatus();
-  // The text never holds more than the body: sized once, it is never copied.
-  buffer_.Reserve(std::min(transfer->AnnouncedBodyBytes(), kMaxPageBytes));
   transfer_ = std::move(transfer);
 }
 

@@ -217,8 +217,12 @@ void PageReader::Transfer::NoteHeaderLine(std::string_view header) {
     long status = 0;
     curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
     const bool followed = redirectAnnounced_ && status >= 300 && status < 400;
-    if (status >= 200 && !followed)
+    if (status >= 200 && !followed) {
       replyStarted_ = true;
+      // Sized before the first byte of the body: a page that announced its
+      // length is never copied to a larger buffer.
+      body_.Reserve(std::min(AnnouncedBodyBytes(), kMaxPageBytes));
+    }
   }
 }
 

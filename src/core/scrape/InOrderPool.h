@@ -36,6 +36,9 @@ bool RunInOrder(std::size_t count, int jobs, std::stop_token stop, Work work, Ha
   std::mutex mutex;
   std::condition_variable_any ready;
   std::vector<std::optional<Result>> slots(count);
+  // The result the caller waits for: only its arrival wakes the caller, not
+  // every result that comes in ahead of its turn.
+  std::size_t awaited = 0;
   std::atomic<std::size_t> next{0};
   // The pool stops with the caller's token and when this function returns,
   // whichever comes first.
@@ -53,11 +56,14 @@ bool RunInOrder(std::size_t count, int jobs, std::stop_token stop, Work work, Ha
     pool.emplace_back([&, token = poolStop.get_token()] {
       for (std::size_t i = next++; i < count && !token.stop_requested(); i = next++) {
         Result result = work(i, token);
+        bool awaitedNow = false;
         {
           std::lock_guard lock(mutex);
           slots[i] = std::move(result);
+          awaitedNow = i == awaited;
         }
-        ready.notify_all();
+        if (awaitedNow)
+          ready.notify_one();
       }
     });
   }
@@ -67,6 +73,7 @@ bool RunInOrder(std::size_t count, int jobs, std::stop_token stop, Work work, Ha
     std::optional<Result> result;
     {
       std::unique_lock lock(mutex);
+      awaited = i;
       if (!ready.wait(lock, stop, [&] { return slots[i].has_value(); }))
         return false;
       result = std::exchange(slots[i], std::nullopt);

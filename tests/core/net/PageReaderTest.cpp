@@ -246,6 +246,46 @@ TEST(Connections, AFewNewOnesToOneServerAtATime) {
   EXPECT_EQ(mostUnanswered, kMaxConnectingPerServer);
 }
 
+// A freed place goes to a waiter or back to the pool, and a waiter that gave
+// up takes none with it: the places of a server never shrink or grow.
+TEST(Connections, NoPlaceIsLostToAWaiterThatGaveUp) {
+  const std::string server = "places-test#1";
+  const auto takeInTime = [&](std::stop_token stop = {}) {
+    auto taken =
+        std::async(std::launch::async, [&server, stop] { return TakeServerPlace(server, stop); });
+    EXPECT_EQ(taken.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    return taken.get();
+  };
+  std::vector<std::optional<ServerSlot>> held(kMaxConnectingPerServer);
+  for (auto& slot : held) {
+    ASSERT_TRUE(takeInTime());
+    slot.emplace(server);
+  }
+  std::stop_source giveUp;
+  auto gaveUp =
+      std::async(std::launch::async, [&] { return TakeServerPlace(server, giveUp.get_token()); });
+  giveUp.request_stop();
+  EXPECT_FALSE(gaveUp.get());
+
+  auto waiter = std::async(std::launch::async, [&] { return TakeServerPlace(server, {}); });
+  held[0].reset();  // handed to the waiter, or freed before it came
+  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  ASSERT_TRUE(waiter.get());
+  held[0].emplace(server);
+  for (auto& slot : held)
+    slot.reset();
+  for (auto& slot : held) {  // all of them free again, none more
+    ASSERT_TRUE(takeInTime());
+    slot.emplace(server);
+  }
+  std::stop_source full;
+  auto beyond =
+      std::async(std::launch::async, [&] { return TakeServerPlace(server, full.get_token()); });
+  EXPECT_EQ(beyond.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  full.request_stop();
+  EXPECT_FALSE(beyond.get());
+}
+
 // What a hostile or broken server does to a reader, and what the reader must
 // make of it: the page text, or an InternetError naming the trouble. Every
 // row is bounded: the caps, curl's own limits or a stop end it.
