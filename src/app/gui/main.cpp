@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     std::fputs("melodriftdown: --site and --demo exclude each other\n", stderr);
     return 2;
   }
+  app.ReadFontsAside();
 
   net::SetUserAgent("melodriftdown");
   try {
