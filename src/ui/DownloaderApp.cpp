@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFont>
-#include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -50,11 +49,6 @@ CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv
   // Ties the window to its menu entry and icon (Wayland's app id).
   setDesktopFileName(QStringLiteral("io.github.melodriftdown.MeloDriftDown"));
   ApplyProgramLook(*this);
-}
-
-void CDownloaderApp::ReadFontsAside() {
-  // The font database is thread-safe; the first caller fills it.
-  fontReader_ = std::jthread([] { QFontDatabase::families(); });
 }
 
 int CDownloaderApp::RunMainDialog(bool siteInProcess) {

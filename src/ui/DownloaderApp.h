@@ -3,7 +3,6 @@
 // run until it closes.
 
 #include <QApplication>
-#include <thread>
 
 namespace melo::ui {
 
@@ -16,15 +15,6 @@ class CDownloaderApp : public QApplication {
   // Shows the main window and returns once it has closed. `siteInProcess`:
   // the site it reads is served by this process.
   int RunMainDialog(bool siteInProcess);
-
-  // Reads the desktop's font list on another thread: the window's first
-  // measured text would otherwise wait for it, and there is other start-up
-  // work to do meanwhile. Call once the program is sure to go on (no exit()
-  // may cut the reading short).
-  void ReadFontsAside();
-
- private:
-  std::jthread fontReader_;  // joined before the application goes
 };
 
 // The 9-point CJK font the dialog templates are laid out for, Qt's own texts
