@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
-  qt6-base-dev libgl-dev qt6-translations-l10n
+  qt6-base-dev libgl-dev qt6-translations-l10n libfontconfig-dev
   libcurl4-openssl-dev curl
   libtag1-dev libsqlite3-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev

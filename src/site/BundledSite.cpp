@@ -119,17 +119,19 @@ struct BundledSite::Server {
                                                      .catalogue = DemoCatalogue(),
                                                      .chartSize = options.chartSize,
                                                      .latestVersion = options.latestVersion});
+    // Connections wait in the backlog until the loop runs: starting need
+    // not wait for it, which would hold up the window's first frame.
     listener = std::jthread([this] {
       http.listen_after_bind();
       listenEnded = true;
     });
-    // stop() before the loop runs would be lost and the join would hang.
-    while (!http.is_running() && !listenEnded) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
   }
 
   void Stop() {
+    // stop() before the loop runs would be lost and the join would hang.
+    while (listener.joinable() && !http.is_running() && !listenEnded) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     http.Stop();
     if (listener.joinable())
       listener.join();

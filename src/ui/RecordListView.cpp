@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTimer>
 #include <algorithm>
 #include <cstdint>
@@ -19,6 +21,26 @@ namespace {
 // Each announcement of new rows costs the view a layout of every row, so
 // rows that arrive in a stream are announced at most this often.
 constexpr int kAnnounceIntervalMs = 100;
+
+// Qt sizes every heading as if it were bold, which it paints only for
+// highlighted sections, and these lists highlight none: measured in the font
+// it is shown in, a heading (full-width glyphs, as wide and as high in either
+// weight) keeps its size, and the window's first frame need not wait for a
+// second font file to open.
+class PlainHeader : public QHeaderView {
+ public:
+  using QHeaderView::QHeaderView;
+
+ protected:
+  QSize sectionSizeFromContents(int logicalIndex) const override {
+    ensurePolished();
+    QStyleOptionHeader option;
+    initStyleOption(&option);
+    option.section = logicalIndex;
+    option.text = model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
+    return style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), this);
+  }
+};
 
 }  // namespace
 
@@ -150,6 +172,9 @@ class RecordModel : public QAbstractTableModel {
 RecordListView::RecordListView(std::span<const ColumnTemplate> columns, bool multiSelect,
                                QWidget* parent)
     : QTreeView(parent), records_(new RecordModel(columns, this)) {
+  auto* heading = new PlainHeader(Qt::Horizontal, this);
+  heading->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);  // as the view's own
+  setHeader(heading);
   setModel(records_);
   setItemDelegate(new CutTextToolTips(this));
   setRootIsDecorated(false);

@@ -178,6 +178,23 @@ TEST(Serving, RefusesAPortInUse) {
   EXPECT_THROW(BundledSite{samePort}, std::runtime_error);
 }
 
+// Starting does not wait for the listening loop: a site stopped at once
+// still stops (a stop before the loop ran used to be lost, and the join
+// hung), and one asked at once still answers.
+TEST(Serving, StopsAndAnswersRightAfterStarting) {
+  auto stopped = std::async(std::launch::async, [] {
+    for (int i = 0; i < 50; ++i) {
+      const BundledSite site;
+    }
+  });
+  // The bound guards a hang.
+  EXPECT_EQ(stopped.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  const BundledSite site;
+  const auto reply = httplib::Client("127.0.0.1", site.Port()).Get("/song/2244436/");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+}
+
 // More clients than the site ever had worker threads each keep an idle
 // keep-alive connection: a new client is still answered, and the site stops
 // without waiting for any of them (stopping used to wait for each to time out).

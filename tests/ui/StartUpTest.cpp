@@ -48,6 +48,19 @@ TEST_F(StartUpTest, WindowTextsPlacesAndLists) {
   EXPECT_EQ(Songs().selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(Singers().selectionMode(), QAbstractItemView::ExtendedSelection);
   EXPECT_EQ(Songs().selectionBehavior(), QAbstractItemView::SelectRows);
+
+  // The headings, measured in the font they show in, keep the size Qt's own
+  // header (which measures in bold) gives them.
+  for (const RecordListView* list : {&Songs(), &Singers()}) {
+    QHeaderView stock(Qt::Horizontal);
+    stock.setModel(list->model());
+    EXPECT_EQ(list->header()->sizeHint().height(), stock.sizeHint().height());
+    for (int c = 0; c < list->ColumnCount(); ++c) {
+      if (!list->isColumnHidden(c)) {
+        EXPECT_EQ(list->header()->sectionSizeHint(c), stock.sectionSizeHint(c)) << c;
+      }
+    }
+  }
 }
 
 // A button shows its caption and has a name a person understands; a control

@@ -1,9 +1,12 @@
 // melodriftdown: the desktop window.
 
+#include <fontconfig/fontconfig.h>
+
 #include <QCommandLineParser>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 #include "app/SiteSetup.h"
 #include "core/net/PageReader.h"
@@ -35,9 +38,15 @@ bool AsksForHelpOrVersion(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace melo;
+  std::jthread fontConfiguration;
   if (AsksForHelpOrVersion(argc, argv)) {
     // The window toolkit needs a display to start; printing needs none.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+  } else {
+    // The window's first text waits for the desktop's font configuration,
+    // which takes milliseconds to read: it is read while the toolkit starts
+    // (the toolkit's own call then finds it read).
+    fontConfiguration = std::jthread([] { FcInit(); });
   }
   ui::CDownloaderApp app(argc, argv);
   app.setApplicationVersion(QString::fromUtf8(
@@ -55,6 +64,9 @@ int main(int argc, char** argv) {
                                       QStringLiteral("Read the bundled site (the default)."));
   parser.addOption(siteOption);
   parser.addOption(demoOption);
+  if (fontConfiguration.joinable()) {
+    fontConfiguration.join();  // process() may exit()
+  }
   parser.process(app);
   if (parser.isSet(siteOption) && parser.isSet(demoOption)) {
     std::fputs("melodriftdown: --site and --demo exclude each other\n", stderr);
