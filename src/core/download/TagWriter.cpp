@@ -14,8 +14,8 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <type_traits>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "core/download/FileDescriptor.h"
@@ -264,9 +264,10 @@ std::string Place(const fs::path& part, const fs::path& target, const SongTags& 
 
 MELO_MODULE_VERSION_DEFINITION;
 
-extern "C" MELO_MODULE_EXPORT void melo_place_tagged(
-    const std::filesystem::path& part, const std::filesystem::path& target,
-    const melo::download::SongTags& tags, int version, std::string& failure) {
+extern "C" MELO_MODULE_EXPORT void melo_place_tagged(const std::filesystem::path& part,
+                                                     const std::filesystem::path& target,
+                                                     const melo::download::SongTags& tags,
+                                                     int version, std::string& failure) {
   failure = melo::download::Place(part, target, tags, version);
 }
 static_assert(std::is_same_v<decltype(melo_place_tagged), melo::download::PlaceTaggedEntry>);
