@@ -14,11 +14,19 @@ fs::path ModuleFolder() {
     return chosen;
   std::error_code error;
   const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  // Never a folder relative to wherever the program was started from.
+  if (error || !program.is_absolute())
+    return {};
   return (program.parent_path() / MELO_MODULE_DIR_FROM_PROGRAM).lexically_normal();
 }
 
 LoadedModule::LoadedModule(std::string_view name, const char* entry) {
-  const fs::path path = ModuleFolder() / (std::string(name) + ".so");
+  const fs::path folder = ModuleFolder();
+  if (folder.empty()) {
+    failure_ = "the program cannot tell where it is, so not where its modules are";
+    return;
+  }
+  const fs::path path = folder / (std::string(name) + ".so");
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle_ == nullptr) {
     const char* why = dlerror();

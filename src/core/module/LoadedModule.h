@@ -18,7 +18,7 @@ inline constexpr char kVersionSymbol[] = "melo_module_version";
 
 // MELODRIFT_MODULE_DIR when set, else the folder the program's modules are
 // installed to, found from the program's own place (the same in the build
-// tree and the installed one).
+// tree and the installed one); empty when the program's place is unknown.
 std::filesystem::path ModuleFolder();
 
 // One module, open while this lives. Its code is never unmapped: the
