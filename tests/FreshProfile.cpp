@@ -1,6 +1,7 @@
 // Every test program starts from a profile of its own: the XDG configuration, data and cache
 // folders point into a fresh temporary folder, made before main() and removed at exit, so no
-// test reads or writes the user's own files and no test sees what an earlier one left.
+// test reads or writes the user's own files and no test sees what an earlier one left. The
+// programs' modules come from the build tree.
 
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +27,7 @@ class FreshProfile {
       std::filesystem::create_directory(path);
       setenv(variable, path.c_str(), 1);
     }
+    setenv("MELODRIFT_MODULE_DIR", MELO_TEST_MODULE_DIR, 1);
   }
   ~FreshProfile() {
     std::error_code ignored;

@@ -12,13 +12,13 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/download/CachedSong.h"
+#include "core/download/SongBytes.h"
 
 namespace melo::playback {
 
 class CacheFeed {
  public:
-  explicit CacheFeed(std::shared_ptr<download::CachedSong> song) : song_(std::move(song)) {}
+  explicit CacheFeed(std::shared_ptr<download::SongBytes> song) : song_(std::move(song)) {}
 
   // For playbin's "source-setup" with an appsrc:// address.
   void Attach(GstAppSrc* source);
@@ -28,7 +28,7 @@ class CacheFeed {
   static gboolean OnSeekData(GstAppSrc* source, guint64 offset, gpointer self);
   static GstPadProbeReturn OnFlush(GstPad* pad, GstPadProbeInfo* info, gpointer self);
 
-  const std::shared_ptr<download::CachedSong> song_;
+  const std::shared_ptr<download::SongBytes> song_;
   std::atomic<std::uint64_t> offset_{0};
   std::atomic<bool> sizeKnown_{false};
   // A seek flushes the source: the read waiting for the old place gives up.

@@ -1,14 +1,17 @@
 #include "playback/GstMediaDevice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
-#include "core/download/CachedSong.h"
+#include "core/module/LoadedModule.h"
 #include "playback/CacheFeed.h"
 #include "playback/GstOwners.h"
+#include "playback/PlayerModule.h"
 
 namespace melo::playback {
 namespace {
@@ -92,17 +95,10 @@ std::string FailureText(GstMessage* message) {
   return IsNotAudio(*error) ? std::string(kNotAudio) : std::string(error->message);
 }
 
-download::DownloadOptions TransferRules(const GstDeviceOptions& options) {
-  download::DownloadOptions rules;
-  rules.stall = options.stallLimit;
-  rules.retries = options.transferRetries;
-  return rules;
-}
-
 class GstMediaDevice final : public MediaDevice {
  public:
-  GstMediaDevice(std::stop_token stop, GstDeviceOptions options)
-      : stop_(std::move(stop)), options_(options) {}
+  GstMediaDevice(std::stop_token stop, SongOpener openSong)
+      : stop_(std::move(stop)), openSong_(std::move(openSong)) {}
   ~GstMediaDevice() override { Close(); }
   GstMediaDevice(const GstMediaDevice&) = delete;
   GstMediaDevice& operator=(const GstMediaDevice&) = delete;
@@ -117,7 +113,7 @@ class GstMediaDevice final : public MediaDevice {
       return OpenResult::kFailed;
     }
     const auto deadline = std::chrono::steady_clock::now() + kOpenTimeout;
-    song_ = std::make_shared<download::CachedSong>(address, TransferRules(options_));
+    song_ = openSong_(address);
     if (const OpenResult started = AwaitSongStart(deadline); started != OpenResult::kOpened) {
       return started;
     }
@@ -255,16 +251,16 @@ class GstMediaDevice final : public MediaDevice {
  private:
   OpenResult AwaitSongStart(std::chrono::steady_clock::time_point deadline) {
     switch (song_->AwaitStart(stop_, deadline)) {
-      case download::CachedSong::Start::kReady:
+      case download::SongBytes::Start::kReady:
         return OpenResult::kOpened;
-      case download::CachedSong::Start::kStopped:
+      case download::SongBytes::Start::kStopped:
         song_.reset();
         return OpenResult::kStopped;
-      case download::CachedSong::Start::kTimedOut:
+      case download::SongBytes::Start::kTimedOut:
         song_.reset();
         failure_ = "no answer within " + std::to_string(kOpenTimeout.count()) + " s";
         return OpenResult::kTimedOut;
-      case download::CachedSong::Start::kFailed:
+      case download::SongBytes::Start::kFailed:
         break;
     }
     failure_ = song_->Failure();
@@ -384,8 +380,8 @@ class GstMediaDevice final : public MediaDevice {
   }
 
   const std::stop_token stop_;
-  GstDeviceOptions options_;
-  std::shared_ptr<download::CachedSong> song_;
+  const SongOpener openSong_;
+  std::shared_ptr<download::SongBytes> song_;
   std::unique_ptr<CacheFeed> feed_;  // read by the source-setup callback and appsrc
   gst::ElementPtr playbin_;
   gst::BusPtr bus_;
@@ -397,9 +393,12 @@ class GstMediaDevice final : public MediaDevice {
 };
 
 }  // namespace
-
-std::unique_ptr<MediaDevice> MakeGstMediaDevice(std::stop_token stop, GstDeviceOptions options) {
-  return std::make_unique<GstMediaDevice>(std::move(stop), options);
-}
-
 }  // namespace melo::playback
+
+MELO_MODULE_VERSION_DEFINITION;
+
+extern "C" MELO_MODULE_EXPORT melo::playback::MediaDevice* melo_make_media_device(
+    std::stop_token stop, const melo::playback::SongOpener& openSong) {
+  return std::make_unique<melo::playback::GstMediaDevice>(std::move(stop), openSong).release();
+}
+static_assert(std::is_same_v<decltype(melo_make_media_device), melo::playback::MakeDeviceEntry>);

@@ -2,7 +2,8 @@
 // The media device over GStreamer's playbin, fed from the song's cache file
 // (see CachedSong): the bytes come over the program's own transfer. No
 // GStreamer header here: the window and the command line only see the
-// MediaDevice interface.
+// MediaDevice interface, and GStreamer itself is loaded with the player
+// module on the first open (see PlayerModule.h).
 
 #include <chrono>
 #include <memory>
@@ -25,7 +26,8 @@ struct GstDeviceOptions {
 
 // Audio goes to the system's default output, or to the GStreamer bin that
 // MELODRIFT_AUDIO_SINK describes (e.g. "fakesink sync=true" for tests on a
-// machine without a sound device). `stop` cuts a waiting open short.
+// machine without a sound device). `stop` cuts a waiting open short. Without
+// the player module, every open fails and says so.
 std::unique_ptr<MediaDevice> MakeGstMediaDevice(std::stop_token stop = {},
                                                 GstDeviceOptions options = {});
 

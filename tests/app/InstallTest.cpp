@@ -100,6 +100,19 @@ TEST_F(InstallTest, TreeHoldsWhatTheDesktopLooksFor) {
     EXPECT_THAT(metainfo, HasSubstr("<binary>" + binary + "</binary>"));
 }
 
+// The installed programs find their modules from their own place.
+TEST_F(InstallTest, ProgramsFindTheirInstalledModules) {
+  ASSERT_EQ(installExit_, 0);
+  for (const char* name : {"tagger.so", "player.so"})
+    EXPECT_GT(fs::file_size(Usr(MELO_MODULE_INSTALL_DIR "/") / name), 0U) << name;
+#ifdef MELO_HAVE_PLAYBACK
+  // The player is loaded: the open gets as far as the connection.
+  const std::string play = "env -u MELODRIFT_MODULE_DIR '" + Usr("bin/melodrift").string() +
+                           "' play http://127.0.0.1:1/x.mp3 2>&1 | grep -q \"Couldn't connect\"";
+  EXPECT_EQ(ExitOf(play), 0) << play;
+#endif
+}
+
 TEST_F(InstallTest, DesktopCheckersFindNoFault) {
   ASSERT_EQ(installExit_, 0);
   bool ranAny = false;

@@ -19,47 +19,37 @@
 #include "core/download/ByteRanges.h"
 #include "core/download/Download.h"
 #include "core/download/FileDescriptor.h"
+#include "core/download/SongBytes.h"
 #include "core/download/SongCache.h"
 
 namespace melo::download {
 
-class CachedSong {
+class CachedSong final : public SongBytes {
  public:
-  enum class Start { kReady, kFailed, kTimedOut, kStopped };
-
   // Takes the cache's whole copy when there is one; otherwise starts
   // fetching at once. `rules`: stall, retries and their pause.
   CachedSong(std::string requestAddress, DownloadOptions rules,
              std::uint64_t capBytes = kSongCacheBytes);
   // Stops the fetch; a song not fetched whole leaves no file behind.
-  ~CachedSong();
+  ~CachedSong() override;
   CachedSong(const CachedSong&) = delete;
   CachedSong& operator=(const CachedSong&) = delete;
 
-  // Until the reply has proved to be a song (its first bytes are in) or the
-  // fetch has failed.
-  Start AwaitStart(const std::stop_token& stop, std::chrono::steady_clock::time_point deadline);
-  // Copies up to `length` bytes from `offset` into `out` once they are here
-  // (fewer only at the song's end or after a failure); 0 at the end, after
-  // a failure, once reads are cancelled or `abandoned` says so.
+  Start AwaitStart(const std::stop_token& stop,
+                   std::chrono::steady_clock::time_point deadline) override;
   std::size_t Read(std::uint64_t offset, char* out, std::size_t length,
-                   const std::function<bool()>& abandoned = {});
-  // Every waiting and later read returns 0 at once.
-  void CancelReads();
+                   const std::function<bool()>& abandoned = {}) override;
+  void CancelReads() override;
   // Waiting reads look at their `abandoned` again.
   void WakeReads() { changed_.notify_all(); }
-  // True when the song ends at or before `offset`.
-  bool EndsBy(std::uint64_t offset) const;
+  bool EndsBy(std::uint64_t offset) const override;
 
-  std::optional<std::uint64_t> TotalBytes() const;
+  std::optional<std::uint64_t> TotalBytes() const override;
   bool Whole() const;
-  // Why the fetch failed, for a person to read; empty while it has not.
-  std::string Failure() const;
+  std::string Failure() const override;
   // Bytes written into the cache file by this fetch.
   std::uint64_t WrittenBytes() const;
-  // The song's playing time as its ID3v2 tag names it, else counted from
-  // its frames once it is whole.
-  std::optional<std::int64_t> CountedLengthMs();
+  std::optional<std::int64_t> CountedLengthMs() override;
 
  private:
   struct Reply;

@@ -1,0 +1,122 @@
+// The programs find their modules (the player, the tagger) from their own
+// place in the build tree, and a module missing or broken fails what needs
+// it with a reason instead of a crash or an untagged song.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "Printers.h"
+#include "site/BundledSite.h"
+#include "site/Catalogue.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+struct ProgramRun {
+  int exitCode;
+  std::string output;
+};
+
+std::string ReadHead(const fs::path& path, std::size_t bytes) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(bytes, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(bytes));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return head;
+}
+
+// `environment` comes before the program on the shell's line.
+ProgramRun Melodrift(const std::string& environment, const std::string& args) {
+  const fs::path out = fs::path(::testing::TempDir()) / "module_load.out";
+  const std::string command = environment +
+                              " MELODRIFT_AUDIO_SINK='fakesink sync=true' " MELODRIFT_BIN " " +
+                              args + " >'" + out.string() + "' 2>&1";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHead(out, 1 << 16)};
+}
+
+struct FolderRow {
+  const char* name;
+  // Fills the module folder the program is pointed at; null: none, the
+  // program looks beside itself.
+  std::function<void(const fs::path& folder)> fill;
+  const char* playFailure;  // empty: the song plays
+  const char* tagFailure;   // empty: the song is saved tagged
+  friend void PrintTo(const FolderRow& row, std::ostream* os) { *os << row.name; }
+};
+
+void Swapped(const fs::path& folder) {
+  fs::copy_file(MELO_TEST_MODULE_DIR "/tagger.so", folder / "player.so");
+  fs::copy_file(MELO_TEST_MODULE_DIR "/player.so", folder / "tagger.so");
+}
+
+void NotLibraries(const fs::path& folder) {
+  std::ofstream(folder / "player.so") << "not a library";
+  std::ofstream(folder / "tagger.so") << "not a library";
+}
+
+class ModuleLoadTest : public ::testing::TestWithParam<FolderRow> {};
+
+TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
+  const FolderRow& row = GetParam();
+  const fs::path work = fs::path(::testing::TempDir()) / (std::string("modules_") + row.name);
+  fs::remove_all(work);
+  fs::create_directories(work / "modules");
+  std::string environment = "env -u MELODRIFT_MODULE_DIR";
+  if (row.fill) {
+    row.fill(work / "modules");
+    environment = "MELODRIFT_MODULE_DIR='" + (work / "modules").string() + "'";
+  }
+  const melo::bundled::BundledSite site;
+  const melo::bundled::CatalogueSong& song = *melo::bundled::DemoCatalogue().FindSong("2244436");
+
+  const ProgramRun saved = Melodrift(environment, "--site " + site.Host() + " download -P '" +
+                                                      (work / "songs").string() + "' http://" +
+                                                      site.Host() + "/song/" + song.id + "/");
+  const fs::path file = work / "songs" / (song.singer + " - " + song.title + ".mp3");
+  if (*row.tagFailure == '\0') {
+    EXPECT_EQ(saved.exitCode, 0) << saved.output;
+    EXPECT_THAT(ReadHead(file, 4096), HasSubstr("TIT2"));
+  } else {
+    EXPECT_EQ(saved.exitCode, 1) << saved.output;
+    EXPECT_THAT(saved.output, HasSubstr(row.tagFailure));
+    EXPECT_FALSE(fs::exists(file));
+  }
+
+#ifdef MELO_HAVE_PLAYBACK
+  const auto songs = melo::bundled::DemoCatalogue().Songs();
+  const auto shortest =
+      std::ranges::min_element(songs, {}, &melo::bundled::CatalogueSong::lengthMs);
+  const ProgramRun played = Melodrift(
+      environment, "play http://" + site.Host() + "/cache/mp3/" + shortest->id + "/x.mp3");
+  if (*row.playFailure == '\0') {
+    EXPECT_EQ(played.exitCode, 0) << played.output;
+  } else {
+    EXPECT_EQ(played.exitCode, 1) << played.output;
+    EXPECT_THAT(played.output, HasSubstr(row.playFailure));
+  }
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, ModuleLoadTest,
+    ::testing::Values(FolderRow{"BesideTheProgram", nullptr, "", ""},
+                      FolderRow{"Empty", [](const fs::path&) {},
+                                "cannot start playback: ", "cannot write tags: "},
+                      FolderRow{"NotLibraries", NotLibraries,
+                                "cannot start playback: ", "cannot write tags: "},
+                      FolderRow{"Swapped", Swapped, "player.so: has no melo_make_media_device",
+                                "tagger.so: has no melo_place_tagged"}),
+    melo::printing::CaseName());
+
+}  // namespace
