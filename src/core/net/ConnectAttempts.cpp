@@ -22,6 +22,8 @@ struct PlaceWaiter {
   bool granted = false;
 };
 
+// Waiters only while every place is taken: a freed place goes to the first
+// of them and `taken` stays.
 struct ServerQueue {
   int taken = 0;
   std::deque<PlaceWaiter*> waiters;  // first come, first served
@@ -107,7 +109,7 @@ bool TakeServerPlace(const std::string& server, std::stop_token stop) {
   std::unique_lock lock(places.mutex);
   const auto entry = places.servers.try_emplace(server).first;
   ServerQueue& queue = entry->second;
-  if (queue.taken < kMaxConnectingPerServer && queue.waiters.empty()) {
+  if (queue.taken < kMaxConnectingPerServer) {
     ++queue.taken;
     return true;
   }
