@@ -27,14 +27,41 @@ chart_curl_config() {  # host:port melodrift-program file
 
 before_each_run() { :; }  # a script may clean up between runs
 
+run_time() {  # wall time of one run of the command, in seconds, by bash's own clock
+  local start=${EPOCHREALTIME/[.,]/}
+  "$@" >/dev/null 2>&1
+  local end=${EPOCHREALTIME/[.,]/}
+  awk -v t=$((end - start)) 'BEGIN { printf "%.6f\n", t / 1e6 }'
+}
+
+smaller() {  # the smaller of two times; the second may be empty
+  awk -v t="$1" -v b="$2" 'BEGIN { print (b == "" || t < b) ? t : b }'
+}
+
 best() {  # best wall time of $runs runs of the command, in seconds
   local best=""
   for _ in $(seq "$runs"); do
     before_each_run
-    local start end t
-    start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N)
-    t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
-    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
+    best=$(smaller "$(run_time "$@")" "$best")
   done
   echo "$best"
+}
+
+# The best wall time of each command (given as the names of arrays that hold
+# them), in that order on one line. The commands take turns, $runs rounds, so
+# that a change in the machine's load falls on all of them alike rather than
+# on the one that ran through it.
+best_each() {  # array-name...
+  local -a bests=() command
+  local round i name
+  for round in $(seq "$runs"); do
+    i=0
+    for name in "$@"; do
+      eval "command=(\"\${${name}[@]}\")"
+      before_each_run
+      bests[i]=$(smaller "$(run_time "${command[@]}")" "${bests[i]:-}")
+      i=$((i + 1))
+    done
+  done
+  echo "${bests[*]}"
 }

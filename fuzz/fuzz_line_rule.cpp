@@ -2,7 +2,8 @@
 // first eight bytes give the read sizes (used in turn), the rest is the
 // body. The lines must be those of the whole body split the plain way,
 // whatever the cuts, and the text joined in place must be those lines
-// joined, whether lines are dropped as they come or kept.
+// joined, whether lines are dropped as they come, kept, or taken all at
+// once; with the widest join the processor has and with the plain one.
 
 #include <algorithm>
 #include <cstdint>
@@ -33,19 +34,29 @@ std::vector<std::string> PlainLines(std::string_view body) {
   return lines;
 }
 
-// What PageReader does with reads of the given sizes: every line taken into
-// one buffer, each line the text since the previous line's end; with
-// `dropLines` the text is cut back after each line, as ReadLine does.
-std::vector<std::string> ReaderLines(std::string_view body, const uint8_t* sizes, bool dropLines,
-                                     std::string& joined) {
-  std::vector<std::string> lines;
-  melo::net::PageBuffer buffer;
-  std::size_t lineStart = 0;
-  bool tookAny = false;
+// Appends the body to `buffer` in reads of the given sizes (used in turn),
+// calling `taken` after each.
+template <typename Taken>
+void AppendInReads(melo::net::PageBuffer& buffer, std::string_view body, const uint8_t* sizes,
+                   Taken taken) {
   for (std::size_t read = 0; !body.empty(); ++read) {
     const std::size_t readSize = 1 + sizes[read % 8] % 64;
     buffer.Append(body.substr(0, readSize));
     body.remove_prefix(std::min(readSize, body.size()));
+    taken();
+  }
+}
+
+// What PageReader does with reads of the given sizes: every line taken into
+// one buffer, each line the text since the previous line's end; with
+// `dropLines` the text is cut back after each line, as ReadLine does.
+std::vector<std::string> ReaderLines(std::string_view body, const uint8_t* sizes, bool dropLines,
+                                     melo::net::PageBuffer::Join join, std::string& joined) {
+  std::vector<std::string> lines;
+  melo::net::PageBuffer buffer(join);
+  std::size_t lineStart = 0;
+  bool tookAny = false;
+  AppendInReads(buffer, body, sizes, [&] {
     while (buffer.UnreadBytes() > 0) {
       const std::size_t unread = buffer.UnreadBytes();
       const bool ended = buffer.TakeLine();
@@ -59,10 +70,31 @@ std::vector<std::string> ReaderLines(std::string_view body, const uint8_t* sizes
         tookAny = false;
       }
     }
-  }
+  });
   if (tookAny)
     lines.emplace_back(buffer.Text().substr(lineStart));
   joined = buffer.ReleaseText();
+  return lines;
+}
+
+// The same reads, each taken all at once, as the reader takes a page.
+std::vector<std::string> TakenAtOnce(std::string_view body, const uint8_t* sizes,
+                                     melo::net::PageBuffer::Join join) {
+  std::vector<std::string> lines;
+  melo::net::PageBuffer buffer(join);
+  std::size_t lineStart = 0;
+  bool inside = false;
+  AppendInReads(buffer, body, sizes, [&] {
+    const melo::net::PageBuffer::Taken taken = buffer.TakeAll();
+    melo::fuzzing::Check(buffer.UnreadBytes() == 0);
+    for (const std::size_t lineEnd : taken.lineEnds) {
+      lines.emplace_back(buffer.Text().substr(lineStart, lineEnd - lineStart));
+      lineStart = lineEnd;
+    }
+    inside = taken.insideLine || (taken.lineEnds.empty() && inside);
+  });
+  if (inside)
+    lines.emplace_back(buffer.Text().substr(lineStart));
   return lines;
 }
 
@@ -76,11 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string all;
   for (const std::string& line : plain)
     all += line;
-  for (const bool dropLines : {false, true}) {
-    std::string joined;
-    melo::fuzzing::Check(ReaderLines(body, data, dropLines, joined) == plain);
-    if (!dropLines)
-      melo::fuzzing::Check(joined == all);
+  using Join = melo::net::PageBuffer::Join;
+  for (const Join join : {Join::kPlain, Join::kFastest}) {
+    for (const bool dropLines : {false, true}) {
+      std::string joined;
+      melo::fuzzing::Check(ReaderLines(body, data, dropLines, join, joined) == plain);
+      if (!dropLines)
+        melo::fuzzing::Check(joined == all);
+    }
+    melo::fuzzing::Check(TakenAtOnce(body, data, join) == plain);
   }
   return 0;
 }

@@ -50,13 +50,13 @@ measure() { # kind latency
   local kind=$1 latency=$2 name
   name="$([ "$kind" = site ] && echo "bundled site" || echo "plain server"), $latency ms"
   start_server "$kind" "$latency"
-  local crawl=("$bin/app/melodrift" --site "$host" crawl chart)
+  local one=("$bin/app/melodrift" --site "$host" crawl chart --jobs 1)
+  local eight=("$bin/app/melodrift" --site "$host" crawl chart --jobs 8)
+  local curl_one=(curl -s -K "$work/pages")
+  local curl_eight=(curl -s --parallel --parallel-max 8 -K "$work/pages")
   chart_curl_config "$host" "$bin/app/melodrift" "$work/pages"
   local jobs1 jobs8 curl1 curl8
-  jobs1=$(best "${crawl[@]}" --jobs 1)
-  jobs8=$(best "${crawl[@]}" --jobs 8)
-  curl1=$(best curl -s -K "$work/pages")
-  curl8=$(best curl -s --parallel --parallel-max 8 -K "$work/pages")
+  read -r jobs1 jobs8 curl1 curl8 < <(best_each one eight curl_one curl_eight)
   stop_server
   # Goals: those of the bundled site; the plain server's figures show what
   # the program reaches when the server is not in the way.

@@ -65,10 +65,11 @@ download() {  # input jobs
   "$bin/app/melodrift" --site "localhost:$big_port" download -P "$work/out" --jobs "$2" - <"$1"
 }
 
-big=$(best download "$work/big.tsv" 1)
-big_curl=$(best curl -s -o "$work/curl/song.mp3" "$big_url")
-many=$(best download "$work/songs.tsv" 4)
-many_curl=$(best curl -s --parallel --parallel-max 4 -K "$config")
+big_ours=(download "$work/big.tsv" 1)
+big_theirs=(curl -s -o "$work/curl/song.mp3" "$big_url")
+many_ours=(download "$work/songs.tsv" 4)
+many_theirs=(curl -s --parallel --parallel-max 4 -K "$config")
+read -r big big_curl many many_curl < <(best_each big_ours big_theirs many_ours many_theirs)
 rm -rf "$work/out"; mkdir -p "$work/out"
 /usr/bin/time -f '%M' -o "$work/rss" "$bin/app/melodrift" --site "localhost:$big_port" download \
   -P "$work/out" - <"$work/big.tsv" >/dev/null 2>&1

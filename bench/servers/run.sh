@@ -43,8 +43,9 @@ PY
 big_page_rows() {  # server-name port
   local name=$1 port=$2 page parse curl base big
   page="http://127.0.0.1:$port/big.html"
-  parse=$(best "$melodrift" --site "127.0.0.1:$port" parse "$page")
-  curl=$(best curl -s -o /dev/null "$page")
+  local ours=("$melodrift" --site "127.0.0.1:$port" parse "$page")
+  local theirs=(curl -s -o /dev/null "$page")
+  read -r parse curl < <(best_each ours theirs)
   row "parse of a 16 MiB page ($name)" "$parse" s "curl -s -o /dev/null" "$curl" 1.2
   base=$(resident_kb "$melodrift" --site "127.0.0.1:$port" parse "http://127.0.0.1:$port/small.html")
   big=$(resident_kb "$melodrift" --site "127.0.0.1:$port" parse "$page")
@@ -55,11 +56,11 @@ big_page_rows() {  # server-name port
 
 crawl_rows() {  # server-name port
   local name=$1 port=$2 jobs1 jobs8 curl8
-  local crawl=("$melodrift" --site "localhost:$port" crawl chart)
+  local one=("$melodrift" --site "localhost:$port" crawl chart --jobs 1)
+  local eight=("$melodrift" --site "localhost:$port" crawl chart --jobs 8)
+  local curls=(curl -s --parallel --parallel-max 8 -K "$work/pages.curl")
   chart_curl_config "localhost:$port" "$melodrift" "$work/pages.curl"
-  jobs1=$(best "${crawl[@]}" --jobs 1)
-  jobs8=$(best "${crawl[@]}" --jobs 8)
-  curl8=$(best curl -s --parallel --parallel-max 8 -K "$work/pages.curl")
+  read -r jobs1 jobs8 curl8 < <(best_each one eight curls)
   row "crawl --jobs 8 ($name)" "$jobs8" s "curl --parallel-max 8" "$curl8" 1.2
   row "crawl --jobs 8 ($name)" "$jobs8" s "crawl --jobs 1" "$jobs1" 1.0
 }

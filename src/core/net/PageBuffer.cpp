@@ -8,6 +8,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace melo::net {
 namespace {
 
@@ -28,6 +32,11 @@ void AdviseHugePages(std::string& bytes) {
   const std::uintptr_t first = start & ~(pageSize - 1);
   const std::uintptr_t last = (start + bytes.capacity() + pageSize - 1) & ~(pageSize - 1);
   madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  // The allocator has already written its header in front of the buffer, so
+  // the buffer's first 2 MiB stay small pages: fault them in with one call
+  // rather than one fault each as the page arrives.
+  const std::uintptr_t firstHuge = (start + kHugePage - 1) & ~(kHugePage - 1);
+  madvise(reinterpret_cast<void*>(first), std::min(firstHuge, last) - first, MADV_POPULATE_WRITE);
 }
 
 // A capacity of at least `bytes`. A large one is made a whole number of huge
@@ -41,7 +50,21 @@ std::size_t RoundedCapacity(std::size_t bytes) {
   return pages * kHugePage - kAllocationOverhead;
 }
 
+bool WideJoinRuns() {
+#if defined(__x86_64__)
+  static const bool runs = __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512bw") &&
+                           __builtin_cpu_supports("avx512vbmi2") &&
+                           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+  return runs;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
+
+PageBuffer::PageBuffer(Join join) : wide_(join == Join::kFastest && WideJoinRuns()) {}
 
 void PageBuffer::Reserve(std::size_t bytes) {
   if (bytes <= bytes_.capacity())
@@ -51,39 +74,130 @@ void PageBuffer::Reserve(std::size_t bytes) {
 }
 
 void PageBuffer::Append(std::string_view received) {
+  ForgetTakenLines();
   // The gap the dropped line ends (or a cut text) left between the text and
-  // the unread bytes is closed once it is at least as large as what would
+  // the unread lines is closed once it is at least as large as what would
   // move, so each byte moves a bounded number of times and the buffer stays
-  // the size of the text and the bytes at hand.
+  // the size of the text and the lines at hand.
   const std::size_t gap = unread_ - textEnd_;
-  if (gap > 0 && gap >= UnreadBytes()) {
-    std::memmove(bytes_.data() + textEnd_, bytes_.data() + unread_, UnreadBytes());
-    bytes_.resize(textEnd_ + UnreadBytes());
-    unread_ = textEnd_;
-  }
+  if (gap > 0 && gap >= bytes_.size() - unread_)
+    CloseGap();
   if (bytes_.size() + received.size() > bytes_.capacity())
     Reserve(std::max(2 * bytes_.capacity(), bytes_.size() + received.size()));
-  bytes_.append(received);
+  if (wide_)
+    JoinWide(received);
+  else
+    JoinPlain(received);
+  received_ += received.size();
+}
+
+void PageBuffer::JoinPlain(std::string_view received) {
+  const char* const in = received.data();
+  const std::size_t size = received.size();
+  for (std::size_t from = 0; from < size;) {
+    const void* feed = std::memchr(in + from, '\n', size - from);
+    const std::size_t lineEnd =
+        feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - in) : size;
+    while (from < lineEnd) {
+      const void* cr = std::memchr(in + from, '\r', lineEnd - from);
+      const std::size_t stop =
+          cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - in) : lineEnd;
+      bytes_.append(in + from, stop - from);
+      from = cr ? stop + 1 : stop;
+    }
+    if (feed) {
+      NoteLineEnd(bytes_.size(), received_ + lineEnd + 1);
+      from = lineEnd + 1;
+    }
+  }
+}
+
+#if defined(__x86_64__)
+// 64 bytes at a time: the line bytes found by two compares, the others
+// packed together by one instruction. Written to a scratch area in the
+// cache, then appended in one copy.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) void PageBuffer::JoinWide(
+    std::string_view received) {
+  constexpr std::size_t kScratchBytes = 16 * 1024;
+  char scratch[kScratchBytes];
+  const __m512i returns = _mm512_set1_epi8('\r');
+  const __m512i feeds = _mm512_set1_epi8('\n');
+  for (std::size_t part = 0; part < received.size(); part += kScratchBytes) {
+    const char* const in = received.data() + part;
+    const std::size_t size = std::min(kScratchBytes, received.size() - part);
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at < size; at += 64) {
+      // bzhi reads only the low byte of its count.
+      const auto lanes = static_cast<unsigned>(std::min<std::size_t>(size - at, 64));
+      const __mmask64 valid = _bzhi_u64(~std::uint64_t{0}, lanes);
+      const __m512i bytes = _mm512_maskz_loadu_epi8(valid, in + at);
+      const __mmask64 ends = _mm512_mask_cmpeq_epi8_mask(valid, bytes, feeds);
+      const __mmask64 keep = valid & ~ends & ~_mm512_cmpeq_epi8_mask(bytes, returns);
+      for (__mmask64 end = ends; end != 0; end &= end - 1) {
+        const auto lane = static_cast<unsigned>(__builtin_ctzll(end));
+        const auto before = static_cast<std::size_t>(__builtin_popcountll(_bzhi_u64(keep, lane)));
+        NoteLineEnd(bytes_.size() + kept + before, received_ + part + at + lane + 1);
+      }
+      const auto count = static_cast<unsigned>(__builtin_popcountll(keep));
+      _mm512_mask_storeu_epi8(scratch + kept, _bzhi_u64(~std::uint64_t{0}, count),
+                              _mm512_maskz_compress_epi8(keep, bytes));
+      kept += count;
+    }
+    bytes_.append(scratch, kept);
+  }
+}
+#else
+void PageBuffer::JoinWide(std::string_view received) {
+  JoinPlain(received);
+}
+#endif
+
+void PageBuffer::NoteLineEnd(std::size_t at, std::size_t receivedUpTo) {
+  lineEnds_.push_back(at);
+  lineEndsReceived_.push_back(receivedUpTo);
+}
+
+void PageBuffer::ForgetTakenLines() {
+  if (nextLine_ == 0)
+    return;
+  const auto taken = static_cast<std::ptrdiff_t>(nextLine_);
+  lineEnds_.erase(lineEnds_.begin(), lineEnds_.begin() + taken);
+  lineEndsReceived_.erase(lineEndsReceived_.begin(), lineEndsReceived_.begin() + taken);
+  nextLine_ = 0;
+}
+
+void PageBuffer::CloseGap() {
+  const std::size_t gap = unread_ - textEnd_;
+  std::memmove(bytes_.data() + textEnd_, bytes_.data() + unread_, bytes_.size() - unread_);
+  bytes_.resize(bytes_.size() - gap);
+  unread_ = textEnd_;
+  for (std::size_t line = nextLine_; line < lineEnds_.size(); ++line)
+    lineEnds_[line] -= gap;
 }
 
 bool PageBuffer::TakeLine() {
-  char* const base = bytes_.data();
-  const std::size_t end = bytes_.size();
-  const void* feed = std::memchr(base + unread_, '\n', end - unread_);
-  const std::size_t lineEnd =
-      feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - base) : end;
-  std::size_t from = unread_;
-  while (from < lineEnd) {
-    const void* cr = std::memchr(base + from, '\r', lineEnd - from);
-    const std::size_t stop =
-        cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : lineEnd;
-    if (textEnd_ != from)
-      std::memmove(base + textEnd_, base + from, stop - from);
-    textEnd_ += stop - from;
-    from = cr ? stop + 1 : stop;
-  }
-  unread_ = feed ? lineEnd + 1 : lineEnd;
-  return feed != nullptr;
+  const bool ended = nextLine_ < lineEnds_.size();
+  const std::size_t lineEnd = ended ? lineEnds_[nextLine_] : bytes_.size();
+  if (textEnd_ != unread_)
+    std::memmove(bytes_.data() + textEnd_, bytes_.data() + unread_, lineEnd - unread_);
+  textEnd_ += lineEnd - unread_;
+  unread_ = lineEnd;
+  taken_ = ended ? lineEndsReceived_[nextLine_++] : received_;
+  return ended;
+}
+
+PageBuffer::Taken PageBuffer::TakeAll() {
+  if (unread_ != textEnd_)
+    CloseGap();
+  const std::size_t first = nextLine_;
+  nextLine_ = lineEnds_.size();
+  const std::size_t lastFeed = first < nextLine_ ? lineEndsReceived_.back() : taken_;
+  Taken taken;
+  taken.lineEnds = std::span<const std::size_t>(lineEnds_).subspan(first);
+  taken.insideLine = received_ > lastFeed;
+  textEnd_ = unread_ = bytes_.size();
+  taken_ = received_;
+  return taken;
 }
 
 void PageBuffer::TruncateText(std::size_t bytes) {
@@ -94,8 +208,9 @@ std::string PageBuffer::ReleaseText() {
   bytes_.resize(textEnd_);
   std::string text = std::move(bytes_);
   bytes_.clear();
-  textEnd_ = 0;
-  unread_ = 0;
+  lineEnds_.clear();
+  lineEndsReceived_.clear();
+  textEnd_ = unread_ = nextLine_ = received_ = taken_ = 0;
   return text;
 }
 

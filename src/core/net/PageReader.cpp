@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "core/net/RequestAddress.h"
@@ -50,7 +51,7 @@ std::string PageReader::ReadToEnd(bool keepFirstLine) {
   JoinLine(kMaxPageBytes);
   if (!keepFirstLine)
     DropText();
-  while (JoinArrived(kMaxPageBytes, nullptr)) {
+  while (TakeArrived(kMaxPageBytes)) {
   }
   return buffer_.ReleaseText();
 }
@@ -58,19 +59,21 @@ std::string PageReader::ReadToEnd(bool keepFirstLine) {
 std::optional<std::string_view> PageReader::ReadToLineWith(std::string_view marker) {
   JoinLine(std::numeric_limits<std::size_t>::max());
   DropText();
-  std::vector<std::size_t> lineEnds;
   for (std::size_t from = 0;;) {
-    lineEnds.clear();
     // Uncapped here: what counts is the text up to the line found.
-    const bool more = JoinArrived(std::numeric_limits<std::size_t>::max(), &lineEnds);
-    std::optional<std::string_view> line = FindLineWith(marker, from, lineEnds);
-    if (!line && !more && lineOpen_) {
+    const std::optional<PageBuffer::Taken> taken =
+        TakeArrived(std::numeric_limits<std::size_t>::max());
+    std::span<const std::size_t> lineEnds =
+        taken ? taken->lineEnds : std::span<const std::size_t>();
+    std::size_t textEnd = lineEnds.empty() ? from : lineEnds.back();
+    std::optional<std::string_view> line = FindLineWith(marker, from, lineEnds, textEnd);
+    if (!line && !taken && lineOpen_) {
       // The last line, without a line feed.
-      lineEnds.push_back(buffer_.Text().size());
-      line = FindLineWith(marker, from, lineEnds);
+      textEnd = buffer_.Text().size();
+      line = FindLineWith(marker, from, lineEnds, textEnd);
     }
-    const std::size_t textEnd = line ? line->data() + line->size() - buffer_.Text().data()
-                                     : (lineEnds.empty() ? from : lineEnds.back());
+    if (line)
+      textEnd = static_cast<std::size_t>(line->data() + line->size() - buffer_.Text().data());
     if (textEnd > kMaxPageBytes) {
       Close();
       ThrowTooLong("Page", kMaxPageBytes);
@@ -80,16 +83,16 @@ std::optional<std::string_view> PageReader::ReadToLineWith(std::string_view mark
       buffer_.TruncateText(textEnd);
       return line;
     }
-    if (!more)
+    if (!taken)
       return std::nullopt;
     from = textEnd;
   }
 }
 
-std::optional<std::string_view> PageReader::FindLineWith(
-    std::string_view marker, std::size_t from, const std::vector<std::size_t>& lineEnds) const {
+std::optional<std::string_view> PageReader::FindLineWith(std::string_view marker, std::size_t from,
+                                                         std::span<const std::size_t> lineEnds,
+                                                         std::size_t end) const {
   const std::string_view text = buffer_.Text();
-  const std::size_t end = lineEnds.empty() ? from : lineEnds.back();
   // One search over all the lines finds the few that hold the marker's bytes
   // at all; the text rule then decides on that line alone.
   for (std::size_t at = from; at < end;) {
@@ -97,12 +100,13 @@ std::optional<std::string_view> PageReader::FindLineWith(
     if (hit == std::string_view::npos)
       return std::nullopt;
     const std::size_t hitAt = at + hit;
-    const auto lineEnd = std::upper_bound(lineEnds.begin(), lineEnds.end(), hitAt);
-    const std::size_t lineStart = lineEnd == lineEnds.begin() ? from : *(lineEnd - 1);
-    const std::string_view line = text.substr(lineStart, *lineEnd - lineStart);
+    const auto next = std::upper_bound(lineEnds.begin(), lineEnds.end(), hitAt);
+    const std::size_t lineStart = next == lineEnds.begin() ? from : *(next - 1);
+    const std::size_t lineEnd = next == lineEnds.end() ? end : *next;
+    const std::string_view line = text.substr(lineStart, lineEnd - lineStart);
     if (text::Contains(line, marker))
       return line;
-    at = *lineEnd;
+    at = lineEnd;
   }
   return std::nullopt;
 }
@@ -128,7 +132,7 @@ bool PageReader::JoinLine(std::size_t pageCap) {
         return tookAny;
       }
       const bool ended = buffer_.TakeLine();
-      NoteTaken(ended, pageCap, nullptr);
+      NoteTaken(ended, pageCap);
       if (ended)
         return true;
     }
@@ -139,13 +143,20 @@ bool PageReader::JoinLine(std::size_t pageCap) {
   }
 }
 
-bool PageReader::JoinArrived(std::size_t pageCap, std::vector<std::size_t>* lineEnds) {
+std::optional<PageBuffer::Taken> PageReader::TakeArrived(std::size_t pageCap) {
   try {
     if (!AwaitBytes())
-      return false;
-    while (buffer_.UnreadBytes() > 0)
-      NoteTaken(buffer_.TakeLine(), pageCap, lineEnds);
-    return true;
+      return std::nullopt;
+    const PageBuffer::Taken taken = buffer_.TakeAll();
+    for (const std::size_t lineEnd : taken.lineEnds) {
+      CheckLineLength(lineEnd);
+      lineStart_ = lineEnd;
+    }
+    CheckLineLength(buffer_.Text().size());
+    if (buffer_.Text().size() > pageCap)
+      ThrowTooLong("Page", kMaxPageBytes);
+    lineOpen_ = taken.insideLine || (taken.lineEnds.empty() && lineOpen_);
+    return taken;
   } catch (...) {
     Close();
     lineOpen_ = false;
@@ -153,18 +164,19 @@ bool PageReader::JoinArrived(std::size_t pageCap, std::vector<std::size_t>* line
   }
 }
 
-void PageReader::NoteTaken(bool ended, std::size_t pageCap, std::vector<std::size_t>* lineEnds) {
+void PageReader::NoteTaken(bool ended, std::size_t pageCap) {
   const std::size_t textBytes = buffer_.Text().size();
-  if (textBytes - lineStart_ > kMaxLineBytes)
-    ThrowTooLong("Line", kMaxLineBytes);
+  CheckLineLength(textBytes);
   if (textBytes > pageCap)
     ThrowTooLong("Page", kMaxPageBytes);
   lineOpen_ = !ended;
-  if (ended) {
+  if (ended)
     lineStart_ = textBytes;
-    if (lineEnds)
-      lineEnds->push_back(textBytes);
-  }
+}
+
+void PageReader::CheckLineLength(std::size_t lineEnd) const {
+  if (lineEnd - lineStart_ > kMaxLineBytes)
+    ThrowTooLong("Line", kMaxLineBytes);
 }
 
 void PageReader::DropText() {

@@ -8,11 +8,11 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/net/PageBuffer.h"
 
@@ -101,16 +101,18 @@ class PageReader {
   // Joins the next line to the text; false at end of data with no byte of
   // it taken.
   bool JoinLine(std::size_t pageCap);
-  // Joins every line that has arrived, and what there is of the next one,
-  // noting where each line a line feed ended ends. False at end of data.
-  bool JoinArrived(std::size_t pageCap, std::vector<std::size_t>* lineEnds);
+  // Takes every line that has arrived, and what there is of the next one;
+  // nullopt at end of data.
+  std::optional<PageBuffer::Taken> TakeArrived(std::size_t pageCap);
   // Checks the caps after a take; `ended`: a line feed ended the line.
-  void NoteTaken(bool ended, std::size_t pageCap, std::vector<std::size_t>* lineEnds);
+  void NoteTaken(bool ended, std::size_t pageCap);
+  void CheckLineLength(std::size_t lineEnd) const;
   void DropText();
-  // The first of the lines from `from` to each of `lineEnds` that holds
-  // `marker`.
+  // The first of the lines from `from` to `end` that holds `marker`; each
+  // of `lineEnds` ends one of them, and the last one ends at `end`.
   std::optional<std::string_view> FindLineWith(std::string_view marker, std::size_t from,
-                                               const std::vector<std::size_t>& lineEnds) const;
+                                               std::span<const std::size_t> lineEnds,
+                                               std::size_t end) const;
 
   PageBuffer buffer_;          // outlives the transfer that fills it
   std::size_t lineStart_ = 0;  // where the line being joined starts in the text

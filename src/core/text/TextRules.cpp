@@ -39,15 +39,32 @@ std::size_t FindBytes(std::string_view text, std::string_view marker) {
   const auto last = static_cast<unsigned char>(marker.back());
   const char* const base = text.data();
   const std::size_t lastStart = text.size() - length;  // the last place a match may start
-  std::size_t at = 0;
-  for (; at + 16 <= lastStart + 1; at += 16) {
-    const Bytes16 lanes = (Load16(base + at) == first) & (Load16(base + at + length - 1) == last);
-    if (!AnySet(lanes))
-      continue;
+  const auto candidates = [&](std::size_t at) -> Bytes16 {
+    return (Load16(base + at) == first) & (Load16(base + at + length - 1) == last);
+  };
+  const auto match = [&](std::size_t at, Bytes16 lanes) -> std::size_t {
     for (std::size_t lane = 0; lane < 16; ++lane) {
       if (lanes[lane] != 0 && std::memcmp(base + at + lane + 1, marker.data() + 1, length - 2) == 0)
         return at + lane;
     }
+    return std::string_view::npos;
+  };
+  std::size_t at = 0;
+  // Candidates are rare: one test for 64 places, where it costs as much as
+  // the compares.
+  for (; at + 64 <= lastStart + 1; at += 64) {
+    const Bytes16 lanes[4] = {candidates(at), candidates(at + 16), candidates(at + 32),
+                              candidates(at + 48)};
+    if (!AnySet(lanes[0] | lanes[1] | lanes[2] | lanes[3]))
+      continue;
+    for (std::size_t part = 0; part < 4; ++part) {
+      if (const std::size_t hit = match(at + 16 * part, lanes[part]); hit != std::string_view::npos)
+        return hit;
+    }
+  }
+  for (; at + 16 <= lastStart + 1; at += 16) {
+    if (const std::size_t hit = match(at, candidates(at)); hit != std::string_view::npos)
+      return hit;
   }
   const std::size_t rest = FindBytes(text.substr(at), marker);
   return rest == std::string_view::npos ? rest : at + rest;

@@ -21,14 +21,14 @@ TEST(TextRulesTest, FindsOnlyFromCharacterStarts) {
 }
 
 // FindBytes gives memmem's answer: the marker at every place of texts around
-// the sixteen-byte steps, with near misses (first and last byte alike, the
+// the sixteen- and sixty-four-byte steps, with near misses (first and last byte alike, the
 // middle not) before it.
 TEST(TextRulesTest, FindBytesAgreesWithMemmem) {
   for (const std::string marker : {"ab", "cache", "ListenLog"}) {
     std::string miss = marker;
     if (marker.size() > 2)
       miss[1] = '#';
-    for (std::size_t size = 0; size < 70; ++size) {
+    for (std::size_t size = 0; size < 150; ++size) {
       for (std::size_t place = 0; place <= size; ++place) {
         std::string text;
         while (text.size() < size)
