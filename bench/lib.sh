@@ -39,12 +39,8 @@ smaller() {  # the smaller of two times; the second may be empty
 }
 
 best() {  # best wall time of $runs runs of the command, in seconds
-  local best=""
-  for _ in $(seq "$runs"); do
-    before_each_run
-    best=$(smaller "$(run_time "$@")" "$best")
-  done
-  echo "$best"
+  local -a only_command=("$@")
+  best_each only_command
 }
 
 # The best wall time of each command (given as the names of arrays that hold
@@ -53,8 +49,8 @@ best() {  # best wall time of $runs runs of the command, in seconds
 # on the one that ran through it.
 best_each() {  # array-name...
   local -a bests=() command
-  local round i name
-  for round in $(seq "$runs"); do
+  local i name
+  for _ in $(seq "$runs"); do
     i=0
     for name in "$@"; do
       eval "command=(\"\${${name}[@]}\")"
