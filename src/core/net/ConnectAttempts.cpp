@@ -7,52 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <map>
 #include <mutex>
 
 namespace melo::net {
 namespace {
-
-// A waiter for a place of one server; woken alone when a place is handed to
-// it, so that a freed place does not wake every crawl worker that waits.
-struct PlaceWaiter {
-  std::condition_variable_any handed;
-  bool granted = false;
-};
-
-// Waiters only while every place is taken: a freed place goes to the first
-// of them and `taken` stays.
-struct ServerQueue {
-  int taken = 0;
-  std::deque<PlaceWaiter*> waiters;  // first come, first served
-};
-
-using ServerQueues = std::map<std::string, ServerQueue, std::less<>>;
-
-struct ServerPlaces {
-  std::mutex mutex;
-  ServerQueues servers;
-};
-
-ServerPlaces& Places() {
-  static ServerPlaces places;
-  return places;
-}
-
-// Hands the place to the next waiter, or frees it. Under the places' lock.
-void PassOnPlace(ServerPlaces& places, ServerQueues::iterator entry) {
-  ServerQueue& queue = entry->second;
-  if (!queue.waiters.empty()) {
-    PlaceWaiter* next = queue.waiters.front();
-    queue.waiters.pop_front();
-    next->granted = true;
-    next->handed.notify_one();
-  } else if (--queue.taken == 0) {
-    places.servers.erase(entry);
-  }
-}
 
 // Which attempt each socket curl opened through us belongs to. A connection
 // may be closed long after its transfer is gone (from a multi handle's
@@ -97,32 +56,6 @@ bool StillUnanswered(curl_socket_t socket) {
 
 }  // namespace
 
-ServerSlot::~ServerSlot() {
-  ServerPlaces& places = Places();
-  const std::lock_guard lock(places.mutex);
-  if (const auto entry = places.servers.find(server_); entry != places.servers.end())
-    PassOnPlace(places, entry);
-}
-
-bool TakeServerPlace(const std::string& server, std::stop_token stop) {
-  ServerPlaces& places = Places();
-  std::unique_lock lock(places.mutex);
-  const auto entry = places.servers.try_emplace(server).first;
-  ServerQueue& queue = entry->second;
-  if (queue.taken < kMaxConnectingPerServer) {
-    ++queue.taken;
-    return true;
-  }
-  PlaceWaiter waiter;
-  queue.waiters.push_back(&waiter);
-  waiter.handed.wait(lock, stop, [&] { return waiter.granted; });
-  if (waiter.granted)
-    return true;
-  // Stopped while waiting: the entry lives on, since this waiter is in it.
-  std::erase(queue.waiters, &waiter);
-  return false;
-}
-
 ConnectAttempts::~ConnectAttempts() {
   SocketOwners& owners = Owners();
   const std::lock_guard lock(owners.mutex);
@@ -155,6 +88,19 @@ std::optional<ConnectAttempts::Clock::time_point> ConnectAttempts::NextCheck() c
   return attemptStart_ + Patience();
 }
 
+void ConnectAttempts::Answered() {
+  if (slot_)
+    slot_->Answered();
+}
+
+// Only a new connection tells how the server treats connections: one reused
+// may well be closed after its last allowed request. And only the server it
+// was opened to: not one a redirect led to.
+void ConnectAttempts::ReplyHeadEnded(bool closesConnection) {
+  if (slot_ && openedServer_ == slot_->server())
+    NoteServerClosesConnections(openedServer_, closesConnection);
+}
+
 void ConnectAttempts::Restarted() {
   ++restarts_;
   sockets_.clear();
@@ -172,11 +118,12 @@ curl_socket_t ConnectAttempts::OnOpen(void* self, curlsocktype, curl_sockaddr* a
   auto& attempts = *static_cast<ConnectAttempts*>(self);
   bool loopback = false;
   const std::string server = ServerOf(*address, loopback);
+  attempts.openedServer_ = server;
   // Waiting for a place is not part of the attempt: the clock starts after.
   if (!attempts.slot_) {
-    if (!TakeServerPlace(server, attempts.stop_))
+    attempts.slot_ = TakeServerPlace(server, attempts.stop_);
+    if (!attempts.slot_)
       return CURL_SOCKET_BAD;
-    attempts.slot_.emplace(server);
   }
   const curl_socket_t socket =
       ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);

@@ -1,11 +1,8 @@
 #pragma once
-// How a transfer opens its connections. A few at a time to one server: a
-// server with a small listen backlog drops the connection attempts beyond
-// those it has not yet accepted, and the kernel sends a dropped SYN again only
-// after a second. A new connection counts until the server has answered on
-// it, since only then is it known to be accepted. And on loopback, where an
-// attempt completes within microseconds, one still unanswered after a short
-// while is made again at once.
+// How a transfer opens its connections: each new one takes a place of its
+// server (ServerPlaces.h) first. And on loopback, where an attempt completes
+// within microseconds, one still unanswered after a short while is made
+// again at once.
 
 #include <curl/curl.h>
 
@@ -15,29 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "core/net/ServerPlaces.h"
+
 namespace melo::net {
 
-// New connections to one server address not yet answered, at the same time.
-inline constexpr int kMaxConnectingPerServer = 4;
 // An attempt on loopback not completed after this long was dropped.
 inline constexpr std::chrono::milliseconds kLoopbackConnectPatience{200};
-
-// Takes one of the kMaxConnectingPerServer places of `server` (an address
-// and port), waiting for one to be free; false when `stop` fires first.
-// Waiters are served in turn, and a freed place wakes only the next of them.
-bool TakeServerPlace(const std::string& server, std::stop_token stop);
-
-// Owns a place that TakeServerPlace took, and gives it back.
-class ServerSlot {
- public:
-  explicit ServerSlot(std::string server) : server_(std::move(server)) {}
-  ~ServerSlot();
-  ServerSlot(const ServerSlot&) = delete;
-  ServerSlot& operator=(const ServerSlot&) = delete;
-
- private:
-  std::string server_;
-};
 
 // The connection attempts of one easy handle, through curl's socket
 // callbacks. Lives as long as the handle.
@@ -61,7 +41,11 @@ class ConnectAttempts {
   // The owner took the handle off its multi handle and put it back.
   void Restarted();
   // The server has begun its reply: the connection is accepted.
-  void Answered() { slot_.reset(); }
+  void Answered();
+  // The reply's head is complete; whether it said the connection ends with it.
+  void ReplyHeadEnded(bool closesConnection);
+  // The transfer is over: its connection no longer holds up the next one.
+  void Done() { slot_.reset(); }
 
  private:
   static curl_socket_t OnOpen(void* self, curlsocktype purpose, curl_sockaddr* address);
@@ -72,7 +56,8 @@ class ConnectAttempts {
   void Forget(curl_socket_t socket);
 
   std::stop_token stop_;
-  std::optional<ServerSlot> slot_;  // held until a new connection is answered
+  std::optional<ServerSlot> slot_;  // held while a new connection's transfer lasts
+  std::string openedServer_;        // where the latest socket went
   // The sockets of the attempt under way (two while curl tries both address
   // families), until curl closes them.
   std::vector<curl_socket_t> sockets_;

@@ -177,6 +177,7 @@ void PageReader::Transfer::CollectResult() {
       continue;
     finished_ = true;
     result_ = message->data.result;
+    attempts_.Done();
   }
 }
 
@@ -209,6 +210,7 @@ std::size_t PageReader::Transfer::OnHeader(char* data, std::size_t size, std::si
 // The reply has started with the end of a final header block: not an
 // interim 1xx, and not a redirect that curl is about to follow.
 void PageReader::Transfer::NoteHeaderLine(std::string_view header) {
+  connection_.NoteHeaderLine(header);
   if (StartsWithNoCase(header, "HTTP/")) {
     redirectAnnounced_ = false;
   } else if (StartsWithNoCase(header, "Location:")) {
@@ -219,6 +221,7 @@ void PageReader::Transfer::NoteHeaderLine(std::string_view header) {
     const bool followed = redirectAnnounced_ && status >= 300 && status < 400;
     if (status >= 200 && !followed) {
       replyStarted_ = true;
+      attempts_.ReplyHeadEnded(connection_.Closes());
       // Sized before the first byte of the body: a page that announced its
       // length is never copied to a larger buffer.
       body_.Reserve(std::min(AnnouncedBodyBytes(), kMaxPageBytes));

@@ -69,6 +69,7 @@ struct PageReader::Transfer {
   Clock::time_point lastByte_;
   bool replyStarted_ = false;
   bool redirectAnnounced_ = false;
+  ReplyConnection connection_;
   bool paused_ = false;  // by OnBody, with bytes held back by curl
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;

@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "Printers.h"
-#include "core/net/ConnectAttempts.h"
 #include "core/net/PageReader.h"
 #include "core/net/RawServer.h"
 
@@ -196,93 +195,6 @@ TEST(ReadToLineWith, StopsAtTheFirstLineThatHoldsTheMarker) {
       EXPECT_EQ(reader.Text(), text);
     }
   }
-}
-
-// Readers on as many threads open their connections to one server a few at
-// a time: a new one waits while kMaxConnectingPerServer are unanswered. The
-// server answers one request at a time, each once as many wait as may.
-TEST(Connections, AFewNewOnesToOneServerAtATime) {
-  constexpr int kReaders = 2 * kMaxConnectingPerServer;
-  std::mutex mutex;
-  std::condition_variable_any changed;
-  int unanswered = 0;
-  int mostUnanswered = 0;
-  int served = 0;
-  bool mayAnswer = false;
-  const RawServer server([&](int socket, std::stop_token stop) {
-    if (testing::ReadRequest(socket, stop).empty())
-      return;
-    {
-      std::unique_lock lock(mutex);
-      mostUnanswered = std::max(mostUnanswered, ++unanswered);
-      changed.notify_all();
-      if (!changed.wait(lock, stop, [&] { return mayAnswer; }))
-        return;
-      mayAnswer = false;
-      --unanswered;
-      ++served;
-      changed.notify_all();
-    }
-    testing::SendAll(socket, testing::Reply("page", "200 OK", "Connection: close\r\n"));
-  });
-  std::vector<std::future<std::string>> pages;
-  for (int i = 0; i < kReaders; ++i) {
-    pages.push_back(
-        std::async(std::launch::async, [&server] { return testing::ReadPage(server.Address()); }));
-  }
-  for (;;) {
-    std::unique_lock lock(mutex);
-    if (served == kReaders)
-      break;
-    const int waiting = std::min(kMaxConnectingPerServer, kReaders - served);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30),
-                                 [&] { return !mayAnswer && unanswered >= waiting; }));
-    mayAnswer = true;
-    changed.notify_all();
-    changed.wait_for(lock, std::chrono::seconds(30), [&] { return !mayAnswer; });
-  }
-  for (auto& page : pages)
-    EXPECT_EQ(page.get(), "page");
-  EXPECT_EQ(mostUnanswered, kMaxConnectingPerServer);
-}
-
-// A freed place goes to a waiter or back to the pool, and a waiter that gave
-// up takes none with it: the places of a server never shrink or grow.
-TEST(Connections, NoPlaceIsLostToAWaiterThatGaveUp) {
-  const std::string server = "places-test#1";
-  const auto takeInTime = [&](std::stop_token stop = {}) {
-    auto taken =
-        std::async(std::launch::async, [&server, stop] { return TakeServerPlace(server, stop); });
-    EXPECT_EQ(taken.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    return taken.get();
-  };
-  std::vector<std::optional<ServerSlot>> held(kMaxConnectingPerServer);
-  for (auto& slot : held) {
-    ASSERT_TRUE(takeInTime());
-    slot.emplace(server);
-  }
-  std::stop_source giveUp;
-  auto gaveUp =
-      std::async(std::launch::async, [&] { return TakeServerPlace(server, giveUp.get_token()); });
-  giveUp.request_stop();
-  EXPECT_FALSE(gaveUp.get());
-
-  auto waiter = std::async(std::launch::async, [&] { return TakeServerPlace(server, {}); });
-  held[0].reset();  // handed to the waiter, or freed before it came
-  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-  ASSERT_TRUE(waiter.get());
-  held[0].emplace(server);
-  for (auto& slot : held)
-    slot.reset();
-  for (auto& slot : held) {  // all of them free again, none more
-    ASSERT_TRUE(takeInTime());
-    slot.emplace(server);
-  }
-  // A free place goes even to a taker already told to stop, so one place
-  // more than there should be would show here; none waits for nothing.
-  std::stop_source full;
-  full.request_stop();
-  EXPECT_FALSE(TakeServerPlace(server, full.get_token()));
 }
 
 // What a hostile or broken server does to a reader, and what the reader must

@@ -1,0 +1,208 @@
+#include "core/net/ServerPlaces.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace melo::net {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A taker waiting for a place; only the first of a server's waiters judges
+// whether one is free, and it is woken alone when that may have changed.
+struct PlaceWaiter {
+  std::condition_variable_any poke;
+  bool poked = false;
+};
+
+struct ServerQueue {
+  std::vector<PlaceHolder> held;
+  std::deque<PlaceWaiter*> waiters;  // first come, first served
+};
+
+using ServerQueues = std::map<std::string, ServerQueue, std::less<>>;
+
+// What the replies of one server have shown.
+struct ServerManner {
+  bool closesConnections = false;
+  std::optional<Clock::duration> quickestReply;  // from its place taken to its end
+};
+
+struct Places {
+  std::mutex mutex;
+  ServerQueues servers;
+  std::map<std::string, ServerManner, std::less<>> manners;
+  std::uint64_t nextTicket = 1;
+};
+
+// A server that closes every connection and answers at once serves one
+// request at a time, most likely: the next connection waits for the one in
+// progress. A slower one gains from connections side by side.
+bool OneAtATime(const Places& places, std::string_view server) {
+  const auto manner = places.manners.find(server);
+  return manner != places.manners.end() && manner->second.closesConnections &&
+         manner->second.quickestReply && *manner->second.quickestReply < kOneAtATimePatience;
+}
+
+Places& AllPlaces() {
+  static Places places;
+  return places;
+}
+
+void PokeFirstWaiter(ServerQueue& queue) {
+  if (queue.waiters.empty())
+    return;
+  queue.waiters.front()->poked = true;
+  queue.waiters.front()->poke.notify_one();
+}
+
+void ForgetIfUnused(Places& places, ServerQueues::iterator entry) {
+  if (entry->second.held.empty() && entry->second.waiters.empty())
+    places.servers.erase(entry);
+}
+
+// Calls `change` on the held place of `ticket`.
+template <typename Change>
+void ChangeHeldPlace(const std::string& server, std::uint64_t ticket, Change change) {
+  Places& places = AllPlaces();
+  const std::lock_guard lock(places.mutex);
+  const auto entry = places.servers.find(server);
+  if (entry == places.servers.end())
+    return;
+  ServerQueue& queue = entry->second;
+  const auto place = std::ranges::find(queue.held, ticket, &PlaceHolder::ticket);
+  if (place == queue.held.end())
+    return;
+  // The first waiter is woken only when the change lets it go, or go sooner.
+  const Clock::time_point now = Clock::now();
+  const PlaceVerdict before = JudgePlace(queue.held, OneAtATime(places, server), now);
+  change(places, queue, place, now);
+  const PlaceVerdict after = JudgePlace(queue.held, OneAtATime(places, server), now);
+  if (after.free || after.retryAt != before.retryAt)
+    PokeFirstWaiter(queue);
+  ForgetIfUnused(places, entry);
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+bool ContainsNoCase(std::string_view text, std::string_view part) {
+  for (; text.size() >= part.size(); text.remove_prefix(1)) {
+    if (StartsWithNoCase(text, part))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+PlaceVerdict JudgePlace(std::span<const PlaceHolder> holders, bool oneAtATime,
+                        Clock::time_point now) {
+  const auto unanswered = std::ranges::count(holders, false, &PlaceHolder::answered);
+  if (unanswered >= kMaxConnectingPerServer)
+    return {};
+  if (!oneAtATime || holders.empty())
+    return {.free = true, .retryAt = std::nullopt};
+  const Clock::time_point youngest = std::ranges::max(holders, {}, &PlaceHolder::since).since;
+  if (now - youngest >= kOneAtATimePatience)
+    return {.free = true, .retryAt = std::nullopt};
+  return {.free = false, .retryAt = youngest + kOneAtATimePatience};
+}
+
+ServerSlot& ServerSlot::operator=(ServerSlot&& other) noexcept {
+  if (this != &other) {
+    GiveBack();
+    server_ = std::move(other.server_);
+    ticket_ = std::exchange(other.ticket_, 0);
+  }
+  return *this;
+}
+
+void ServerSlot::GiveBack() noexcept {
+  if (ticket_ == 0)
+    return;
+  ChangeHeldPlace(server_, std::exchange(ticket_, 0),
+                  [this](Places& places, ServerQueue& queue, auto place, Clock::time_point now) {
+                    if (place->answered) {
+                      auto& quickest = places.manners[server_].quickestReply;
+                      quickest =
+                          std::min(quickest.value_or(Clock::duration::max()), now - place->since);
+                    }
+                    queue.held.erase(place);
+                  });
+}
+
+void ServerSlot::Answered() {
+  ChangeHeldPlace(server_, ticket_, [](Places&, ServerQueue&, auto place, Clock::time_point) {
+    place->answered = true;
+  });
+}
+
+std::optional<ServerSlot> TakeServerPlace(const std::string& server, std::stop_token stop) {
+  Places& places = AllPlaces();
+  std::unique_lock lock(places.mutex);
+  const auto entry = places.servers.try_emplace(server).first;
+  ServerQueue& queue = entry->second;
+  PlaceWaiter waiter;
+  queue.waiters.push_back(&waiter);
+  for (;;) {
+    // A free place goes even to a taker already told to stop.
+    std::optional<Clock::time_point> retryAt;
+    if (queue.waiters.front() == &waiter) {
+      const PlaceVerdict verdict = JudgePlace(queue.held, OneAtATime(places, server), Clock::now());
+      if (verdict.free) {
+        queue.waiters.pop_front();
+        const std::uint64_t ticket = places.nextTicket++;
+        queue.held.push_back({.since = Clock::now(), .answered = false, .ticket = ticket});
+        PokeFirstWaiter(queue);  // there may be a place for the next one too
+        return std::optional<ServerSlot>(std::in_place, server, ticket);
+      }
+      retryAt = verdict.retryAt;
+    }
+    waiter.poked = false;
+    const auto poked = [&] { return waiter.poked; };
+    if (retryAt)
+      waiter.poke.wait_until(lock, stop, *retryAt, poked);
+    else
+      waiter.poke.wait(lock, stop, poked);
+    if (stop.stop_requested()) {
+      const bool wasFirst = queue.waiters.front() == &waiter;
+      std::erase(queue.waiters, &waiter);
+      if (wasFirst)
+        PokeFirstWaiter(queue);
+      ForgetIfUnused(places, entry);
+      return std::nullopt;
+    }
+  }
+}
+
+void ReplyConnection::NoteHeaderLine(std::string_view line) {
+  if (StartsWithNoCase(line, "HTTP/")) {
+    *this = {};
+    http10_ = StartsWithNoCase(line, "HTTP/1.0");
+  } else if (StartsWithNoCase(line, "Connection:")) {
+    close_ = close_ || ContainsNoCase(line, "close");
+    keepAlive_ = keepAlive_ || ContainsNoCase(line, "keep-alive");
+  }
+}
+
+void NoteServerClosesConnections(const std::string& server, bool closes) {
+  Places& places = AllPlaces();
+  const std::lock_guard lock(places.mutex);
+  const bool wasOneAtATime = OneAtATime(places, server);
+  places.manners[server].closesConnections = closes;
+  if (wasOneAtATime && !closes) {
+    if (const auto entry = places.servers.find(server); entry != places.servers.end())
+      PokeFirstWaiter(entry->second);
+  }
+}
+
+}  // namespace melo::net

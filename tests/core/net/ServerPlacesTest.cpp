@@ -1,0 +1,242 @@
+// How many new connections a server gets at once: the rule itself, what a
+// reply says of its connection, and readers on many threads against servers
+// of the tests' own.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/net/RawServer.h"
+#include "core/net/ServerPlaces.h"
+
+namespace melo::net {
+namespace {
+
+using std::chrono::microseconds;
+using testing::RawServer;
+
+struct HolderRow {
+  int ageMicroseconds;
+  bool answered;
+};
+
+struct JudgeCase {
+  const char* name;
+  std::vector<HolderRow> holders;
+  bool oneAtATime;
+  bool free;
+  std::optional<int> retryInMicroseconds;  // from now
+};
+
+constexpr int kPatience = static_cast<int>(kOneAtATimePatience.count());
+
+const JudgeCase kJudgeCases[] = {
+    {"none_held", {}, false, true, {}},
+    {"none_held_one_at_a_time", {}, true, true, {}},
+    {"one_short_of_the_unanswered_cap", {{10, false}, {10, false}, {10, false}}, false, true, {}},
+    {"unanswered_cap_reached",
+     {{10, false}, {10, false}, {10, false}, {10, false}},
+     false,
+     false,
+     {}},
+    {"unanswered_cap_also_for_one_at_a_time",
+     {{9000, false}, {9000, false}, {9000, false}, {9000, false}},
+     true,
+     false,
+     {}},
+    {"answered_ones_do_not_count",
+     {{10, true}, {10, true}, {10, true}, {10, true}, {10, false}},
+     false,
+     true,
+     {}},
+    {"one_at_a_time_waits_for_the_one_in_progress", {{500, true}}, true, false, kPatience - 500},
+    {"one_at_a_time_waits_no_longer_than_its_patience", {{kPatience, true}}, true, true, {}},
+    {"one_at_a_time_waits_for_the_youngest",
+     {{9000, false}, {100, false}},
+     true,
+     false,
+     kPatience - 100},
+};
+
+class JudgePlaceTest : public ::testing::TestWithParam<JudgeCase> {};
+
+TEST_P(JudgePlaceTest, FreeOrWhenToLookAgain) {
+  const JudgeCase& row = GetParam();
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<PlaceHolder> holders;
+  for (const HolderRow& holder : row.holders)
+    holders.push_back(
+        {.since = now - microseconds(holder.ageMicroseconds), .answered = holder.answered});
+  const PlaceVerdict verdict = JudgePlace(holders, row.oneAtATime, now);
+  EXPECT_EQ(verdict.free, row.free);
+  if (row.retryInMicroseconds)
+    EXPECT_EQ(verdict.retryAt, now + microseconds(*row.retryInMicroseconds));
+  else
+    EXPECT_EQ(verdict.retryAt, std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, JudgePlaceTest, ::testing::ValuesIn(kJudgeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReplyConnection, ClosesWhenTheFinalHeadSaysSo) {
+  const struct {
+    std::vector<const char*> head;
+    bool closes;
+  } rows[] = {
+      {{"HTTP/1.0 200 OK\r\n"}, true},
+      {{"HTTP/1.0 200 OK\r\n", "Connection: Keep-Alive\r\n"}, false},
+      {{"HTTP/1.1 200 OK\r\n"}, false},
+      {{"HTTP/1.1 200 OK\r\n", "connection: Upgrade, close\r\n"}, true},
+      {{"HTTP/1.1 200 OK\r\n", "X-Connection: closed-caption\r\n"}, false},
+      {{"HTTP/1.0 100 Continue\r\n", "\r\n", "HTTP/1.1 200 OK\r\n"}, false},
+  };
+  for (const auto& row : rows) {
+    ReplyConnection connection;
+    for (const char* line : row.head)
+      connection.NoteHeaderLine(line);
+    EXPECT_EQ(connection.Closes(), row.closes) << row.head.back();
+  }
+}
+
+// Readers on as many threads open their connections to one server a few at
+// a time: a new one waits while kMaxConnectingPerServer are unanswered. The
+// server answers one request at a time, each once as many wait as may.
+TEST(Connections, AFewNewOnesToOneServerAtATime) {
+  constexpr int kReaders = 2 * kMaxConnectingPerServer;
+  std::mutex mutex;
+  std::condition_variable_any changed;
+  int unanswered = 0;
+  int mostUnanswered = 0;
+  int served = 0;
+  bool mayAnswer = false;
+  const RawServer server([&](int socket, std::stop_token stop) {
+    if (testing::ReadRequest(socket, stop).empty())
+      return;
+    {
+      std::unique_lock lock(mutex);
+      mostUnanswered = std::max(mostUnanswered, ++unanswered);
+      changed.notify_all();
+      if (!changed.wait(lock, stop, [&] { return mayAnswer; }))
+        return;
+      mayAnswer = false;
+      --unanswered;
+      ++served;
+      changed.notify_all();
+    }
+    testing::SendAll(socket, testing::Reply("page", "200 OK", "Connection: close\r\n"));
+  });
+  std::vector<std::future<std::string>> pages;
+  for (int i = 0; i < kReaders; ++i) {
+    pages.push_back(
+        std::async(std::launch::async, [&server] { return testing::ReadPage(server.Address()); }));
+  }
+  for (;;) {
+    std::unique_lock lock(mutex);
+    if (served == kReaders)
+      break;
+    const int waiting = std::min(kMaxConnectingPerServer, kReaders - served);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30),
+                                 [&] { return !mayAnswer && unanswered >= waiting; }));
+    mayAnswer = true;
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::seconds(30), [&] { return !mayAnswer; });
+  }
+  for (auto& page : pages)
+    EXPECT_EQ(page.get(), "page");
+  EXPECT_EQ(mostUnanswered, kMaxConnectingPerServer);
+}
+
+// A server that closes every connection gets the next one once a reply is
+// done, or after a short patience: one slow to answer still has as many side
+// by side as may be unanswered at once. Its first reply tells the reader that
+// it closes its connections; the others wait until that many are open.
+TEST(Connections, ASlowServerThatClosesEachStillHasThemSideBySide) {
+  std::mutex mutex;
+  std::condition_variable_any changed;
+  int open = 0;
+  int mostOpen = 0;
+  bool released = true;  // the first reply goes at once
+  const RawServer server([&](int socket, std::stop_token stop) {
+    if (testing::ReadRequest(socket, stop).empty())
+      return;
+    {
+      std::unique_lock lock(mutex);
+      mostOpen = std::max(mostOpen, ++open);
+      changed.notify_all();
+      changed.wait_for(lock, stop, std::chrono::seconds(30), [&] {
+        released = released || open == kMaxConnectingPerServer;
+        return released;
+      });
+      --open;
+    }
+    testing::SendAll(socket, "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\npage");
+  });
+  ASSERT_EQ(testing::ReadPage(server.Address()), "page");
+  {
+    const std::lock_guard lock(mutex);
+    released = false;
+    mostOpen = 0;
+  }
+  std::vector<std::future<std::string>> pages;
+  for (int i = 0; i < kMaxConnectingPerServer; ++i) {
+    pages.push_back(
+        std::async(std::launch::async, [&server] { return testing::ReadPage(server.Address()); }));
+  }
+  for (auto& page : pages)
+    EXPECT_EQ(page.get(), "page");
+  EXPECT_EQ(mostOpen, kMaxConnectingPerServer);
+}
+
+// A freed or answered place goes to a waiter or back to the pool, and a
+// waiter that gave up takes none with it: the places never shrink or grow.
+TEST(Connections, NoPlaceIsLostToAWaiterThatGaveUp) {
+  const std::string server = "places-test#1";
+  const auto takeInTime = [&](std::stop_token stop = {}) {
+    auto taken =
+        std::async(std::launch::async, [&server, stop] { return TakeServerPlace(server, stop); });
+    EXPECT_EQ(taken.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    return taken.get();
+  };
+  std::vector<std::optional<ServerSlot>> held(kMaxConnectingPerServer);
+  for (auto& slot : held) {
+    slot = takeInTime();
+    ASSERT_TRUE(slot);
+  }
+  std::stop_source giveUp;
+  auto gaveUp =
+      std::async(std::launch::async, [&] { return TakeServerPlace(server, giveUp.get_token()); });
+  giveUp.request_stop();
+  EXPECT_FALSE(gaveUp.get());
+
+  auto waiter = std::async(std::launch::async, [&] { return TakeServerPlace(server, {}); });
+  held[0].reset();  // handed to the waiter, or freed before it came
+  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  held[0] = waiter.get();
+  ASSERT_TRUE(held[0]);
+  auto answeredFor = std::async(std::launch::async, [&] { return TakeServerPlace(server, {}); });
+  held[1]->Answered();
+  std::optional<ServerSlot> beside = answeredFor.get();
+  ASSERT_TRUE(beside);
+  beside.reset();
+  for (auto& slot : held)
+    slot.reset();
+  for (auto& slot : held) {  // all of them free again, none more
+    slot = takeInTime();
+    ASSERT_TRUE(slot);
+  }
+  // A free place goes even to a taker already told to stop, so one place
+  // more than there should be would show here; none waits for nothing.
+  std::stop_source full;
+  full.request_stop();
+  EXPECT_FALSE(TakeServerPlace(server, full.get_token()));
+}
+
+}  // namespace
+}  // namespace melo::net
