@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <mutex>
 
@@ -47,11 +48,35 @@ std::string ServerOf(const curl_sockaddr& address, bool& loopback) {
   return std::string(text) + "#" + std::to_string(port);
 }
 
-bool StillUnanswered(curl_socket_t socket) {
+int TcpState(curl_socket_t socket) {
   tcp_info info{};
   socklen_t length = sizeof info;
-  return getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
-         info.tcpi_state == TCP_SYN_SENT;
+  return getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_state : -1;
+}
+
+bool StillUnanswered(curl_socket_t socket) {
+  return TcpState(socket) == TCP_SYN_SENT;
+}
+
+// A connection to `address` with its connect under way, or CURL_SOCKET_BAD.
+curl_socket_t StartConnecting(const curl_sockaddr& address) {
+  const curl_socket_t socket =
+      ::socket(address.family, address.socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.protocol);
+  if (socket != CURL_SOCKET_BAD && ::connect(socket, &address.addr, address.addrlen) != 0 &&
+      errno != EINPROGRESS) {
+    ::close(socket);
+    return CURL_SOCKET_BAD;
+  }
+  return socket;
+}
+
+// Whether a connection opened by another thread can carry the request: up,
+// or still on its way to a remote server. On loopback the handshake is done
+// within connect() itself unless the server's backlog dropped it; and one
+// that failed is left for curl to make again, and to report.
+bool UsableAsOpened(curl_socket_t socket, bool loopback) {
+  const int state = TcpState(socket);
+  return state == TCP_ESTABLISHED || (state == TCP_SYN_SENT && !loopback);
 }
 
 }  // namespace
@@ -70,6 +95,8 @@ CURLcode ConnectAttempts::Attach(CURL* easy) {
            curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, nullptr),
            curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &ConnectAttempts::OnConnected),
            curl_easy_setopt(easy, CURLOPT_PREREQDATA, this),
+           curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &ConnectAttempts::OnSocketOptions),
+           curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, this),
        }) {
     if (rc != CURLE_OK)
       return rc;
@@ -114,19 +141,35 @@ void ConnectAttempts::Forget(curl_socket_t socket) {
   std::erase(sockets_, socket);
 }
 
+bool ConnectAttempts::TakePlace(const std::string& server, const curl_sockaddr& address,
+                                bool loopback) {
+  std::optional<TakenPlace> taken =
+      TakeServerPlace(server, stop_, [&address] { return StartConnecting(address); });
+  if (!taken)
+    return false;
+  slot_ = std::move(taken->slot);
+  if (taken->openedSocket != CURL_SOCKET_BAD) {
+    if (UsableAsOpened(taken->openedSocket, loopback))
+      preConnected_ = taken->openedSocket;
+    else
+      ::close(taken->openedSocket);
+  }
+  return true;
+}
+
 curl_socket_t ConnectAttempts::OnOpen(void* self, curlsocktype, curl_sockaddr* address) {
   auto& attempts = *static_cast<ConnectAttempts*>(self);
   bool loopback = false;
   const std::string server = ServerOf(*address, loopback);
   attempts.openedServer_ = server;
+  attempts.preConnected_ = CURL_SOCKET_BAD;
   // Waiting for a place is not part of the attempt: the clock starts after.
-  if (!attempts.slot_) {
-    attempts.slot_ = TakeServerPlace(server, attempts.stop_);
-    if (!attempts.slot_)
-      return CURL_SOCKET_BAD;
-  }
+  if (!attempts.slot_ && !attempts.TakePlace(server, *address, loopback))
+    return CURL_SOCKET_BAD;
   const curl_socket_t socket =
-      ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+      attempts.preConnected_ != CURL_SOCKET_BAD
+          ? attempts.preConnected_
+          : ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
   if (socket == CURL_SOCKET_BAD)
     return socket;
   if (attempts.sockets_.empty() || attempts.connected_) {
@@ -153,6 +196,12 @@ int ConnectAttempts::OnClose(void*, curl_socket_t socket) {
     }
   }
   return ::close(socket);
+}
+
+// A connection another thread began is not begun again.
+int ConnectAttempts::OnSocketOptions(void* self, curl_socket_t socket, curlsocktype) {
+  const auto& attempts = *static_cast<const ConnectAttempts*>(self);
+  return socket == attempts.preConnected_ ? CURL_SOCKOPT_ALREADY_CONNECTED : CURL_SOCKOPT_OK;
 }
 
 int ConnectAttempts::OnConnected(void* self, char*, char*, int, int) {

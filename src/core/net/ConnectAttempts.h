@@ -51,13 +51,18 @@ class ConnectAttempts {
   static curl_socket_t OnOpen(void* self, curlsocktype purpose, curl_sockaddr* address);
   static int OnClose(void* self, curl_socket_t socket);
   static int OnConnected(void* self, char*, char*, int, int);
+  static int OnSocketOptions(void* self, curl_socket_t socket, curlsocktype purpose);
 
+  // Takes a place of `server` for a new connection, and the connection the
+  // thread that handed it over opened, if any; false when stopped first.
+  bool TakePlace(const std::string& server, const curl_sockaddr& address, bool loopback);
   Clock::duration Patience() const;
   void Forget(curl_socket_t socket);
 
   std::stop_token stop_;
-  std::optional<ServerSlot> slot_;  // held while a new connection's transfer lasts
-  std::string openedServer_;        // where the latest socket went
+  std::optional<ServerSlot> slot_;                // held while a new connection's transfer lasts
+  std::string openedServer_;                      // where the latest socket went
+  curl_socket_t preConnected_ = CURL_SOCKET_BAD;  // opened by the thread that handed the place over
   // The sockets of the attempt under way (two while curl tries both address
   // families), until curl closes them.
   std::vector<curl_socket_t> sockets_;

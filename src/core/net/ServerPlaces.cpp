@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace melo::net {
@@ -19,6 +20,9 @@ using Clock = std::chrono::steady_clock;
 struct PlaceWaiter {
   std::condition_variable_any poke;
   bool poked = false;
+  std::function<int()> openConnection;
+  std::uint64_t grantedTicket = 0;  // handed a place by another thread
+  int openedSocket = -1;
 };
 
 struct ServerQueue {
@@ -67,26 +71,59 @@ void ForgetIfUnused(Places& places, ServerQueues::iterator entry) {
     places.servers.erase(entry);
 }
 
-// Calls `change` on the held place of `ticket`.
+std::uint64_t Hold(Places& places, ServerQueue& queue, Clock::time_point now) {
+  const std::uint64_t ticket = places.nextTicket++;
+  queue.held.push_back({.since = now, .answered = false, .ticket = ticket});
+  return ticket;
+}
+
+// Gives the first waiter a place and opens its connection: under the places'
+// lock, since the waiter may be leaving, but a connect on its way is quick.
+void HandOver(Places& places, ServerQueue& queue, Clock::time_point now) {
+  PlaceWaiter& waiter = *queue.waiters.front();
+  queue.waiters.pop_front();
+  waiter.grantedTicket = Hold(places, queue, now);
+  waiter.openedSocket = waiter.openConnection();
+  waiter.poked = true;
+  waiter.poke.notify_one();
+}
+
+// Calls `change` on the held place of `ticket`; true when that handed a
+// place over.
 template <typename Change>
-void ChangeHeldPlace(const std::string& server, std::uint64_t ticket, Change change) {
+bool ChangeHeldPlaceLocked(const std::string& server, std::uint64_t ticket, Change change) {
   Places& places = AllPlaces();
   const std::lock_guard lock(places.mutex);
   const auto entry = places.servers.find(server);
   if (entry == places.servers.end())
-    return;
+    return false;
   ServerQueue& queue = entry->second;
   const auto place = std::ranges::find(queue.held, ticket, &PlaceHolder::ticket);
   if (place == queue.held.end())
-    return;
+    return false;
   // The first waiter is woken only when the change lets it go, or go sooner.
   const Clock::time_point now = Clock::now();
   const PlaceVerdict before = JudgePlace(queue.held, OneAtATime(places, server), now);
   change(places, queue, place, now);
   const PlaceVerdict after = JudgePlace(queue.held, OneAtATime(places, server), now);
-  if (after.free || after.retryAt != before.retryAt)
+  bool handedOver = false;
+  if (after.free && OneAtATime(places, server) && !queue.waiters.empty() &&
+      queue.waiters.front()->openConnection) {
+    HandOver(places, queue, now);
+    handedOver = true;
+  } else if (after.free || after.retryAt != before.retryAt) {
     PokeFirstWaiter(queue);
+  }
   ForgetIfUnused(places, entry);
+  return handedOver;
+}
+
+// The reader a place was handed to most likely wakes on this thread's core:
+// giving way lets it send its request now, not after this one's parse.
+template <typename Change>
+void ChangeHeldPlace(const std::string& server, std::uint64_t ticket, Change change) {
+  if (ChangeHeldPlaceLocked(server, ticket, change))
+    std::this_thread::yield();
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -146,24 +183,27 @@ void ServerSlot::Answered() {
   });
 }
 
-std::optional<ServerSlot> TakeServerPlace(const std::string& server, std::stop_token stop) {
+std::optional<TakenPlace> TakeServerPlace(const std::string& server, std::stop_token stop,
+                                          std::function<int()> openConnection) {
   Places& places = AllPlaces();
   std::unique_lock lock(places.mutex);
   const auto entry = places.servers.try_emplace(server).first;
   ServerQueue& queue = entry->second;
   PlaceWaiter waiter;
+  waiter.openConnection = std::move(openConnection);
   queue.waiters.push_back(&waiter);
   for (;;) {
+    if (waiter.grantedTicket != 0)
+      return TakenPlace{ServerSlot(server, waiter.grantedTicket), waiter.openedSocket};
     // A free place goes even to a taker already told to stop.
     std::optional<Clock::time_point> retryAt;
     if (queue.waiters.front() == &waiter) {
       const PlaceVerdict verdict = JudgePlace(queue.held, OneAtATime(places, server), Clock::now());
       if (verdict.free) {
         queue.waiters.pop_front();
-        const std::uint64_t ticket = places.nextTicket++;
-        queue.held.push_back({.since = Clock::now(), .answered = false, .ticket = ticket});
+        const std::uint64_t ticket = Hold(places, queue, Clock::now());
         PokeFirstWaiter(queue);  // there may be a place for the next one too
-        return std::optional<ServerSlot>(std::in_place, server, ticket);
+        return TakenPlace{ServerSlot(server, ticket)};
       }
       retryAt = verdict.retryAt;
     }
@@ -173,7 +213,7 @@ std::optional<ServerSlot> TakeServerPlace(const std::string& server, std::stop_t
       waiter.poke.wait_until(lock, stop, *retryAt, poked);
     else
       waiter.poke.wait(lock, stop, poked);
-    if (stop.stop_requested()) {
+    if (stop.stop_requested() && waiter.grantedTicket == 0) {
       const bool wasFirst = queue.waiters.front() == &waiter;
       std::erase(queue.waiters, &waiter);
       if (wasFirst)

@@ -9,11 +9,14 @@
 //   kOneAtATimePatience is most often one that serves one request at a
 //   time (a small script, HTTP/1.0): requests sent in parallel only queue
 //   there, and cost it more the more there are. Its next connection waits
-//   for the one in progress, but no longer than that patience. A slower
-//   server gains from connections side by side, and gets them.
+//   for the one in progress, but no longer than that patience. The thread
+//   that ends the one in progress opens the next connection at once, so the
+//   server accepts it while the reader it is for wakes up. A slower server
+//   gains from connections side by side, and gets them.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stop_token>
@@ -67,9 +70,21 @@ class ServerSlot {
   std::uint64_t ticket_;  // 0 once given back or moved from
 };
 
+// A place taken, and the connection the thread that handed it over already
+// opened with `openConnection` (-1 when it did not).
+struct TakenPlace {
+  ServerSlot slot;
+  int openedSocket = -1;
+};
+
 // Waits for a place of `server`; nothing when `stop` fires first. Waiters
-// are served in turn, and a freed place wakes only the next of them.
-std::optional<ServerSlot> TakeServerPlace(const std::string& server, std::stop_token stop);
+// are served in turn, and a freed place wakes only the next of them. The
+// place of a one-at-a-time server is handed over by the thread that frees
+// it, which also opens the connection with `openConnection` (returning a
+// socket whose connect is under way, or -1): the server accepts it while
+// the waiter wakes.
+std::optional<TakenPlace> TakeServerPlace(const std::string& server, std::stop_token stop,
+                                          std::function<int()> openConnection = {});
 
 // What a reply on a new connection to `server` said about that connection.
 void NoteServerClosesConnections(const std::string& server, bool closes);

@@ -181,6 +181,16 @@ void PageReader::Transfer::CollectResult() {
   }
 }
 
+// The last byte the server announced is in: its connection no longer holds
+// up the next one, though curl is yet to wind the transfer up.
+void PageReader::Transfer::NoteBodyBytes() {
+  curl_off_t received = 0;
+  curl_easy_getinfo(easy_.get(), CURLINFO_SIZE_DOWNLOAD_T, &received);
+  const std::size_t announced = AnnouncedBodyBytes();
+  if (announced > 0 && static_cast<std::size_t>(received) >= announced)
+    attempts_.Done();
+}
+
 void PageReader::Transfer::ThrowFailure() const {
   throw InternetError(WireFailureText(requestAddress_, result_, errorText_));
 }
@@ -195,6 +205,7 @@ std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size
     return CURL_WRITEFUNC_PAUSE;
   }
   transfer.body_.Append(std::string_view(data, size * count));
+  transfer.NoteBodyBytes();
   return size * count;
 }
 

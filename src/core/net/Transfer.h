@@ -53,6 +53,7 @@ struct PageReader::Transfer {
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   void NoteHeaderLine(std::string_view header);
+  void NoteBodyBytes();
 
   std::string requestAddress_;
   ReaderTimeouts timeouts_;

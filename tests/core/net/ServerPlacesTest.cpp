@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -194,13 +195,49 @@ TEST(Connections, ASlowServerThatClosesEachStillHasThemSideBySide) {
   EXPECT_EQ(mostOpen, kMaxConnectingPerServer);
 }
 
+// Readers on many threads against a server that closes each connection and
+// answers at once: every page arrives whole, and every connection carries a
+// request, the ones opened for a waiting reader by another thread too.
+TEST(Connections, AOneAtATimeServerGetsARequestOnEveryConnection) {
+  constexpr int kReaders = 6;
+  constexpr int kPagesEach = 5;
+  std::atomic<int> requests{0};
+  const RawServer server([&](int socket, std::stop_token stop) {
+    const std::string request = testing::ReadRequest(socket, stop);
+    if (request.empty())
+      return;
+    ++requests;
+    const std::string page = testing::RequestPath(request);
+    testing::SendAll(socket, "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(page.size()) +
+                                 "\r\n\r\n" + page);
+  });
+  std::vector<std::future<bool>> readers;
+  for (int reader = 0; reader < kReaders; ++reader) {
+    readers.push_back(std::async(std::launch::async, [&server, reader] {
+      bool whole = true;
+      for (int page = 0; page < kPagesEach; ++page) {
+        const std::string path = "/" + std::to_string(reader) + "/" + std::to_string(page);
+        whole = testing::ReadPage(server.Address(path)) == path && whole;
+      }
+      return whole;
+    }));
+  }
+  for (auto& reader : readers)
+    EXPECT_TRUE(reader.get());
+  EXPECT_EQ(requests.load(), kReaders * kPagesEach);
+  EXPECT_EQ(server.connections(), kReaders * kPagesEach);
+}
+
 // A freed or answered place goes to a waiter or back to the pool, and a
 // waiter that gave up takes none with it: the places never shrink or grow.
 TEST(Connections, NoPlaceIsLostToAWaiterThatGaveUp) {
   const std::string server = "places-test#1";
+  const auto take = [&server](std::stop_token stop) -> std::optional<ServerSlot> {
+    std::optional<TakenPlace> taken = TakeServerPlace(server, stop);
+    return taken ? std::optional(std::move(taken->slot)) : std::nullopt;
+  };
   const auto takeInTime = [&](std::stop_token stop = {}) {
-    auto taken =
-        std::async(std::launch::async, [&server, stop] { return TakeServerPlace(server, stop); });
+    auto taken = std::async(std::launch::async, take, stop);
     EXPECT_EQ(taken.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     return taken.get();
   };
@@ -210,17 +247,16 @@ TEST(Connections, NoPlaceIsLostToAWaiterThatGaveUp) {
     ASSERT_TRUE(slot);
   }
   std::stop_source giveUp;
-  auto gaveUp =
-      std::async(std::launch::async, [&] { return TakeServerPlace(server, giveUp.get_token()); });
+  auto gaveUp = std::async(std::launch::async, take, giveUp.get_token());
   giveUp.request_stop();
   EXPECT_FALSE(gaveUp.get());
 
-  auto waiter = std::async(std::launch::async, [&] { return TakeServerPlace(server, {}); });
+  auto waiter = std::async(std::launch::async, take, std::stop_token());
   held[0].reset();  // handed to the waiter, or freed before it came
   ASSERT_EQ(waiter.wait_for(std::chrono::seconds(30)), std::future_status::ready);
   held[0] = waiter.get();
   ASSERT_TRUE(held[0]);
-  auto answeredFor = std::async(std::launch::async, [&] { return TakeServerPlace(server, {}); });
+  auto answeredFor = std::async(std::launch::async, take, std::stop_token());
   held[1]->Answered();
   std::optional<ServerSlot> beside = answeredFor.get();
   ASSERT_TRUE(beside);
@@ -235,7 +271,7 @@ TEST(Connections, NoPlaceIsLostToAWaiterThatGaveUp) {
   // more than there should be would show here; none waits for nothing.
   std::stop_source full;
   full.request_stop();
-  EXPECT_FALSE(TakeServerPlace(server, full.get_token()));
+  EXPECT_FALSE(take(full.get_token()));
 }
 
 }  // namespace
