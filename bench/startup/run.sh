@@ -20,8 +20,8 @@ chmod 700 "$XDG_RUNTIME_DIR"
 export MELODRIFT_AUDIO_SINK="${MELODRIFT_AUDIO_SINK:-fakesink sync=true}"
 
 first_frames() {
-  python3 bench/startup/first_frame.py "$runs" build/bench/bench/startup/bare_dialog
-  python3 bench/startup/first_frame.py "$runs" "$bin/app/melodriftdown"
+  python3 bench/startup/first_frame.py "$runs" build/bench/bench/startup/bare_dialog \
+    -- "$bin/app/melodriftdown"
 }
 if command -v xvfb-run >/dev/null; then
   frames=$(xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$(declare -f first_frames); \
