@@ -1,7 +1,6 @@
 #include "core/download/PartTransfer.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,11 +35,6 @@ constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 constexpr std::chrono::milliseconds kConnectTimeout{30'000};
 
 }  // namespace
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
 
 std::string_view HeaderValue(std::string_view line, std::string_view name) {
   std::string_view value = line.substr(name.size());

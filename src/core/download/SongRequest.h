@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/download/Download.h"
+#include "core/net/HeaderText.h"
 
 namespace melo::download {
 
@@ -25,7 +26,7 @@ void ApplySongRequestRules(CURL* easy, const std::string& address, const Downloa
 std::optional<CURLcode> PumpSongRequest(CURLM* multi, const std::stop_token& stop,
                                         const std::function<bool()>& leave = {});
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+using net::StartsWithNoCase;
 // The value of a header line that starts with `name`, without blanks and line end.
 std::string_view HeaderValue(std::string_view line, std::string_view name);
 

@@ -1,7 +1,5 @@
 #include "core/net/ServerPlaces.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -9,6 +7,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "core/net/HeaderText.h"
 
 namespace melo::net {
 namespace {
@@ -105,10 +105,10 @@ bool ChangeHeldPlaceLocked(const std::string& server, std::uint64_t ticket, Chan
   const Clock::time_point now = Clock::now();
   const PlaceVerdict before = JudgePlace(queue.held, OneAtATime(places, server), now);
   change(places, queue, place, now);
-  const PlaceVerdict after = JudgePlace(queue.held, OneAtATime(places, server), now);
+  const bool oneAtATime = OneAtATime(places, server);  // the change may have told
+  const PlaceVerdict after = JudgePlace(queue.held, oneAtATime, now);
   bool handedOver = false;
-  if (after.free && OneAtATime(places, server) && !queue.waiters.empty() &&
-      queue.waiters.front()->openConnection) {
+  if (after.free && oneAtATime && !queue.waiters.empty() && queue.waiters.front()->openConnection) {
     HandOver(places, queue, now);
     handedOver = true;
   } else if (after.free || after.retryAt != before.retryAt) {
@@ -124,19 +124,6 @@ template <typename Change>
 void ChangeHeldPlace(const std::string& server, std::uint64_t ticket, Change change) {
   if (ChangeHeldPlaceLocked(server, ticket, change))
     std::this_thread::yield();
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view part) {
-  for (; text.size() >= part.size(); text.remove_prefix(1)) {
-    if (StartsWithNoCase(text, part))
-      return true;
-  }
-  return false;
 }
 
 }  // namespace

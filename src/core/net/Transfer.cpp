@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/net/HeaderText.h"
 #include "core/net/RequestAddress.h"
 
 namespace melo::net {
@@ -24,11 +25,6 @@ void SetOption(CURL* easy, CURLoption option, Value value) {
   const CURLcode rc = curl_easy_setopt(easy, option, value);
   if (rc != CURLE_OK)
     throw InternetError(curl_easy_strerror(rc));
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
 }  // namespace
