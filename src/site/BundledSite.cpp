@@ -1,6 +1,10 @@
 #include "site/BundledSite.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -63,6 +67,15 @@ int Bind(httplib::Server& http, int port) {
   return http.bind_to_port(std::string(kLoopback), port) ? port : -1;
 }
 
+int LocalPort(int sock) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      address.sin_family != AF_INET)
+    return -1;
+  return ntohs(address.sin_port);
+}
+
 }  // namespace
 
 struct BundledSite::Server {
@@ -109,7 +122,15 @@ struct BundledSite::Server {
   }
 
   void Start() {
-    port = Bind(http, options.port);
+    if (options.listeningSocket >= 0) {
+      port = LocalPort(options.listeningSocket);
+      if (port > 0)
+        http.TakeListeningSocket(options.listeningSocket);
+      else
+        ::close(options.listeningSocket);
+    } else {
+      port = Bind(http, options.port);
+    }
     if (port <= 0) {
       throw std::runtime_error("bundled site: cannot listen on " + std::string(kLoopback) + ":" +
                                std::to_string(options.port));

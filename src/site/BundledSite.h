@@ -20,12 +20,16 @@ struct BundledSiteOptions {
   // How long a request may take to arrive whole; a client that sends half
   // of one is closed after it.
   int requestTimeoutMs = 3000;
+  // A socket bound and listening already, which the site serves on (and
+  // closes) instead of binding `port`: a program that binds early and loads
+  // the site only once a client knocks.
+  int listeningSocket = -1;
 };
 
 class BundledSite {
  public:
-  // Binds 127.0.0.1 and starts serving; throws std::runtime_error when the
-  // port cannot be bound.
+  // Binds 127.0.0.1 (or takes the listening socket) and starts serving;
+  // throws std::runtime_error when the port cannot be bound.
   explicit BundledSite(BundledSiteOptions options = {});
   ~BundledSite();  // stops the server and joins its thread
   BundledSite(const BundledSite&) = delete;

@@ -31,6 +31,9 @@ class ConnectionServer : public httplib::Server {
   // client opening eight connections at once lost SYNs and waited 1 s to
   // retry them.
   void AcceptManyAtOnce();
+  // Listens on `sock`, bound and listening already, instead of binding;
+  // closes it on Stop().
+  void TakeListeningSocket(int sock) { svr_sock_ = sock; }
   // How long a request may take to arrive whole, from its first byte; a
   // connection that sends nothing is closed after the keep-alive time-out.
   // Call before listening.

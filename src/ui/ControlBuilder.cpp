@@ -2,10 +2,13 @@
 
 #include <QGroupBox>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResource>
 #include <QSlider>
 #include <QWidget>
 #include <algorithm>
@@ -27,6 +30,7 @@ namespace melo::ui {
 namespace {
 
 constexpr int kEdgeMargin = 6;
+constexpr int kIconSide = 64;  // the pixels' size (src/ui/CMakeLists.txt)
 
 QPushButton* MakeButton(QWidget& dialog, const ControlTemplate& control, const QString& text) {
   auto* button = new QPushButton(text, &dialog);
@@ -143,7 +147,16 @@ void BuildControls(QWidget& dialog, const DialogTemplate& dialogTemplate,
 
 QIcon ProgramIcon() {
   EnsureUiResources();
-  return QIcon(QStringLiteral(":/icons/melodriftdown.png"));
+  // Bare pixels, made at build time from res/icons/melodriftdown.png:
+  // decoding the PNG here would start the toolkit's image reading, which
+  // costs a millisecond of the window's start-up the first time.
+  const QByteArray pixels =
+      QResource(QStringLiteral(":/icons/melodriftdown.argb32")).uncompressedData();
+  if (pixels.size() != qsizetype(kIconSide) * kIconSide * 4)
+    return {};
+  const QImage image(reinterpret_cast<const uchar*>(pixels.constData()), kIconSide, kIconSide,
+                     QImage::Format_ARGB32_Premultiplied);
+  return QIcon(QPixmap::fromImage(image.copy()));  // the copy outlives `pixels`
 }
 
 }  // namespace melo::ui

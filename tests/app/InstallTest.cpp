@@ -103,7 +103,7 @@ TEST_F(InstallTest, TreeHoldsWhatTheDesktopLooksFor) {
 // The installed programs find their modules from their own place.
 TEST_F(InstallTest, ProgramsFindTheirInstalledModules) {
   ASSERT_EQ(installExit_, 0);
-  for (const char* name : {"tagger.so", "player.so"})
+  for (const char* name : {"tagger.so", "player.so", "site.so"})
     EXPECT_GT(fs::file_size(Usr(MELO_MODULE_INSTALL_DIR "/") / name), 0U) << name;
 #ifdef MELO_HAVE_PLAYBACK
   // The player is loaded: the open gets as far as the connection.

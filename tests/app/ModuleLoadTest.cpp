@@ -1,10 +1,12 @@
-// The programs find their modules (the player, the tagger) from their own
-// place in the build tree, and a module missing or broken fails what needs
-// it with a reason instead of a crash or an untagged song.
+// The programs find their modules (the player, the tagger, the bundled site)
+// from their own place in the build tree, and a module missing or broken
+// fails what needs it with a reason instead of a crash, an untagged song or
+// a read that waits for ever.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -37,7 +39,9 @@ std::string ReadHead(const fs::path& path, std::size_t bytes) {
 
 // `environment` comes before the program on the shell's line.
 ProgramRun Melodrift(const std::string& environment, const std::string& args) {
-  const fs::path out = fs::path(::testing::TempDir()) / "module_load.out";
+  // The rows run side by side, each in a process of its own.
+  const fs::path out =
+      fs::path(::testing::TempDir()) / ("module_load_" + std::to_string(getpid()) + ".out");
   const std::string command = environment +
                               " MELODRIFT_AUDIO_SINK='fakesink sync=true' " MELODRIFT_BIN " " +
                               args + " >'" + out.string() + "' 2>&1";
@@ -52,17 +56,19 @@ struct FolderRow {
   std::function<void(const fs::path& folder)> fill;
   const char* playFailure;  // empty: the song plays
   const char* tagFailure;   // empty: the song is saved tagged
+  const char* siteFailure;  // empty: the bundled site serves its chart
   friend void PrintTo(const FolderRow& row, std::ostream* os) { *os << row.name; }
 };
 
 void Swapped(const fs::path& folder) {
   fs::copy_file(MELO_TEST_MODULE_DIR "/tagger.so", folder / "player.so");
   fs::copy_file(MELO_TEST_MODULE_DIR "/player.so", folder / "tagger.so");
+  fs::copy_file(MELO_TEST_MODULE_DIR "/tagger.so", folder / "site.so");
 }
 
 void NotLibraries(const fs::path& folder) {
-  std::ofstream(folder / "player.so") << "not a library";
-  std::ofstream(folder / "tagger.so") << "not a library";
+  for (const char* name : {"player.so", "tagger.so", "site.so"})
+    std::ofstream(folder / name) << "not a library";
 }
 
 class ModuleLoadTest : public ::testing::TestWithParam<FolderRow> {};
@@ -93,6 +99,15 @@ TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
     EXPECT_FALSE(fs::exists(file));
   }
 
+  // The site is loaded only once its port is knocked at.
+  const ProgramRun crawled = Melodrift(environment, "crawl chart --jobs 2");
+  if (*row.siteFailure == '\0') {
+    EXPECT_EQ(crawled.exitCode, 0) << crawled.output;
+  } else {
+    EXPECT_EQ(crawled.exitCode, 1) << crawled.output;
+    EXPECT_THAT(crawled.output, HasSubstr(row.siteFailure));
+  }
+
 #ifdef MELO_HAVE_PLAYBACK
   const auto songs = melo::bundled::DemoCatalogue().Songs();
   const auto shortest =
@@ -110,13 +125,14 @@ TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, ModuleLoadTest,
-    ::testing::Values(FolderRow{"BesideTheProgram", nullptr, "", ""},
-                      FolderRow{"Empty", [](const fs::path&) {},
-                                "cannot start playback: ", "cannot write tags: "},
+    ::testing::Values(FolderRow{"BesideTheProgram", nullptr, "", "", ""},
+                      FolderRow{"Empty", [](const fs::path&) {}, "cannot start playback: ",
+                                "cannot write tags: ", "cannot start the bundled site: "},
                       FolderRow{"NotLibraries", NotLibraries,
-                                "cannot start playback: ", "cannot write tags: "},
+                                "cannot start playback: ", "cannot write tags: ", "site.so: "},
                       FolderRow{"Swapped", Swapped, "player.so: has no melo_make_media_device",
-                                "tagger.so: has no melo_place_tagged"}),
+                                "tagger.so: has no melo_place_tagged",
+                                "site.so: has no melo_serve_bundled_site"}),
     melo::printing::CaseName());
 
 }  // namespace

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   cli::CliContext context;
   app.add_flag("--json", context.json, "One JSON object per line instead of TSV");
 
-  std::unique_ptr<bundled::BundledSite> bundledSite;
+  std::unique_ptr<app::BundledSiteRun> bundledSite;
   bool siteSetUp = false;
   context.EnsureSite = [&] {
     if (siteSetUp)

@@ -1,7 +1,5 @@
 // melodriftdown: the desktop window.
 
-#include <fontconfig/fontconfig.h>
-
 #include <QCommandLineParser>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include <thread>
 
 #include "app/SiteSetup.h"
+#include "app/gui/FontConfiguration.h"
 #include "core/net/PageReader.h"
 #include "core/update/UpdateCheck.h"
 #include "ui/DownloaderApp.h"
@@ -46,7 +45,7 @@ int main(int argc, char** argv) {
     // The window's first text waits for the desktop's font configuration,
     // which takes milliseconds to read: it is read while the toolkit starts
     // (the toolkit's own call then finds it read).
-    fontConfiguration = std::jthread([] { FcInit(); });
+    fontConfiguration = std::jthread(app::LoadFontConfiguration);
   }
   ui::CDownloaderApp app(argc, argv);
   app.setApplicationVersion(QString::fromUtf8(

@@ -27,6 +27,8 @@ class FileDescriptor {
     return *this;
   }
   int get() const { return fd_; }
+  // Hands the descriptor over: this one owns none after.
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;

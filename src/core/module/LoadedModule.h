@@ -1,7 +1,7 @@
 #pragma once
-// The program's optional parts (the GStreamer player, the TagLib tagger)
-// live in modules loaded on first use, so that a command that needs neither
-// starts without loading their libraries.
+// The program's optional parts (the GStreamer player, the TagLib tagger,
+// the bundled site) live in modules loaded on first use, so that a command
+// that needs none starts without loading their libraries.
 
 #include <filesystem>
 #include <string>
