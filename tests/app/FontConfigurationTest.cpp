@@ -20,7 +20,6 @@ struct Reading {
   std::string cjkFile;  // what "Noto Sans CJK SC" matches
   int fonts = 0;
   bool cacheFolder = false;
-  friend bool operator==(const Reading&, const Reading&) = default;
 };
 
 Reading Read(FcConfig* config) {

@@ -100,11 +100,18 @@ CURLSHcode ForwardShareOption(CURLSHcode (*set)(CURLSH*, CURLSHoption, ...), CUR
 }  // namespace
 
 // The library's own `name`, looked up once.
-#define MELO_LIBCURL(name)                                                 \
-  [] {                                                                     \
-    static auto* const found = TheLibrary().Find<decltype(::name)>(#name); \
-    return found;                                                          \
+#define MELO_LIBCURL(name)                                                    \
+  [] {                                                                        \
+    static auto* const resolved = TheLibrary().Find<decltype(::name)>(#name); \
+    return resolved;                                                          \
   }()
+
+// curl_easy_setopt, curl_easy_getinfo and curl_share_setopt take one of
+// libcurl's enums before their "...", as libcurl's own definitions do.
+// clang counts va_start after a parameter that an argument would be promoted
+// from as undefined; these enums are int-sized and passed as ints.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wvarargs"
 
 extern "C" {
 
@@ -232,3 +239,5 @@ const char* curl_url_strerror(CURLUcode code) {
 }
 
 }  // extern "C"
+
+#pragma GCC diagnostic pop
