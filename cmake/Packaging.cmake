@@ -17,10 +17,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # melodriftdown_VERSION_ARCH.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so shlibdeps cannot see them: libcurl (by the first
-# transfer, see src/core/net/CurlLibrary.cpp), playbin (base), MP3, HTTP and
+# transfer, see src/core/net/CurlLibrary.cpp; 7.87 for CURLOPT_QUICK_EXIT), playbin (base), MP3, HTTP and
 # the sound server's sink (good).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libcurl4 (>= 7.84), gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
+  "libcurl4 (>= 7.87), gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
 # The 9-point CJK font the window is laid out for, and Qt on Wayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "playerctl")

@@ -65,28 +65,41 @@ BundledSiteRun::~BundledSiteRun() = default;
 
 void BundledSiteRun::ServeOnceKnocked(std::stop_token stop) {
   const FileDescriptor wake(eventfd(0, EFD_CLOEXEC));
+  if (wake.get() < 0) {
+    GiveUp(std::string("cannot wait for its first client: ") + std::strerror(errno));
+    return;
+  }
   const std::stop_callback ring(stop, [&wake] {
     const std::uint64_t one = 1;
     (void)!write(wake.get(), &one, sizeof one);
   });
   pollfd events[] = {{.fd = listening_.get(), .events = POLLIN, .revents = 0},
                      {.fd = wake.get(), .events = POLLIN, .revents = 0}};
-  while (poll(events, 2, -1) < 0 && errno == EINTR) {
+  int ready = 0;
+  while ((ready = poll(events, 2, -1)) < 0 && errno == EINTR) {
   }
-  if (stop.stop_requested() || (events[0].revents & POLLIN) == 0)
+  if (stop.stop_requested())
     return;
+  if (ready < 0 || (events[0].revents & POLLIN) == 0) {
+    GiveUp(std::string("cannot wait for its first client: ") +
+           std::strerror(ready < 0 ? errno : EIO));
+    return;
+  }
 
   module_ = std::make_unique<const module::LoadedModule>(bundled::kSiteModule, bundled::kSiteEntry);
   std::string failure = module_->Failure();
   if (auto* const serve = module_->Entry<bundled::ServeSiteEntry>())
     site_.reset(serve(listening_.Release(), failure));
-  if (!site_) {
-    // Closing the port turns the waiting clients away rather than leaving
-    // them waiting for ever.
-    listening_ = FileDescriptor(-1);
-    std::fprintf(stderr, "%s: cannot start the bundled site: %s\n", program_invocation_short_name,
-                 text::TerminalSafe(failure).c_str());
-  }
+  if (!site_)
+    GiveUp(failure);
+}
+
+void BundledSiteRun::GiveUp(const std::string& why) {
+  // Closing the port turns the waiting clients away rather than leaving them
+  // waiting for ever.
+  listening_ = FileDescriptor(-1);
+  std::fprintf(stderr, "%s: cannot start the bundled site: %s\n", program_invocation_short_name,
+               text::TerminalSafe(why).c_str());
 }
 
 std::unique_ptr<BundledSiteRun> SetUpSite(const std::string& siteHost,

@@ -25,6 +25,8 @@ class BundledSiteRun {
 
  private:
   void ServeOnceKnocked(std::stop_token stop);
+  // Says why the site cannot serve and closes its port.
+  void GiveUp(const std::string& why);
 
   download::FileDescriptor listening_;  // the site's once it serves
   std::unique_ptr<const module::LoadedModule> module_;

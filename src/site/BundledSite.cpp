@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "core/text/TerminalText.h"
 #include "site/Catalogue.h"
@@ -125,9 +126,7 @@ struct BundledSite::Server {
     if (options.listeningSocket >= 0) {
       port = LocalPort(options.listeningSocket);
       if (port > 0)
-        http.TakeListeningSocket(options.listeningSocket);
-      else
-        ::close(options.listeningSocket);
+        http.TakeListeningSocket(std::exchange(options.listeningSocket, -1));
     } else {
       port = Bind(http, options.port);
     }
@@ -135,6 +134,16 @@ struct BundledSite::Server {
       throw std::runtime_error("bundled site: cannot listen on " + std::string(kLoopback) + ":" +
                                std::to_string(options.port));
     }
+    try {
+      StartServing();
+    } catch (...) {
+      // Clients would wait on a port nobody serves.
+      http.CloseListeningSocket();
+      throw;
+    }
+  }
+
+  void StartServing() {
     http.AcceptManyAtOnce();
     site = std::make_unique<SiteContext>(SiteContext{.host = "localhost:" + std::to_string(port),
                                                      .catalogue = DemoCatalogue(),
@@ -146,6 +155,12 @@ struct BundledSite::Server {
       http.listen_after_bind();
       listenEnded = true;
     });
+  }
+
+  // A socket the site was given and never took.
+  ~Server() {
+    if (options.listeningSocket >= 0)
+      ::close(options.listeningSocket);
   }
 
   void Stop() {

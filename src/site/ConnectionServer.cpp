@@ -179,6 +179,12 @@ void ConnectionServer::Stop() {
   stop();
 }
 
+void ConnectionServer::CloseListeningSocket() {
+  const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
+  if (sock != INVALID_SOCKET)
+    ::close(sock);
+}
+
 void ConnectionServer::AcceptManyAtOnce() {
   ::listen(svr_sock_, SOMAXCONN);
 }

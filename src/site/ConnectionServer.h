@@ -34,6 +34,9 @@ class ConnectionServer : public httplib::Server {
   // Listens on `sock`, bound and listening already, instead of binding;
   // closes it on Stop().
   void TakeListeningSocket(int sock) { svr_sock_ = sock; }
+  // Closes the listening socket of a server that is not listening yet (the
+  // library's stop() leaves it open then).
+  void CloseListeningSocket();
   // How long a request may take to arrive whole, from its first byte; a
   // connection that sends nothing is closed after the keep-alive time-out.
   // Call before listening.

@@ -4,10 +4,13 @@
 // program builds (both hosts, runs of slashes); beyond the page shapes, the
 // site answers audio ranges, its port and recorded pages.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <algorithm>
 #include <cctype>
@@ -177,6 +180,64 @@ TEST(Serving, RefusesAPortInUse) {
   samePort.port = first.Port();
   EXPECT_THROW(BundledSite{samePort}, std::runtime_error);
 }
+
+// A socket the site is given, bound and listening, is the site's: a
+// connection made before the site started is served on it, and the socket is
+// closed once the site has stopped or failed to start, so that no client
+// waits on a port nobody serves.
+struct GivenSocketRow {
+  const char* name;
+  int family;  // of the socket given
+  bool serves;
+  friend void PrintTo(const GivenSocketRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class GivenSocketTest : public ::testing::TestWithParam<GivenSocketRow> {};
+
+int ListeningSocket(int family) {
+  const int sock = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (family == AF_INET) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  } else {
+    const sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    // A name of the kernel's choosing.
+    EXPECT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof(sa_family_t)), 0);
+  }
+  EXPECT_EQ(listen(sock, SOMAXCONN), 0);
+  return sock;
+}
+
+TEST_P(GivenSocketTest, IsServedOnAndClosedAfter) {
+  const GivenSocketRow& row = GetParam();
+  const int sock = ListeningSocket(row.family);
+  BundledSiteOptions given;
+  given.listeningSocket = sock;
+  if (!row.serves) {
+    EXPECT_THROW(BundledSite{given}, std::runtime_error);
+  } else {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+    auto early = std::async(std::launch::async, [port] {
+      return httplib::Client("127.0.0.1", port).Get("/song/2244436/");
+    });
+    const BundledSite site(given);
+    EXPECT_EQ(site.Port(), port);
+    const auto reply = early.get();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+  }
+  EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "the socket is still open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sockets, GivenSocketTest,
+                         ::testing::Values(GivenSocketRow{"Loopback", AF_INET, true},
+                                           GivenSocketRow{"NotAnInternetOne", AF_UNIX, false}),
+                         melo::printing::CaseName());
 
 // Starting does not wait for the listening loop: a site stopped at once
 // still stops (a stop before the loop ran used to be lost, and the join

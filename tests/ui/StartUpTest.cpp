@@ -21,6 +21,8 @@ using StartUpTest = DialogFixture;
 TEST_F(StartUpTest, WindowTextsPlacesAndLists) {
   EXPECT_EQ(dialog_->windowTitle(), Q("MeloDriftDown V1.5"));
   EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());  // keeps its size
+  // The icon's pixels are built into the program (the 64-pixel picture).
+  EXPECT_EQ(dialog_->windowIcon().availableSizes(), QList<QSize>{QSize(64, 64)});
   EXPECT_FALSE(dialog_->windowFlags() &
                (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
   EXPECT_EQ(Control<QLineEdit>(1000)->text().toStdString(), Base() + "song/2244436/");

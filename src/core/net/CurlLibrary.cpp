@@ -14,7 +14,8 @@
 #include <dlfcn.h>
 
 #include <cstdarg>
-#include <string>
+#include <cstdio>
+#include <type_traits>
 
 namespace {
 
@@ -28,7 +29,8 @@ class Libcurl {
   Libcurl() : handle_(dlopen(kLibcurl, RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE)) {
     if (handle_ == nullptr) {
       const char* why = dlerror();
-      failure_ = std::string("cannot load ") + kLibcurl + ": " + (why != nullptr ? why : "?");
+      std::snprintf(failure_, sizeof failure_, "cannot load %s: %s", kLibcurl,
+                    why != nullptr ? why : "?");
     }
   }
   Libcurl(const Libcurl&) = delete;
@@ -39,12 +41,15 @@ class Libcurl {
   Function* Find(const char* name) const {
     return handle_ == nullptr ? nullptr : reinterpret_cast<Function*>(dlsym(handle_, name));
   }
-  const char* Failure() const { return failure_.empty() ? nullptr : failure_.c_str(); }
+  const char* Failure() const { return failure_[0] == '\0' ? nullptr : failure_; }
 
  private:
+  // Nothing to destroy: a thread still transferring at exit may call in.
   void* const handle_;
-  std::string failure_;
+  char failure_[512] = {};
 };
+
+static_assert(std::is_trivially_destructible_v<Libcurl>);
 
 const Libcurl& TheLibrary() {
   static const Libcurl library;

@@ -79,7 +79,7 @@ std::string RefusalOfRequest(const std::string& requestAddress) {
   SharedNameCache();  // curl_url needs curl initialised
   const UrlHandle url(curl_url());
   if (!url)
-    return "Out of memory";
+    return curl_url_strerror(CURLUE_OUT_OF_MEMORY);  // or why libcurl is missing
   // curl takes "host:port/path" for scheme "host"; a scheme needs its "//"
   // here, which every web address has.
   if (requestAddress.find("://") == std::string::npos)
