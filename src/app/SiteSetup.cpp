@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/net/SocketPort.h"
 #include "core/site/Site.h"
 #include "core/text/TerminalText.h"
 
@@ -45,14 +46,6 @@ FileDescriptor ListenOnLoopback(int port) {
       listen(sock.get(), SOMAXCONN) != 0)
     return FileDescriptor(-1);
   return sock;
-}
-
-int LocalPort(int sock) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return -1;
-  return ntohs(address.sin_port);
 }
 
 }  // namespace
@@ -116,7 +109,7 @@ std::unique_ptr<BundledSiteRun> SetUpSite(const std::string& siteHost,
   }
   if (listening.get() < 0)
     listening = ListenOnLoopback(0);
-  const int port = listening.get() < 0 ? -1 : LocalPort(listening.get());
+  const int port = listening.get() < 0 ? -1 : net::LocalPort(listening.get());
   if (port <= 0) {
     throw std::runtime_error(std::string("bundled site: cannot listen on 127.0.0.1: ") +
                              std::strerror(errno));

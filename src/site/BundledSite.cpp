@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "core/net/SocketPort.h"
 #include "core/text/TerminalText.h"
 #include "site/Catalogue.h"
 #include "site/ConnectionServer.h"
@@ -68,15 +69,6 @@ int Bind(httplib::Server& http, int port) {
   return http.bind_to_port(std::string(kLoopback), port) ? port : -1;
 }
 
-int LocalPort(int sock) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      address.sin_family != AF_INET)
-    return -1;
-  return ntohs(address.sin_port);
-}
-
 }  // namespace
 
 struct BundledSite::Server {
@@ -124,7 +116,7 @@ struct BundledSite::Server {
 
   void Start() {
     if (options.listeningSocket >= 0) {
-      port = LocalPort(options.listeningSocket);
+      port = net::LocalPort(options.listeningSocket);
       if (port > 0)
         http.TakeListeningSocket(std::exchange(options.listeningSocket, -1));
     } else {

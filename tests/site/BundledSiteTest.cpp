@@ -25,6 +25,7 @@
 
 #include "Printers.h"
 #include "core/net/RawServer.h"
+#include "core/net/SocketPort.h"
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"
 #include "core/scrape/SongPageParser.h"
@@ -218,10 +219,8 @@ TEST_P(GivenSocketTest, IsServedOnAndClosedAfter) {
   if (!row.serves) {
     EXPECT_THROW(BundledSite{given}, std::runtime_error);
   } else {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int port = ntohs(address.sin_port);
+    const int port = net::LocalPort(sock);
+    ASSERT_GT(port, 0);
     auto early = std::async(std::launch::async, [port] {
       return httplib::Client("127.0.0.1", port).Get("/song/2244436/");
     });
