@@ -16,16 +16,6 @@
 #include "ui/LinkLabel.h"
 #include "ui/RecordListView.h"
 
-// The resources live in this static library; naming their initialiser keeps
-// the linker from dropping them.
-static void EnsureUiResources() {
-  static const bool once = [] {
-    Q_INIT_RESOURCE(ui);
-    return true;
-  }();
-  (void)once;
-}
-
 namespace melo::ui {
 namespace {
 
@@ -146,7 +136,6 @@ void BuildControls(QWidget& dialog, const DialogTemplate& dialogTemplate,
 }
 
 QIcon ProgramIcon() {
-  EnsureUiResources();
   // Bare pixels, made at build time from res/icons/melodriftdown.png:
   // decoding the PNG here would start the toolkit's image reading, which
   // costs a millisecond of the window's start-up the first time.

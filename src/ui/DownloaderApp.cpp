@@ -1,6 +1,5 @@
 #include "ui/DownloaderApp.h"
 
-#include <QFile>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -9,19 +8,12 @@
 
 #include "ui/ControlBuilder.h"
 #include "ui/MainDialog.h"
+#include "ui/Skin.h"
 
 namespace melo::ui {
 namespace {
 
 constexpr int kTemplateFontPoints = 9;
-
-QString SkinData() {
-  QFile skin(QStringLiteral(":/skin/melodriftdown.qss"));
-  if (!skin.open(QIODevice::ReadOnly)) {
-    return {};
-  }
-  return QString::fromUtf8(skin.readAll());
-}
 
 // Qt's own texts (standard buttons, the edit boxes' menus) in the program's
 // language, whatever the desktop's; the program's own texts need none.
@@ -41,7 +33,7 @@ void ApplyProgramLook(QApplication& app) {
   font.setStyleHint(QFont::SansSerif);
   app.setFont(font);
   app.setWindowIcon(ProgramIcon());
-  app.setStyleSheet(SkinData());
+  ApplySkin(app);
 }
 
 CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {

@@ -18,9 +18,9 @@ class CDownloaderApp : public QApplication {
 };
 
 // The 9-point CJK font the dialog templates are laid out for, Qt's own texts
-// in Simplified Chinese, and the skin (a style sheet from the program's
-// resources). Without the skin the plain platform look shows, without the
-// translations Qt's English; nothing else changes.
+// in Simplified Chinese, and the skin (ui/Skin.h). Without the skin the plain
+// platform look shows, without the translations Qt's English; nothing else
+// changes.
 void ApplyProgramLook(QApplication& app);
 
 }  // namespace melo::ui

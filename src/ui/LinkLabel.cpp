@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "ui/Skin.h"
+
 namespace melo::ui {
 namespace {
 
@@ -19,8 +21,12 @@ LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent
   QFont underlined = font();
   underlined.setUnderline(true);
   setFont(underlined);
-  // A style sheet of its own, so the skin cannot turn the link grey.
-  setStyleSheet(QStringLiteral("color: #0000ff; text-decoration: underline;"));
+  // A colour of its own, so the skin cannot turn the link grey.
+  QPalette linkColours = palette();
+  for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    linkColours.setColor(group, QPalette::WindowText, kLinkText);
+  }
+  setPalette(linkColours);
   // Qt hands a release to the widget that took the press; the link must
   // hear releases over it from presses anywhere.
   qApp->installEventFilter(this);
