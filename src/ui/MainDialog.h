@@ -24,6 +24,7 @@ class QTimer;
 
 namespace melo::store {
 class ListStore;
+class StoreOpening;
 struct OpenedStore;
 }  // namespace melo::store
 
@@ -171,6 +172,8 @@ class CMainDialog : public QDialog, public RunEventSink {
   bool siteInProcess_ = false;
 
   Memory memory_;
+  // Opens the store while the window builds itself; gone once it has.
+  std::unique_ptr<store::StoreOpening> storeOpening_;
   AppSettings settings_;
   std::unique_ptr<store::ListStore> store_;  // null while the list is not saved
   bool songsHandOverQueued_ = false;

@@ -9,6 +9,7 @@
 #include <QScreen>
 
 #include "core/store/ListStore.h"
+#include "core/store/StoreOpening.h"
 #include "ui/ControlIds.h"
 #include "ui/DownloadWindow.h"
 #include "ui/MainDialog.h"
@@ -41,11 +42,11 @@ void CMainDialog::RestoreSavedState() {
   connect(Control<QRadioButton>(1022), &QRadioButton::toggled, this,
           &CMainDialog::RememberSearchPanel);
 
-  store::OpenedStore opened =
-      store::OpenListStore(store::DefaultStorePath(), [this](scrape::SongRecord&& song) {
-        songList_->AppendRow(
-            {song.singer, song.title, song.downloadLink, song.singerLink, song.songLink});
-      });
+  store::OpenedStore opened = storeOpening_->Finish([this](scrape::SongRecord&& song) {
+    songList_->AppendRow(
+        {song.singer, song.title, song.downloadLink, song.singerLink, song.songLink});
+  });
+  storeOpening_.reset();
   if (!opened.movedAside.empty()) {
     songList_->DeleteAllRows();  // what was read before the damage showed
   }

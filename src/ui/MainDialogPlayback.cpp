@@ -2,6 +2,7 @@
 // handed on to the playback handlers through PlaybackPanel.
 
 #include "core/store/ListStore.h"
+#include "core/store/StoreOpening.h"
 #include "ui/MainDialog.h"
 
 #ifdef MELO_HAVE_PLAYBACK
@@ -19,6 +20,9 @@ namespace melo::ui {
 // Construction and destruction live here because playback_ is complete only
 // in this file.
 CMainDialog::CMainDialog(QWidget* parent, Memory memory) : QDialog(parent), memory_(memory) {
+  if (memory_ == Memory::kRemember) {
+    storeOpening_ = std::make_unique<store::StoreOpening>(store::DefaultStorePath());
+  }
   BuildWindow();
   RestoreSavedState();
   SetUpPlayback();

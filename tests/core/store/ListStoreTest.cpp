@@ -17,6 +17,7 @@
 #include "Printers.h"
 #include "core/store/ListStore.h"
 #include "core/store/Schema.h"
+#include "core/store/StoreOpening.h"
 
 namespace melo::store {
 namespace {
@@ -235,6 +236,42 @@ TEST_F(ListStoreTest, ASecondOpenerOnlyReadsTheList) {
   EXPECT_EQ(second.songs, std::vector<SongRecord>{Row(1)});
   first.store.reset();
   EXPECT_EQ(Open().state, StoreState::kSaving);  // the lock goes with its store
+}
+
+// The window opens its store on a thread while it builds itself; the songs
+// reach it in batches of a couple of thousand.
+TEST_F(ListStoreTest, AStoreOpenedOnAThreadHandsOverEverySongInOrder) {
+  for (const int rows : {0, 1, 5000}) {
+    SCOPED_TRACE(rows);
+    fs::remove(file_);
+    std::vector<SongRecord> expected;
+    {
+      Opened opened = Open();
+      for (int i = 0; i < rows; ++i) {
+        expected.push_back(Row(i));
+        opened.store->AppendSong(Row(i));
+      }
+    }
+    std::vector<SongRecord> songs;
+    StoreOpening opening(file_);
+    const OpenedStore opened =
+        opening.Finish([&](SongRecord&& song) { songs.push_back(std::move(song)); });
+    EXPECT_EQ(opened.state, StoreState::kSaving) << opened.problem;
+    EXPECT_NE(opened.store, nullptr);
+    EXPECT_EQ(songs, expected);
+  }
+}
+
+TEST_F(ListStoreTest, AStoreOpeningNobodyFinishesEndsAndLetsGoOfTheFile) {
+  {
+    Opened opened = Open();
+    for (int i = 0; i < 5000; ++i) {
+      opened.store->AppendSong(Row(i));
+    }
+  }
+  { const StoreOpening dropped(file_); }  // whether or not its reader filled a batch
+  EXPECT_EQ(Open().state, StoreState::kSaving);
+  EXPECT_EQ(Saved(file_).size(), 5000U);
 }
 
 TEST_F(ListStoreTest, AFolderThatTakesNoFilesGivesAnUnsavedList) {
