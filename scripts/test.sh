@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything under ASan+UBSan and runs every test.
 #   scripts/test.sh [CTEST-ARGS...]   the suite once (preset asan)
 #   scripts/test.sh --tsan            also the threaded tests under ThreadSanitizer (preset tsan)
-#   scripts/test.sh --ci              the suite, the tsan run and every fuzz target for 20 s
+#   scripts/test.sh --ci              the suite, the tsan run and every fuzz target for 10 s
 #   scripts/test.sh --stress [N]      the suite N times in a row (default 20) beside two
 #                                     CPU-burning processes; stops at the first failure
 set -euo pipefail
@@ -45,5 +45,5 @@ if [ "$mode" = tsan ] || [ "$mode" = ci ]; then
   ctest --preset tsan -j2
 fi
 if [ "$mode" = ci ]; then
-  scripts/fuzz.sh 20
+  scripts/fuzz.sh 10
 fi
