@@ -85,11 +85,15 @@ void DrawButtonPanel(QPainter& painter, const QStyleOption& option) {
   }
 }
 
-void DrawLineEditPanel(QPainter& painter, const QStyleOption& option) {
+// Read-only and frameless edits show the window beneath, without a box.
+bool EditHasBox(const QStyleOption& option) {
   const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(&option);
-  const bool readOnly = (option.state & QStyle::State_ReadOnly) != 0;
-  if (readOnly || (frame && frame->lineWidth <= 0)) {
-    return;  // read-only and frameless edits show the window beneath
+  return (option.state & QStyle::State_ReadOnly) == 0 && !(frame && frame->lineWidth <= 0);
+}
+
+void DrawLineEditPanel(QPainter& painter, const QStyleOption& option) {
+  if (!EditHasBox(option)) {
+    return;
   }
   const bool focused = (option.state & QStyle::State_HasFocus) != 0;
   DrawBox(painter, option.rect, Enabled(option) ? kWhite : kDisabledFill,
@@ -239,12 +243,9 @@ class SkinStyle final : public QProxyStyle {
 
   QRect subElementRect(SubElement element, const QStyleOption* option,
                        const QWidget* widget) const override {
-    const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
-    if (element == SE_LineEditContents && frame) {
-      if (frame->lineWidth <= 0 || (option->state & State_ReadOnly) != 0) {
-        return option->rect;
-      }
-      return option->rect.adjusted(1 + kEditPadding, 1, -1 - kEditPadding, -1);
+    if (element == SE_LineEditContents && qstyleoption_cast<const QStyleOptionFrame*>(option)) {
+      return EditHasBox(*option) ? option->rect.adjusted(1 + kEditPadding, 1, -1 - kEditPadding, -1)
+                                 : option->rect;
     }
     return QProxyStyle::subElementRect(element, option, widget);
   }
