@@ -8,6 +8,7 @@
 #include <functional>
 #include <future>
 #include <thread>
+#include <utility>
 
 #include "PlaybackTestSupport.h"
 #include "core/download/SongFiles.h"
@@ -49,7 +50,9 @@ struct ServerRow {
 
 class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
  protected:
-  // The polling goes on through the pause, and the position stays.
+  // The polling goes on through the pause, and the position stays. The
+  // pipeline pauses on its own time, and the state may be shown before the
+  // next position is: what is held is the position once it has settled.
   static void PauseForTwoSeconds(PlaybackWords& words, const RecordingView& view) {
     const auto shown = [&](const std::string& control, std::string_view value) {
       return WaitUntil([&] { return view.Last(control) == value; });
@@ -57,7 +60,12 @@ class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
     ASSERT_TRUE(shown("elapsed", "0:01"));
     words.paused = true;
     ASSERT_TRUE(shown("state", texts::kPaused));
-    const std::int64_t heldAt = words.positionMs;
+    std::int64_t heldAt = words.positionMs;
+    ASSERT_TRUE(WaitUntil([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      const std::int64_t before = std::exchange(heldAt, words.positionMs);
+      return heldAt == before;
+    })) << "the position never stopped while paused";
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -86,13 +94,17 @@ TEST_P(ServerPlaybackTest, WorkerReports) {
                         std::move(owned), device);
   if (row.pauses) {
     PauseForTwoSeconds(words, view);
+    if (HasFatalFailure()) {
+      return;  // the worker, maybe still paused, is stopped on the way out
+    }
   }
   // Once the song plays, a connection that is to break may.
-  while (!worker.WaitForEnd(std::chrono::milliseconds(20))) {
+  ASSERT_TRUE(WaitUntil([&] {
     if (!view.Last("elapsed").empty()) {
       server.LetBreak();
     }
-  }
+    return worker.WaitForEnd(std::chrono::milliseconds(20));
+  })) << "the song never ended";
 
   EXPECT_EQ(worker.Ending(), row.ending);
   EXPECT_NE(worker.Failure().find(row.failure), std::string::npos) << worker.Failure();
