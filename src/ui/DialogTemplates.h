@@ -75,5 +75,7 @@ inline QRect PixelRect(const ControlTemplate& control) {
 inline constexpr int kNarrowClientWidth = 520;
 inline constexpr int kWideClientWidth = 770;
 inline constexpr int kClientHeight = 510;
+// Pixels between controls the window places beside one another itself.
+inline constexpr int kControlGap = 3;
 
 }  // namespace melo::ui

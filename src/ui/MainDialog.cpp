@@ -16,6 +16,7 @@
 #include "ui/AccessibleTexts.h"
 #include "ui/ControlBuilder.h"
 #include "ui/ControlIds.h"
+#include "ui/DialogTemplates.h"
 #include "ui/DownloadWindow.h"
 #include "ui/Menus.h"
 #include "ui/RecordListView.h"
@@ -35,7 +36,6 @@ constexpr int kCommandButtons[] = {1, 1004, 1007, 1010, 1014, 1017, 1019, 1020, 
 const QString kWidestRowCount = QStringLiteral("999999");
 // QLineEdit keeps this many pixels free on either side of its text.
 constexpr int kLineEditTextMargin = 2;
-constexpr int kControlGap = 3;
 
 // To the right of the row counter, on its line.
 

@@ -15,6 +15,7 @@
 #include "playback/VolumeScale.h"
 #include "ui/AccessibleTexts.h"
 #include "ui/ControlIds.h"
+#include "ui/DialogTemplates.h"
 #include "ui/MainDialog.h"
 #include "ui/Menus.h"
 #include "ui/PlayerSettings.h"
@@ -27,7 +28,6 @@ namespace {
 // In dialog units, as the window's template places its controls.
 constexpr int kPauseButtonWidth = 15;
 constexpr int kVolumeSliderWidth = 32;
-constexpr int kControlGap = 3;  // pixels
 constexpr int kVolumeSteps = 100;
 
 QString FromUtf8(std::string_view text) {

@@ -38,7 +38,7 @@ std::string ReadHead(const fs::path& path, std::size_t bytes) {
 }
 
 // `environment` comes before the program on the shell's line.
-ProgramRun Melodrift(const std::string& environment, const std::string& args) {
+ProgramRun MelodriftWith(const std::string& environment, const std::string& args) {
   // The rows run side by side, each in a process of its own.
   const fs::path out =
       fs::path(::testing::TempDir()) / ("module_load_" + std::to_string(getpid()) + ".out");
@@ -86,9 +86,9 @@ TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
   const melo::bundled::BundledSite site;
   const melo::bundled::CatalogueSong& song = *melo::bundled::DemoCatalogue().FindSong("2244436");
 
-  const ProgramRun saved = Melodrift(environment, "--site " + site.Host() + " download -P '" +
-                                                      (work / "songs").string() + "' http://" +
-                                                      site.Host() + "/song/" + song.id + "/");
+  const ProgramRun saved = MelodriftWith(environment, "--site " + site.Host() + " download -P '" +
+                                                          (work / "songs").string() + "' http://" +
+                                                          site.Host() + "/song/" + song.id + "/");
   const fs::path file = work / "songs" / (song.singer + " - " + song.title + ".mp3");
   if (*row.tagFailure == '\0') {
     EXPECT_EQ(saved.exitCode, 0) << saved.output;
@@ -100,7 +100,7 @@ TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
   }
 
   // The site is loaded only once its port is knocked at.
-  const ProgramRun crawled = Melodrift(environment, "crawl chart --jobs 2");
+  const ProgramRun crawled = MelodriftWith(environment, "crawl chart --jobs 2");
   if (*row.siteFailure == '\0') {
     EXPECT_EQ(crawled.exitCode, 0) << crawled.output;
   } else {
@@ -112,7 +112,7 @@ TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
   const auto songs = melo::bundled::DemoCatalogue().Songs();
   const auto shortest =
       std::ranges::min_element(songs, {}, &melo::bundled::CatalogueSong::lengthMs);
-  const ProgramRun played = Melodrift(
+  const ProgramRun played = MelodriftWith(
       environment, "play http://" + site.Host() + "/cache/mp3/" + shortest->id + "/x.mp3");
   if (*row.playFailure == '\0') {
     EXPECT_EQ(played.exitCode, 0) << played.output;

@@ -16,19 +16,12 @@ namespace {
 
 using namespace download::testing;
 
-constexpr int kStateColumn = 4;
-
 class DownloadWindowTest : public DialogFixture {
  protected:
   DownloadWindowTest() { Window().SetFolder(QString::fromStdString(folder_.string())); }
 
   DownloadWindow& Window() const { return dialog_->Downloads(); }
-  QStringList States() const {
-    QStringList states;
-    for (int r = 0; r < Window().Rows().topLevelItemCount(); ++r)
-      states << Window().Rows().topLevelItem(r)->text(kStateColumn);
-    return states;
-  }
+  QStringList States() const { return DownloadStates(Window()); }
   bool WaitForDownloads() {
     const bool ended = WaitUntil([this] { return !Window().Busy(); });
     Settle();

@@ -23,8 +23,6 @@ namespace {
 using namespace download::testing;
 using Memory = CMainDialog::Memory;
 
-constexpr int kStateColumn = 4;
-
 scrape::SongRecord Song(int n, const std::string& address = "\"http://127.0.0.1:9/a.mp3\"") {
   return {Gbk("歌手") + std::to_string(n), Gbk("歌") + std::to_string(n), address,
           "http://h/singer/" + std::to_string(n), "http://h/song/" + std::to_string(n) + "/"};
@@ -60,12 +58,6 @@ class MemoryTest : public DialogFixture {
   static QMessageBox* StoreMessage(CMainDialog& window) {
     Settle();
     return window.findChild<QMessageBox*>(QStringLiteral("StoreMessage"));
-  }
-  static QStringList States(DownloadWindow& downloads) {
-    QStringList states;
-    for (int r = 0; r < downloads.Rows().topLevelItemCount(); ++r)
-      states << downloads.Rows().topLevelItem(r)->text(kStateColumn);
-    return states;
   }
 };
 
@@ -187,13 +179,13 @@ TEST_F(MemoryTest, AHalfDoneQueueComesBackStoppedAndContinues) {
   {
     auto window = Remembering();
     DownloadWindow& downloads = window->Downloads();
-    ASSERT_EQ(States(downloads), QStringList{Q("已停止")});
+    ASSERT_EQ(DownloadStates(downloads), QStringList{Q("已停止")});
     // The server went quiet before any progress told the song's size.
     EXPECT_EQ(downloads.Rows().topLevelItem(0)->text(3),
               Q("已下载 ") + QString::number(static_cast<double>(body.size() / 2) / 1024, 'f', 1) +
                   Q(" KB"));
     Button(downloads, "继续")->click();
-    EXPECT_TRUE(WaitUntil([&] { return States(downloads) == QStringList{Q("下载中")}; }));
+    EXPECT_TRUE(WaitUntil([&] { return DownloadStates(downloads) == QStringList{Q("下载中")}; }));
     EXPECT_TRUE(downloads.Busy());
     window->reject();
   }
@@ -209,12 +201,12 @@ TEST_F(MemoryTest, FinishedDownloadsStayUntilCleared) {
   {
     auto window = Remembering();
     DownloadWindow& downloads = window->Downloads();
-    EXPECT_EQ(States(downloads), (QStringList{Q("已完成"), Q("已停止")}));
+    EXPECT_EQ(DownloadStates(downloads), (QStringList{Q("已完成"), Q("已停止")}));
     Button(downloads, "清除已完成")->click();
-    EXPECT_EQ(States(downloads), QStringList{Q("已停止")});
+    EXPECT_EQ(DownloadStates(downloads), QStringList{Q("已停止")});
   }
   auto window = Remembering();
-  EXPECT_EQ(States(window->Downloads()), QStringList{Q("已停止")});
+  EXPECT_EQ(DownloadStates(window->Downloads()), QStringList{Q("已停止")});
 }
 
 }  // namespace

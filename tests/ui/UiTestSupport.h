@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QToolTip>
+#include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
 #include <functional>
@@ -29,6 +30,7 @@
 #include "core/text/Gbk.h"
 #include "site/BundledSite.h"
 #include "site/Catalogue.h"
+#include "ui/DownloadWindow.h"
 #include "ui/MainDialog.h"
 #include "ui/Menus.h"
 #include "ui/RecordListView.h"
@@ -46,6 +48,15 @@ inline void Settle() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents();
   }
+}
+
+// Each download row's state, top to bottom.
+inline QStringList DownloadStates(const DownloadWindow& downloads) {
+  constexpr int kStateColumn = 4;
+  QStringList states;
+  for (int r = 0; r < downloads.Rows().topLevelItemCount(); ++r)
+    states << downloads.Rows().topLevelItem(r)->text(kStateColumn);
+  return states;
 }
 
 inline QStringList ActionTexts(const QMenu& menu) {

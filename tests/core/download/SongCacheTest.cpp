@@ -131,17 +131,15 @@ TEST_P(CachedSongTest, HoldsTheWholeSongWrittenOnce) {
   EXPECT_EQ(server.Requests().size(), requests) << "played again from the cache";
 }
 
-constexpr auto kDrop = Serving::Break::kDropHalfWay;
 INSTANTIATE_TEST_SUITE_P(
     Servers, CachedSongTest,
-    ::testing::Values(FetchRow{"WithRange", {}}, FetchRow{"WithoutRange", {.ranges = false}},
-                      FetchRow{"Chunked", {.ranges = false, .chunked = true}},
-                      FetchRow{"ChunkedWithRange", {.chunked = true}},
-                      FetchRow{"Redirect", {.redirect = true}},
-                      FetchRow{"DropWithRange", {.breaks = kDrop}},
-                      FetchRow{"DropWithoutRange", {.ranges = false, .breaks = kDrop}},
-                      FetchRow{"ResetWithoutRange",
-                               {.ranges = false, .breaks = Serving::Break::kResetHalfWay}}),
+    ::testing::Values(
+        FetchRow{"WithRange", {}}, FetchRow{"WithoutRange", {.ranges = false}},
+        FetchRow{"Chunked", {.ranges = false, .chunked = true}},
+        FetchRow{"ChunkedWithRange", {.chunked = true}}, FetchRow{"Redirect", {.redirect = true}},
+        FetchRow{"DropWithRange", {.breaks = Serving::Break::kDropHalfWay}},
+        FetchRow{"DropWithoutRange", {.ranges = false, .breaks = Serving::Break::kDropHalfWay}},
+        FetchRow{"ResetWithoutRange", {.ranges = false, .breaks = Serving::Break::kResetHalfWay}}),
     printing::CaseName());
 
 TEST(CachedSongTest, ARangeServerIsAskedFromWhereAReadWaitsBeyondTheRunningTransfer) {

@@ -76,9 +76,9 @@ TEST(PageBuffer, JoinsBigReadsByTheLineRule) {
     for (const std::size_t readSize : {63, 64, 65, 16 * 1024 + 1, 100 * 1024}) {
       for (const auto join : {PageBuffer::Join::kPlain, PageBuffer::Join::kFastest}) {
         for (const bool oneByOne : {false, true}) {
-          SCOPED_TRACE(testing::Message() << body.size() << " bytes, reads of " << readSize
-                                          << (join == PageBuffer::Join::kPlain ? ", plain" : "")
-                                          << (oneByOne ? ", one by one" : ""));
+          SCOPED_TRACE(::testing::Message() << body.size() << " bytes, reads of " << readSize
+                                            << (join == PageBuffer::Join::kPlain ? ", plain" : "")
+                                            << (oneByOne ? ", one by one" : ""));
           EXPECT_EQ(ByTheBuffer(body, readSize, join, oneByOne), expected);
         }
       }
