@@ -2,6 +2,7 @@
 // What the playback tests share: a view that records what it is shown, and
 // the outcomes by name in a failing test's message.
 
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -23,7 +24,7 @@ inline void PrintTo(WorkerEnding v, std::ostream* os) {
 }
 
 // What a view was shown, from any thread: each control's values in order,
-// repeats folded.
+// repeats folded, and how often it was shown anything.
 class RecordingView final : public PlaybackView {
  public:
   void ShowState(std::string_view text) override { Add("state", text); }
@@ -40,6 +41,12 @@ class RecordingView final : public PlaybackView {
     const auto found = shown_.find(control);
     return found == shown_.end() ? std::vector<std::string>{} : found->second;
   }
+  // Calls, repeats included: the worker shows its state once a cycle.
+  std::size_t Calls(const std::string& control) const {
+    std::lock_guard lock(mutex_);
+    const auto found = calls_.find(control);
+    return found == calls_.end() ? 0 : found->second;
+  }
   // The last value shown, "" for none.
   std::string Last(const std::string& control) const {
     const auto values = Values(control);
@@ -48,11 +55,13 @@ class RecordingView final : public PlaybackView {
   void Clear() {
     std::lock_guard lock(mutex_);
     shown_.clear();
+    calls_.clear();
   }
 
  private:
   void Add(const std::string& control, std::string_view value) {
     std::lock_guard lock(mutex_);
+    ++calls_[control];
     auto& values = shown_[control];
     if (values.empty() || values.back() != value) {
       values.emplace_back(value);
@@ -61,6 +70,7 @@ class RecordingView final : public PlaybackView {
 
   mutable std::mutex mutex_;
   std::map<std::string, std::vector<std::string>> shown_;
+  std::map<std::string, std::size_t> calls_;
 };
 
 }  // namespace melo::playback

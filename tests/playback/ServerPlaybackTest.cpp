@@ -50,9 +50,9 @@ struct ServerRow {
 
 class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
  protected:
-  // The polling goes on through the pause, and the position stays. The
-  // pipeline pauses on its own time, and the state may be shown before the
-  // next position is: what is held is the position once it has settled.
+  // The polling goes on through the pause, and the position stays. A cycle
+  // shows its state before it reads the position, and the pipeline pauses in
+  // its own time: what is held is the position two whole cycles agree on.
   static void PauseForTwoSeconds(PlaybackWords& words, const RecordingView& view) {
     const auto shown = [&](const std::string& control, std::string_view value) {
       return WaitUntil([&] { return view.Last(control) == value; });
@@ -60,10 +60,16 @@ class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
     ASSERT_TRUE(shown("elapsed", "0:01"));
     words.paused = true;
     ASSERT_TRUE(shown("state", texts::kPaused));
-    std::int64_t heldAt = words.positionMs;
+    // The position of a cycle begun after this call.
+    const auto nextCyclePosition = [&] {
+      const std::size_t cycles = view.Calls("state");
+      EXPECT_TRUE(WaitUntil([&] { return view.Calls("state") >= cycles + 2; }))
+          << "the worker stopped polling";
+      return std::int64_t{words.positionMs};
+    };
+    std::int64_t heldAt = nextCyclePosition();
     ASSERT_TRUE(WaitUntil([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      const std::int64_t before = std::exchange(heldAt, words.positionMs);
+      const std::int64_t before = std::exchange(heldAt, nextCyclePosition());
       return heldAt == before;
     })) << "the position never stopped while paused";
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
