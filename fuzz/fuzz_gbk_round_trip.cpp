@@ -1,5 +1,6 @@
-// GBK to UTF-8 to GBK on any bytes: the UTF-8 is always well formed, and the
-// text shown survives the way back to GBK and to the screen again.
+// GBK to UTF-8 to GBK on any bytes: the UTF-8 is always well formed, the
+// text shown survives the way back to GBK and to the screen again, and the
+// ASCII copied around iconv gives what iconv alone gives.
 
 #include <algorithm>
 #include <cstdint>
@@ -36,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using melo::fuzzing::Check;
   const std::string_view gbk(reinterpret_cast<const char*>(data), size);
   const std::string utf8 = melo::text::GbkToUtf8(gbk);
+  // Copying ASCII as it is, not through iconv, changes nothing either way.
+  using melo::text::Conversion;
+  Check(utf8 == melo::text::GbkToUtf8(gbk, Conversion::kAllThroughIconv));
+  Check(melo::text::Utf8ToGbk(gbk) == melo::text::Utf8ToGbk(gbk, Conversion::kAllThroughIconv));
   Check(IsWellFormedUtf8(utf8));
   // The text shown comes back as the same text through GBK, unless GBK cannot
   // hold one of its characters ('?'); the bytes may differ where two byte

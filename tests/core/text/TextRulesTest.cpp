@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 
 #include "core/text/Gbk.h"
+#include "core/text/TerminalText.h"
 #include "core/text/TextRules.h"
 
 namespace melo::text {
@@ -76,6 +79,34 @@ TEST(GbkTest, ConvertsBothWaysAndNeverFails) {
   EXPECT_EQ(GbkToUtf8(std::string("a\0\xFF", 3)), std::string("a\0\xEF\xBF\xBD", 5));
   EXPECT_EQ(Utf8ToGbk("x\xF0\x9F\x8E\xB5y"), "x?y");  // no GBK for an emoji
   EXPECT_EQ(Utf8ToGbk("x\xC3y"), "x?y");              // broken UTF-8
+}
+
+// Copying the ASCII between the other bytes gives what converting every byte
+// gives, where ASCII bytes stand inside characters (GBK's second and
+// GB18030's fourth bytes), after broken ones, and at the end.
+TEST(GbkTest, CopiedAsciiChangesNothing) {
+  const std::string pieces[] = {"a",
+                                "ab",
+                                "\xB8\xE8",
+                                "\x81\x41",
+                                "\x81\x30",
+                                "\x81\x30\x81\x30",
+                                "\x80",
+                                "\xFF",
+                                "\xE6\xAD\x8C",
+                                "\xC3",
+                                "\xF0\x9F\x8E\xB5",
+                                "\x30",
+                                "\xB0",
+                                std::string(1, '\0')};
+  std::mt19937 random(7);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    for (auto count = random() % 8; count > 0; --count)
+      text += pieces[random() % std::size(pieces)];
+    EXPECT_EQ(GbkToUtf8(text), GbkToUtf8(text, Conversion::kAllThroughIconv)) << TerminalSafe(text);
+    EXPECT_EQ(Utf8ToGbk(text), Utf8ToGbk(text, Conversion::kAllThroughIconv)) << TerminalSafe(text);
+  }
 }
 
 }  // namespace
