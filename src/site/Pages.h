@@ -2,6 +2,10 @@
 // The generated pages of the bundled site. Every page comes out as the site
 // sends it: GBK bytes with CR LF line ends.
 
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -10,11 +14,26 @@
 
 namespace melo::bundled {
 
+// Pages that read the same on every request, each kept once it has been
+// written: a crawl asks for the same few song pages over and over, and
+// writing one (and converting it to GBK) took most of the site's time. Only
+// pages of what the catalogue holds are kept, so what is kept stays bounded.
+class RenderedPages {
+ public:
+  // The page kept under `key`, written by `render` the first time.
+  std::string Get(const std::string& key, const std::function<std::string()>& render);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::string, std::less<>> pages_;
+};
+
 struct SiteContext {
   std::string host;  // "localhost:PORT", the server part of every media line
   const Catalogue& catalogue;
   int chartSize = 20;
   std::string latestVersion = "v1.6";
+  std::shared_ptr<RenderedPages> rendered = std::make_shared<RenderedPages>();
 };
 
 // Song pages and the page for an address that names nothing.

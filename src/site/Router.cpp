@@ -1,5 +1,8 @@
 #include "site/Router.h"
 
+#include <mutex>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace melo::bundled {
@@ -35,7 +38,9 @@ Answer NotFound() {
 
 Answer SongAnswer(const SiteContext& site, std::string_view id) {
   const auto* song = site.catalogue.FindSong(id);
-  return song ? Html(SongPage(site, *song)) : NotFound();
+  if (!song)
+    return NotFound();
+  return Html(site.rendered->Get("song/" + song->id, [&] { return SongPage(site, *song); }));
 }
 
 // /cache/mp3/<id>/<anything>.mp3: the program puts the song title where the
@@ -49,14 +54,17 @@ Answer AudioAnswer(const SiteContext& site, std::string_view id) {
 
 Answer SingerAnswer(const SiteContext& site, std::string_view id) {
   const auto* singer = site.catalogue.FindSinger(id);
-  return singer ? Html(SingerPage(site, *singer)) : NotFound();
+  if (!singer)
+    return NotFound();
+  return Html(
+      site.rendered->Get("singer/" + singer->id, [&] { return SingerPage(site, *singer); }));
 }
 
 Answer MusicAnswer(const SiteContext& site, const std::vector<std::string_view>& s) {
   if (s.size() == 1)
     return Html(RecommendPage(site));
   if (s.size() == 2 && s[1] == "chart")
-    return Html(ChartPage(site));
+    return Html(site.rendered->Get("music/chart", [&] { return ChartPage(site); }));
   if (s.size() == 2 && s[1] == "lsn")
     return Html(ListeningPage(site));
   return NotFound();
@@ -74,6 +82,19 @@ Answer ProgramAnswer(const SiteContext& site, const std::vector<std::string_view
 }
 
 }  // namespace
+
+std::string RenderedPages::Get(const std::string& key, const std::function<std::string()>& render) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (const auto kept = pages_.find(key); kept != pages_.end())
+      return kept->second;
+  }
+  // Written outside the lock: two first requests at once both write the
+  // page, and the same page is kept.
+  std::string page = render();
+  const std::lock_guard lock(mutex_);
+  return pages_.try_emplace(key, std::move(page)).first->second;
+}
 
 Answer Route(const SiteContext& site, std::string_view path, std::string_view rawQuery) {
   const auto s = Segments(path);
