@@ -17,6 +17,11 @@ namespace {
 // answers it as the library answers an oversized request.
 constexpr std::size_t kMaxHeadBytes = 16 * 1024;
 constexpr std::size_t kReadBytes = 4 * 1024;
+// A client that reads an answer and asks again at once (a crawl does) has
+// its next head read by the worker that answered: two thread wake-ups fewer
+// a request, which were most of the site's time. No longer than this, so
+// that an idle connection soon goes back to the watcher and holds no thread.
+constexpr int kLingerMs = 2;
 
 bool HeadComplete(const std::string& input) {
   return input.find("\r\n\r\n") != std::string::npos || input.find("\n\n") != std::string::npos ||
@@ -203,6 +208,17 @@ void ConnectionPool::ToWorker(Connection connection) {
   }
 }
 
+// Whether the connection's next head has arrived whole within the linger;
+// what arrived stays in its input either way. A stopping server ends it.
+bool ConnectionPool::NextHeadSoon(Connection& connection) const {
+  if (HeadComplete(connection.input))
+    return true;
+  pollfd fds[] = {{connection.sock, POLLIN, 0}, {serverStopping_.Fd(), POLLIN, 0}};
+  if (::poll(fds, 2, kLingerMs) <= 0 || fds[1].revents != 0)
+    return false;
+  return Receive(connection) && HeadComplete(connection.input);
+}
+
 void ConnectionPool::Work() {
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -213,7 +229,10 @@ void ConnectionPool::Work() {
     ready_.pop_front();
     --idle_;
     lock.unlock();
-    if (serve_(connection) && connection.requestsLeft > 0) {
+    bool kept = serve_(connection);
+    while (kept && connection.requestsLeft > 0 && NextHeadSoon(connection))
+      kept = serve_(connection);
+    if (kept && connection.requestsLeft > 0) {
       const auto limit = connection.input.empty() ? times_.idle : times_.request;
       Wait(std::move(connection), limit);
     } else {

@@ -84,6 +84,7 @@ class ConnectionPool : public httplib::TaskQueue {
   static bool Receive(Connection& connection);
   void ToWorker(Connection connection);
   void Work();
+  bool NextHeadSoon(Connection& connection) const;
   void Wait(Connection connection, std::chrono::milliseconds limit);
 
   Serve serve_;
