@@ -52,7 +52,9 @@ class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
  protected:
   // The polling goes on through the pause, and the position stays. A cycle
   // shows its state before it reads the position, and the pipeline pauses in
-  // its own time: what is held is the position two whole cycles agree on.
+  // its own time: what is held is the position two whole cycles read from
+  // the device and agree on (a cycle whose query fails leaves the last
+  // position standing, which is no sign that it stays).
   static void PauseForTwoSeconds(PlaybackWords& words, const RecordingView& view) {
     const auto shown = [&](const std::string& control, std::string_view value) {
       return WaitUntil([&] { return view.Last(control) == value; });
@@ -60,11 +62,13 @@ class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
     ASSERT_TRUE(shown("elapsed", "0:01"));
     words.paused = true;
     ASSERT_TRUE(shown("state", texts::kPaused));
-    // The position of a cycle begun after this call.
+    // The position read by a cycle begun after this call.
     const auto nextCyclePosition = [&] {
       const std::size_t cycles = view.Calls("state");
-      EXPECT_TRUE(WaitUntil([&] { return view.Calls("state") >= cycles + 2; }))
-          << "the worker stopped polling";
+      const std::size_t reads = view.Calls("elapsed");
+      EXPECT_TRUE(WaitUntil([&] {
+        return view.Calls("state") >= cycles + 2 && view.Calls("elapsed") >= reads + 2;
+      })) << "the worker stopped reading the position";
       return std::int64_t{words.positionMs};
     };
     std::int64_t heldAt = nextCyclePosition();
