@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <span>
+#include <string_view>
 #include <thread>
 
 #include "app/SiteSetup.h"
 #include "app/cli/Commands.h"
 #include "core/net/PageReader.h"
+#include "core/text/Gbk.h"
 #include "core/text/TerminalText.h"
 
 namespace {
@@ -36,10 +39,31 @@ bool ReportUnknownCommand(const CLI::App& app, const CLI::ParseError& error) {
   return true;
 }
 
+// Whether the words name a command that reads the site.
+bool ReadsTheSite(int argc, char** argv) {
+  constexpr std::string_view kReaders[] = {"parse", "crawl",    "search",
+                                           "play",  "download", "check-update"};
+  const std::span<char*> words(argv + 1, static_cast<std::size_t>(std::max(argc - 1, 0)));
+  return std::ranges::any_of(words, [&](const char* word) {
+    return std::ranges::find(kReaders, std::string_view(word)) != std::end(kReaders);
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace melo;
+  // Loading libcurl, with the twenty libraries it brings, takes longer than
+  // everything else before a command's first request. A command that reads
+  // the site begins it here, beside the reading of its words, rather than
+  // after them; and the converter its messages need once the page is read.
+  std::jthread preparing;
+  if (ReadsTheSite(argc, argv)) {
+    preparing = std::jthread([] {
+      net::PrepareTransfers();
+      text::PrepareConversions();
+    });
+  }
   net::SetUserAgent("melodrift");
 
   CLI::App app{"melodrift: turns the site's song pages into songs"};

@@ -62,6 +62,10 @@ CURLSH* SharedNameCache() {
   return process.share();
 }
 
+void PrepareTransfers() {
+  SharedNameCache();
+}
+
 namespace {
 
 // More than one only when a thread nests page reads; kept small since each

@@ -52,6 +52,10 @@ struct ReaderTimeouts {
 // start, before any reader exists.
 void SetUserAgent(std::string_view agent);
 
+// Loads libcurl and sets it up for the process, as the first reader would.
+// Safe from any thread, at any time, any number of times.
+void PrepareTransfers();
+
 class PageReader {
  public:
   explicit PageReader(std::stop_token stop = {}, ReaderTimeouts timeouts = {});

@@ -132,4 +132,10 @@ std::string Utf8ToGbk(std::string_view utf8, Conversion how) {
       Utf8SequenceLength);
 }
 
+void PrepareConversions() {
+  // The C library keeps a converter's module loaded once it was opened.
+  const Converter decoding("UTF-8", "GB18030");
+  const Converter encoding("GBK", "UTF-8");
+}
+
 }  // namespace melo::text

@@ -17,6 +17,10 @@ std::string GbkToUtf8(std::string_view gbk, Conversion how = Conversion::kAsciiC
 // Characters that GBK cannot hold come out as '?'; invalid UTF-8 bytes too.
 std::string Utf8ToGbk(std::string_view utf8, Conversion how = Conversion::kAsciiCopied);
 
+// Loads what both conversions need, as their first use would. Safe from any
+// thread, at any time.
+void PrepareConversions();
+
 // A program literal written in UTF-8 in the source, as the GBK bytes the
 // program compares and writes. Converted once per call site by the caller
 // keeping the result (see StatusTexts.h).
