@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "core/text/Gbk.h"
 #include "ui/DownloaderApp.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
   // Never the desktop's own session bus: the windows start as they do without one.
   qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/melodrift-test-bus");
 #endif
+  // The converters' modules are loaded before any thread runs.
+  melo::text::PrepareConversions();
   QApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("melodriftdown"));
   melo::ui::ApplyProgramLook(app);

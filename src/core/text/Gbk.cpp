@@ -52,6 +52,15 @@ class Converter {
   iconv_t cd_;
 };
 
+// glibc unloads a converter's module once no converter of it is open, and
+// loads it again for the next one: a conversion call would then load and
+// unload a library, under the loader's locks, while other threads convert.
+// One descriptor of each direction, open for the whole run, holds both.
+void HoldConverterModules() {
+  static const iconv_t held[] = {iconv_open("UTF-8", "GB18030"), iconv_open("GBK", "UTF-8")};
+  static_cast<void>(held);
+}
+
 bool IsAscii(char c) {
   return static_cast<unsigned char>(c) < 0x80;
 }
@@ -77,8 +86,10 @@ std::string Convert(std::string_view in, Conversion how, const char* to, const c
   out.reserve(in.size() * 3 / 2 + 16);
   std::optional<Converter> converter;
   auto convert = [&](std::string_view part) {
-    if (!converter)
+    if (!converter) {
+      HoldConverterModules();
       converter.emplace(to, from);
+    }
     converter->Run(part, out, replacement, skip);
   };
   if (how == Conversion::kAllThroughIconv) {
@@ -133,9 +144,7 @@ std::string Utf8ToGbk(std::string_view utf8, Conversion how) {
 }
 
 void PrepareConversions() {
-  // The C library keeps a converter's module loaded once it was opened.
-  const Converter decoding("UTF-8", "GB18030");
-  const Converter encoding("GBK", "UTF-8");
+  HoldConverterModules();
 }
 
 }  // namespace melo::text
