@@ -52,15 +52,6 @@ class Converter {
   iconv_t cd_;
 };
 
-// glibc unloads a converter's module once no converter of it is open, and
-// loads it again for the next one: a conversion call would then load and
-// unload a library, under the loader's locks, while other threads convert.
-// One descriptor of each direction, open for the whole run, holds both.
-void HoldConverterModules() {
-  static const iconv_t held[] = {iconv_open("UTF-8", "GB18030"), iconv_open("GBK", "UTF-8")};
-  static_cast<void>(held);
-}
-
 bool IsAscii(char c) {
   return static_cast<unsigned char>(c) < 0x80;
 }
@@ -87,7 +78,7 @@ std::string Convert(std::string_view in, Conversion how, const char* to, const c
   std::optional<Converter> converter;
   auto convert = [&](std::string_view part) {
     if (!converter) {
-      HoldConverterModules();
+      PrepareConversions();
       converter.emplace(to, from);
     }
     converter->Run(part, out, replacement, skip);
@@ -143,8 +134,13 @@ std::string Utf8ToGbk(std::string_view utf8, Conversion how) {
       Utf8SequenceLength);
 }
 
+// glibc unloads a converter's module once no converter of it is open, and
+// loads it again for the next one: a conversion call would then load and
+// unload a library, under the loader's locks, while other threads convert.
+// One descriptor of each direction, open for the whole run, holds both.
 void PrepareConversions() {
-  HoldConverterModules();
+  static const iconv_t held[] = {iconv_open("UTF-8", "GB18030"), iconv_open("GBK", "UTF-8")};
+  static_cast<void>(held);
 }
 
 }  // namespace melo::text

@@ -17,8 +17,8 @@ std::string GbkToUtf8(std::string_view gbk, Conversion how = Conversion::kAsciiC
 // Characters that GBK cannot hold come out as '?'; invalid UTF-8 bytes too.
 std::string Utf8ToGbk(std::string_view utf8, Conversion how = Conversion::kAsciiCopied);
 
-// Loads what both conversions need, as their first use would. Safe from any
-// thread, at any time.
+// Loads what both conversions need and keeps it loaded for the whole run;
+// the first conversion does so too. Safe from any thread, at any time.
 void PrepareConversions();
 
 // A program literal written in UTF-8 in the source, as the GBK bytes the
