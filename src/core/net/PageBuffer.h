@@ -9,6 +9,7 @@
 // against any split of a body into reads.
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,13 +47,15 @@ class PageBuffer {
   // Takes every unread byte into the text.
   Taken TakeAll();
 
-  std::string_view Text() const { return std::string_view(bytes_).substr(0, textEnd_); }
+  std::string_view Text() const { return std::string_view(bytes_.get(), textEnd_); }
   // Cuts the text back to its first `bytes` bytes; the unread lines stay.
   void TruncateText(std::size_t bytes);
-  // The text, moved out; the buffer is empty afterwards.
+  // The text, copied out; the buffer is empty afterwards.
   std::string ReleaseText();
 
  private:
+  // Room for `bytes` in all, and the wide join's block to spare behind them.
+  void Grow(std::size_t bytes);
   void CloseGap();
   // Copies `received` to the end of bytes_ by the line rule, noting line ends.
   void JoinPlain(std::string_view received);
@@ -62,8 +65,12 @@ class PageBuffer {
   void ForgetTakenLines();
 
   // [0, textEnd_) the text, [textEnd_, unread_) a gap a cut left,
-  // [unread_, size) the unread lines, already joined.
-  std::string bytes_;
+  // [unread_, size_) the unread lines, already joined. Not a string: the
+  // joins write to the room behind size_ before they count it in, which a
+  // string's resize would first fill with zeros.
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
   std::size_t textEnd_ = 0;
   std::size_t unread_ = 0;
   // For every line feed received and not forgotten: where its line ends in
