@@ -1,7 +1,7 @@
 // The line rule over reads far larger than the fuzz target's: both joins,
-// reads that cross the wide join's 64-byte blocks and its scratch area, and
-// lines taken one by one or all at once, against the rule applied byte by
-// byte. Long lines, lone carriage returns and runs of line feeds are where
+// reads that cross the wide join's 64-byte blocks and the buffer's growth,
+// and lines taken one by one or all at once, against the rule applied byte
+// by byte. Long lines, lone carriage returns and runs of line feeds are where
 // a join loses or keeps a byte it should not.
 
 #include <gtest/gtest.h>
