@@ -27,7 +27,7 @@ function(melo_add_module name)
   target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
   # A symbol the module needs and does not bring fails the build, not the
   # first song; sanitizer runtimes come with the program, so not there.
-  if(NOT MELO_SANITIZE AND NOT MELO_SANITIZE_THREAD AND NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+  if(NOT MELO_SANITIZED)
     target_link_options(${target} PRIVATE -Wl,--no-undefined)
   endif()
   install(TARGETS ${target} LIBRARY DESTINATION ${MELO_MODULE_INSTALL_DIR})

@@ -10,6 +10,15 @@
 namespace melo::text {
 namespace {
 
+// iconv's names of both directions; the run holds a descriptor of each (see
+// PrepareConversions).
+struct Direction {
+  const char* to;
+  const char* from;
+};
+constexpr Direction kGbkToUtf8{"UTF-8", "GB18030"};
+constexpr Direction kUtf8ToGbk{"GBK", "UTF-8"};
+
 // One iconv descriptor for one conversion call; iconv_t is not thread-safe,
 // so none is shared.
 class Converter {
@@ -121,7 +130,7 @@ std::string GbkToUtf8(std::string_view gbk, Conversion how) {
   // GB18030 decodes everything GBK does, plus its four-byte characters, but
   // for the single byte 0x80: GBK's euro sign (what Utf8ToGbk writes for it).
   return Convert(
-      gbk, how, "UTF-8", "GB18030",
+      gbk, how, kGbkToUtf8.to, kGbkToUtf8.from,
       [](std::string_view rest) {
         return rest[0] == '\x80' ? std::string_view("\xE2\x82\xAC") : "\xEF\xBF\xBD";
       },
@@ -130,8 +139,8 @@ std::string GbkToUtf8(std::string_view gbk, Conversion how) {
 
 std::string Utf8ToGbk(std::string_view utf8, Conversion how) {
   return Convert(
-      utf8, how, "GBK", "UTF-8", [](std::string_view) { return std::string_view("?"); },
-      Utf8SequenceLength);
+      utf8, how, kUtf8ToGbk.to, kUtf8ToGbk.from,
+      [](std::string_view) { return std::string_view("?"); }, Utf8SequenceLength);
 }
 
 // glibc unloads a converter's module once no converter of it is open, and
@@ -139,7 +148,8 @@ std::string Utf8ToGbk(std::string_view utf8, Conversion how) {
 // unload a library, under the loader's locks, while other threads convert.
 // One descriptor of each direction, open for the whole run, holds both.
 void PrepareConversions() {
-  static const iconv_t held[] = {iconv_open("UTF-8", "GB18030"), iconv_open("GBK", "UTF-8")};
+  static const iconv_t held[] = {iconv_open(kGbkToUtf8.to, kGbkToUtf8.from),
+                                 iconv_open(kUtf8ToGbk.to, kUtf8ToGbk.from)};
   static_cast<void>(held);
 }
 
