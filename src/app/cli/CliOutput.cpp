@@ -41,6 +41,13 @@ std::string TsvField(const std::string& gbk) {
   return text::TerminalSafe(out);
 }
 
+// One line in one write: stderr is unbuffered, and a line written in pieces
+// costs a system call a piece (and may be torn by another writer).
+void WriteLine(std::ostream& stream, std::string line) {
+  line += '\n';
+  stream << line << std::flush;
+}
+
 bool IsFailureStatus(const std::string& text) {
   using namespace scrape::texts;
   const auto endsWith = [&](const std::string& tail) {
@@ -94,24 +101,24 @@ void ConsoleReporter::Status(const std::string& text) {
   if (IsFailureStatus(text))
     ++failures_;
   ClearProgress();
-  err_ << text::TerminalSafe(GbkToUtf8(text)) << '\n' << std::flush;
+  WriteLine(err_, text::TerminalSafe(GbkToUtf8(text)));
   DrawProgress();
 }
 
 void ConsoleReporter::SongRow(const scrape::SongRecord& record) {
   ++rows_;
-  out_ << SongLine(record, json_) << '\n' << std::flush;
+  WriteLine(out_, SongLine(record, json_));
 }
 
 void ConsoleReporter::SingerRow(const scrape::SingerRecord& record) {
   ++rows_;
-  out_ << SingerLine(record, json_) << '\n' << std::flush;
+  WriteLine(out_, SingerLine(record, json_));
 }
 
 void ConsoleReporter::Failure(const std::string& reason) {
   ++failures_;
   ClearProgress();
-  err_ << GbkToUtf8(reason) << '\n' << std::flush;
+  WriteLine(err_, GbkToUtf8(reason));
   DrawProgress();
 }
 
