@@ -53,8 +53,7 @@ PlaybackPanel::PlaybackPanel(CMainDialog& dialog)
       settings_(std::make_unique<PlayerSettings>()),
       handlers_(std::make_unique<playback::PlaybackController>(
           *this, *this, *this,
-          [](std::stop_token stop) { return playback::MakeGstMediaDevice(std::move(stop)); })),
-      mpris_(MprisService::Offer(dialog, *this)) {
+          [](std::stop_token stop) { return playback::MakeGstMediaDevice(std::move(stop)); })) {
   dialog_.Control<QSlider>(kPositionSlider)->installEventFilter(this);
   BuildPlayerControls();
   FollowSongList();
@@ -63,6 +62,12 @@ PlaybackPanel::PlaybackPanel(CMainDialog& dialog)
   ShowVolume(remembered.volume);
   handlers_->SetVolume(remembered.volume);
   handlers_->SetPlayMode(remembered.mode);
+}
+
+// Reaching the session bus takes round trips to its daemon, and where there
+// is none, libdbus forks to look for one: the window is drawn first.
+void PlaybackPanel::OfferMediaControls() {
+  mpris_ = MprisService::Offer(dialog_, *this);
   if (mpris_) {
     mpris_->PlayerChanged();
   }
@@ -259,6 +264,11 @@ void PlaybackPanel::OnSliderAction() {
 }
 
 bool PlaybackPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == &dialog_ && event->type() == QEvent::Paint && !mediaControlsOffered_) {
+    // Queued: it runs once this frame is on the screen.
+    mediaControlsOffered_ = true;
+    QMetaObject::invokeMethod(this, &PlaybackPanel::OfferMediaControls, Qt::QueuedConnection);
+  }
   if (watched == &dialog_ || watched == &dialog_.SongList()) {
     return event->type() == QEvent::KeyPress && OnPlayerKey(*static_cast<QKeyEvent*>(event));
   }

@@ -64,6 +64,8 @@ class PlaybackPanel final : public QObject,
 
  private:
   void BuildPlayerControls();
+  // Offers the desktop's media controls; once the window has been drawn.
+  void OfferMediaControls();
   void FollowSongList();
   void ShowVolume(double linear);
   void ApplyVolume(double linear);
@@ -81,8 +83,10 @@ class PlaybackPanel final : public QObject,
   QSlider* volumeSlider_ = nullptr;
   std::unique_ptr<PlayerSettings> settings_;
   std::unique_ptr<playback::PlaybackController> handlers_;
-  // The desktop's media controls; none without a session bus.
+  // The desktop's media controls; none without a session bus, and none
+  // until the window's first frame.
   std::unique_ptr<MprisService> mpris_;
+  bool mediaControlsOffered_ = false;
 };
 
 }  // namespace melo::ui

@@ -42,6 +42,10 @@ class MprisTest : public QObject, public PlayerFixture {
     bus_.connect(MprisService::kServiceName, MprisService::kObjectPath, kProperties,
                  QStringLiteral("PropertiesChanged"), this,
                  SLOT(Changed(QString, QVariantMap, QStringList)));
+    // Offered once the window has been drawn, not before.
+    ASSERT_TRUE(WaitUntil([this] {
+      return bus_.interface()->isServiceRegistered(MprisService::kServiceName).value();
+    }));
     AddSongs();  // heard: the window came before its rows
   }
   void TearDown() override {
