@@ -128,6 +128,11 @@ void ConnectAttempts::ReplyHeadEnded(bool closesConnection) {
     NoteServerClosesConnections(openedServer_, closesConnection);
 }
 
+void ConnectAttempts::AnsweredFor(std::string_view address) {
+  if (!openedServer_.empty())
+    NoteAddressServer(address, openedServer_);
+}
+
 void ConnectAttempts::Restarted() {
   ++restarts_;
   sockets_.clear();

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/net/ServerPlaces.h"
@@ -44,6 +45,9 @@ class ConnectAttempts {
   void Answered();
   // The reply's head is complete; whether it said the connection ends with it.
   void ReplyHeadEnded(bool closesConnection);
+  // The final reply came from the server `address` itself leads to, on a
+  // connection opened for it.
+  void AnsweredFor(std::string_view address);
   // The transfer is over: its connection no longer holds up the next one.
   void Done() { slot_.reset(); }
 

@@ -42,6 +42,7 @@ struct Places {
   std::mutex mutex;
   ServerQueues servers;
   std::map<std::string, ServerManner, std::less<>> manners;
+  std::map<std::string, std::string, std::less<>> serverOfOrigin;
   std::uint64_t nextTicket = 1;
 };
 
@@ -230,6 +231,28 @@ void NoteServerClosesConnections(const std::string& server, bool closes) {
     if (const auto entry = places.servers.find(server); entry != places.servers.end())
       PokeFirstWaiter(entry->second);
   }
+}
+
+std::string_view OriginOf(std::string_view address) {
+  const std::size_t scheme = address.find("://");
+  if (scheme == std::string_view::npos)
+    return address.substr(0, address.find_first_of("/?#"));
+  return address.substr(0, address.find_first_of("/?#", scheme + 3));
+}
+
+void NoteAddressServer(std::string_view address, const std::string& server) {
+  Places& places = AllPlaces();
+  const std::lock_guard lock(places.mutex);
+  places.serverOfOrigin.insert_or_assign(std::string(OriginOf(address)), server);
+}
+
+ServerPace PaceOf(std::string_view address) {
+  Places& places = AllPlaces();
+  const std::lock_guard lock(places.mutex);
+  const auto known = places.serverOfOrigin.find(OriginOf(address));
+  if (known == places.serverOfOrigin.end())
+    return ServerPace::kUnknown;
+  return OneAtATime(places, known->second) ? ServerPace::kOneAtATime : ServerPace::kSideBySide;
 }
 
 }  // namespace melo::net

@@ -89,6 +89,17 @@ std::optional<TakenPlace> TakeServerPlace(const std::string& server, std::stop_t
 // What a reply on a new connection to `server` said about that connection.
 void NoteServerClosesConnections(const std::string& server, bool closes);
 
+// The server that a reply to `address` came from, on a connection opened for
+// it: pages of the same scheme, host and port are taken to come from there.
+void NoteAddressServer(std::string_view address, const std::string& server);
+// How the server that pages of `address`'s scheme, host and port come from
+// takes requests, as far as its replies have shown.
+enum class ServerPace { kUnknown, kOneAtATime, kSideBySide };
+ServerPace PaceOf(std::string_view address);
+
+// The scheme, host and port of `address` ("http://host:port"), as written.
+std::string_view OriginOf(std::string_view address);
+
 // Whether a reply's head says its connection ends with it: HTTP/1.0 unless
 // kept alive, or "Connection: close". Fed the head line by line.
 class ReplyConnection {

@@ -226,9 +226,12 @@ void PageReader::Transfer::NoteHeaderLine(std::string_view header) {
     long status = 0;
     curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
     const bool followed = redirectAnnounced_ && status >= 300 && status < 400;
+    redirected_ = redirected_ || followed;
     if (status >= 200 && !followed) {
       replyStarted_ = true;
       attempts_.ReplyHeadEnded(connection_.Closes());
+      if (!redirected_)
+        attempts_.AnsweredFor(requestAddress_);
       // Sized before the first byte of the body: a page that announced its
       // length is never copied to a larger buffer.
       body_.Reserve(std::min(AnnouncedBodyBytes(), kMaxPageBytes));

@@ -70,6 +70,7 @@ struct PageReader::Transfer {
   Clock::time_point lastByte_;
   bool replyStarted_ = false;
   bool redirectAnnounced_ = false;
+  bool redirected_ = false;  // a redirect was followed
   ReplyConnection connection_;
   bool paused_ = false;  // by OnBody, with bytes held back by curl
   bool finished_ = false;

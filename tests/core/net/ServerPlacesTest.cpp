@@ -228,6 +228,28 @@ TEST(Connections, AOneAtATimeServerGetsARequestOnEveryConnection) {
   EXPECT_EQ(server.connections(), kReaders * kPagesEach);
 }
 
+TEST(Connections, AServerIsKnownByTheOriginOfItsPages) {
+  const struct {
+    const char* address;
+    const char* origin;
+  } rows[] = {
+      {"http://www.site.test:8080/song/1//", "http://www.site.test:8080"},
+      {"http://site.test", "http://site.test"},
+      {"https://site.test?q=1", "https://site.test"},
+      {"site.test/song/1", "site.test"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(OriginOf(row.address), row.origin) << row.address;
+
+  const RawServer keepsConnections([](int socket, std::stop_token stop) {
+    if (!testing::ReadRequest(socket, stop).empty())
+      testing::SendAll(socket, testing::Reply("page"));
+  });
+  EXPECT_EQ(PaceOf(keepsConnections.Address("/never/read")), ServerPace::kUnknown);
+  ASSERT_EQ(testing::ReadPage(keepsConnections.Address("/first")), "page");
+  EXPECT_EQ(PaceOf(keepsConnections.Address("/another")), ServerPace::kSideBySide);
+}
+
 // A freed or answered place goes to a waiter or back to the pool, and a
 // waiter that gave up takes none with it: the places never shrink or grow.
 TEST(Connections, NoPlaceIsLostToAWaiterThatGaveUp) {
