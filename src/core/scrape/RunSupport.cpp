@@ -1,18 +1,70 @@
 #include "core/scrape/RunSupport.h"
 
+#include <map>
+#include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "core/net/PageReader.h"
+#include "core/net/ServerPlaces.h"
 #include "core/scrape/InOrderPool.h"
 #include "core/scrape/StatusTexts.h"
 
 namespace melo::scrape {
+namespace {
+
+// How the servers of a run's pages take requests, as the run's own pages
+// have shown.
+class RunPaces {
+ public:
+  net::ServerPace Of(std::string_view address) {
+    const std::lock_guard lock(mutex_);
+    const auto known = byOrigin_.find(net::OriginOf(address));
+    return known == byOrigin_.end() ? net::ServerPace::kUnknown : known->second;
+  }
+  bool AnyEnded() {
+    const std::lock_guard lock(mutex_);
+    return !byOrigin_.empty();
+  }
+  void Ended(std::string_view address) {
+    const net::ServerPace pace = net::PaceOf(address);
+    const std::lock_guard lock(mutex_);
+    byOrigin_.insert_or_assign(std::string(net::OriginOf(address)), pace);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, net::ServerPace, std::less<>> byOrigin_;
+};
+
+}  // namespace
+
 bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std::stop_token stop,
                        const ParsedSongHandler& handle) {
+  // Pages side by side only queue at a server that serves one request at a
+  // time, so there they are read one after another. A server not yet heard
+  // from gets the first page alone: its reply tells which kind it is. What
+  // the run knows is taken as each of its pages ends, as the pool asks.
+  RunPaces paces;
+  const WorkLimit limit = [&](std::size_t next) {
+    switch (paces.Of(addresses[next])) {
+      case net::ServerPace::kOneAtATime:
+        return 1;
+      case net::ServerPace::kUnknown:
+        return paces.AnyEnded() ? jobs : 1;
+      case net::ServerPace::kSideBySide:
+        break;
+    }
+    return jobs;
+  };
   return RunInOrder<ParseResult>(
       addresses.size(), jobs, std::move(stop),
-      [&](std::size_t i, std::stop_token token) { return ReadSongPage(addresses[i], token); },
-      [&](std::size_t i, const ParseResult& result) { handle(i, addresses[i], result); });
+      [&](std::size_t i, std::stop_token token) {
+        ParseResult result = ReadSongPage(addresses[i], token);
+        paces.Ended(addresses[i]);
+        return result;
+      },
+      [&](std::size_t i, const ParseResult& result) { handle(i, addresses[i], result); }, limit);
 }
 
 void PublishParse(const ParseResult& result, RunReporter& reporter) {
