@@ -4,7 +4,8 @@
 # goal for that ratio. Run it on a quiet machine: every figure is a wall time
 # or a thread's CPU time.
 #   bench/run.sh            everything
-#   RUNS=5 bench/run.sh     best of 5 runs for each crawl (default 3)
+#   RUNS=5 bench/run.sh     best of 5 runs of each timed command (default 3;
+#                           15 for the rows against nginx and python)
 #   MELO_IDLE_SECONDS=10 bench/run.sh   the idle window measured for 10 s,
 #                           scaled to 60 s (default 60)
 set -euo pipefail
@@ -42,11 +43,11 @@ build/bench/bench/store/store_bench 2>/dev/null |
 
 awk -F'\t' '
   BEGIN {
-    printf "%-48s %10s  %-36s %10s  %6s  %6s\n", "measurement", "value", "reference / limit",
+    printf "%-52s %10s  %-36s %10s  %6s  %6s\n", "measurement", "value", "reference / limit",
       "ref", "ratio", "goal"
   }
   {
     ratio = $5 > 0 ? $2 / $5 : 0
     goal = $6 == "-" ? "" : sprintf("<=%4.1f %s", $6, ratio <= $6 ? "ok" : "MISSED")
-    printf "%-48s %8.3f %-2s %-36s %8.3f %-2s %6.2f  %s\n", $1, $2, $3, $4, $5, $3, ratio, goal
+    printf "%-52s %8.3f %-2s %-36s %8.3f %-2s %6.2f  %s\n", $1, $2, $3, $4, $5, $3, ratio, goal
   }' "$rows"
