@@ -10,7 +10,6 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#include <sys/platform/x86.h>
 #endif
 
 namespace melo::net {
@@ -53,14 +52,12 @@ std::size_t RoundedCapacity(std::size_t bytes) {
   return pages * kHugePage - kAllocationOverhead;
 }
 
-// glibc has read the processor's features before main; libgcc's own probe
-// would run its CPUID instructions again in every process, and in a virtual
-// machine each of them traps to the host.
 bool WideJoinRuns() {
 #if defined(__x86_64__)
-  static const bool runs = CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) &&
-                           CPU_FEATURE_ACTIVE(AVX512_VBMI2) && CPU_FEATURE_ACTIVE(BMI2) &&
-                           CPU_FEATURE_ACTIVE(POPCNT);
+  static const bool runs = __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512bw") &&
+                           __builtin_cpu_supports("avx512vbmi2") &&
+                           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
   return runs;
 #else
   return false;
