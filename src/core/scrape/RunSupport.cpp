@@ -13,18 +13,17 @@
 namespace melo::scrape {
 namespace {
 
-// How the servers of a run's pages take requests, as the run's own pages
-// have shown.
+// How the servers of a run's pages take requests: as known when the run
+// first asks about each, then as the run's own pages show.
 class RunPaces {
  public:
   net::ServerPace Of(std::string_view address) {
     const std::lock_guard lock(mutex_);
-    const auto known = byOrigin_.find(net::OriginOf(address));
-    return known == byOrigin_.end() ? net::ServerPace::kUnknown : known->second;
-  }
-  bool AnyEnded() {
-    const std::lock_guard lock(mutex_);
-    return !byOrigin_.empty();
+    const std::string_view origin = net::OriginOf(address);
+    auto known = byOrigin_.find(origin);
+    if (known == byOrigin_.end())
+      known = byOrigin_.emplace(std::string(origin), net::PaceOf(address)).first;
+    return known->second;
   }
   void Ended(std::string_view address) {
     const net::ServerPace pace = net::PaceOf(address);
@@ -42,20 +41,11 @@ class RunPaces {
 bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std::stop_token stop,
                        const ParsedSongHandler& handle) {
   // Pages side by side only queue at a server that serves one request at a
-  // time, so there they are read one after another. A server not yet heard
-  // from gets the first page alone: its reply tells which kind it is. What
-  // the run knows is taken as each of its pages ends, as the pool asks.
+  // time, so there they are read one after another. What the run knows
+  // changes only as its pages end, which is when the pool asks again.
   RunPaces paces;
   const WorkLimit limit = [&](std::size_t next) {
-    switch (paces.Of(addresses[next])) {
-      case net::ServerPace::kOneAtATime:
-        return 1;
-      case net::ServerPace::kUnknown:
-        return paces.AnyEnded() ? jobs : 1;
-      case net::ServerPace::kSideBySide:
-        break;
-    }
-    return jobs;
+    return paces.Of(addresses[next]) == net::ServerPace::kOneAtATime ? 1 : jobs;
   };
   return RunInOrder<ParseResult>(
       addresses.size(), jobs, std::move(stop),
