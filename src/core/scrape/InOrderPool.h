@@ -74,41 +74,55 @@ bool RunInOrder(std::size_t count, int jobs, std::stop_token stop, Work work, Ha
     std::stop_source& source;
     ~StopOnExit() { source.request_stop(); }
   };
-  std::vector<std::jthread> pool;
-  pool.reserve(workers);
-  for (std::size_t w = 0; w < workers; ++w) {
-    pool.emplace_back([&, token = poolStop.get_token()] {
-      for (;;) {
-        std::size_t i = 0;
-        {
-          std::unique_lock lock(mutex);
-          if (!mayStart.wait(lock, token, [&] { return poolMayStart(atWork); }) ||
-              token.stop_requested())
-            return;
-          i = next++;
-          ++atWork;
-          if (poolMayStart(atWork))
-            mayStart.notify_one();
-        }
-        Result result = work(i, token);
-        bool wakeCaller = false;
-        bool wakeAnother = false;
-        {
-          std::lock_guard lock(mutex);
-          slots[i] = std::move(result);
-          --atWork;
-          wakeCaller = i == awaited || callerMayStart();
-          // This thread goes on with the next item: another only beside it.
-          wakeAnother = poolMayStart(atWork + 1);
-        }
-        if (wakeCaller)
-          ready.notify_one();
-        if (wakeAnother)
+  const auto workOn = [&](const std::stop_token& token) {
+    for (;;) {
+      std::size_t i = 0;
+      {
+        std::unique_lock lock(mutex);
+        if (!mayStart.wait(lock, token, [&] { return poolMayStart(atWork); }) ||
+            token.stop_requested())
+          return;
+        i = next++;
+        ++atWork;
+        if (poolMayStart(atWork))
           mayStart.notify_one();
       }
-    });
-  }
+      Result result = work(i, token);
+      bool wakeCaller = false;
+      bool wakeAnother = false;
+      {
+        std::lock_guard lock(mutex);
+        slots[i] = std::move(result);
+        --atWork;
+        wakeCaller = i == awaited || callerMayStart();
+        // This thread goes on with the next item: another only beside it.
+        wakeAnother = poolMayStart(atWork + 1);
+      }
+      if (wakeCaller)
+        ready.notify_one();
+      if (wakeAnother)
+        mayStart.notify_one();
+    }
+  };
+  std::vector<std::jthread> pool;
   const StopOnExit stopPool{poolStop};
+  // The pool's threads start when the limit first lets items go side by
+  // side: a list the caller works one item at a time never starts them.
+  const auto startPool = [&] {
+    if (!pool.empty())
+      return false;
+    pool.reserve(workers);
+    for (std::size_t w = 0; w < workers; ++w)
+      pool.emplace_back([&workOn, token = poolStop.get_token()] { workOn(token); });
+    return true;
+  };
+  bool sideBySide = false;
+  {
+    const std::lock_guard lock(mutex);
+    sideBySide = poolMayStart(0);
+  }
+  if (sideBySide)
+    startPool();
 
   for (std::size_t i = 0; i < count; ++i) {
     std::optional<Result> result;
@@ -132,7 +146,7 @@ bool RunInOrder(std::size_t count, int jobs, std::stop_token stop, Work work, Ha
         --atWork;
         wakePool = poolMayStart(atWork);
       }
-      if (wakePool)
+      if (wakePool && !startPool())
         mayStart.notify_one();
     }
     if (stop.stop_requested())

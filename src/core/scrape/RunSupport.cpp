@@ -25,14 +25,20 @@ class RunPaces {
       known = byOrigin_.emplace(std::string(origin), net::PaceOf(address)).first;
     return known->second;
   }
+  bool AnyEnded() {
+    const std::lock_guard lock(mutex_);
+    return anyEnded_;
+  }
   void Ended(std::string_view address) {
     const net::ServerPace pace = net::PaceOf(address);
     const std::lock_guard lock(mutex_);
     byOrigin_.insert_or_assign(std::string(net::OriginOf(address)), pace);
+    anyEnded_ = true;
   }
 
  private:
   std::mutex mutex_;
+  bool anyEnded_ = false;
   std::map<std::string, net::ServerPace, std::less<>> byOrigin_;
 };
 
@@ -41,11 +47,21 @@ class RunPaces {
 bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std::stop_token stop,
                        const ParsedSongHandler& handle) {
   // Pages side by side only queue at a server that serves one request at a
-  // time, so there they are read one after another. What the run knows
-  // changes only as its pages end, which is when the pool asks again.
+  // time, so there they are read one after another, on the caller's thread.
+  // A server not heard from yet gets the first page alone: its reply tells
+  // which kind it is. What the run knows changes only as its pages end,
+  // which is when the pool asks again.
   RunPaces paces;
   const WorkLimit limit = [&](std::size_t next) {
-    return paces.Of(addresses[next]) == net::ServerPace::kOneAtATime ? 1 : jobs;
+    switch (paces.Of(addresses[next])) {
+      case net::ServerPace::kOneAtATime:
+        return 1;
+      case net::ServerPace::kUnknown:
+        return paces.AnyEnded() ? jobs : 1;
+      case net::ServerPace::kSideBySide:
+        break;
+    }
+    return jobs;
   };
   return RunInOrder<ParseResult>(
       addresses.size(), jobs, std::move(stop),
