@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "core/net/HeaderText.h"
@@ -16,6 +17,12 @@ constexpr long kReceiveBufferBytes = 100 * 1024;
 // this many unread bytes the transfer pauses, so that a fast server does not
 // make the pending bytes grow (and be copied and faulted in) by megabytes.
 constexpr std::size_t kMaxPendingBytes = 512 * 1024;
+// Received bytes are joined into the page a window at a time, the window
+// doubling as the reader asks for more: a reader that stops at a line near
+// the top of a page (a song page's media line) has not paid for joining the
+// rest of it, and one that reads on soon joins as the bytes arrive.
+constexpr std::size_t kFirstJoinWindow = 4 * 1024;
+constexpr std::size_t kLastJoinWindow = 1024 * 1024;
 // Stop requests wake the poll at once; the slice only bounds how late the
 // stall check can run.
 constexpr std::chrono::milliseconds kPollSlice{100};
@@ -39,6 +46,7 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
       multi_(AcquireThreadMulti()),
       easy_(curl_easy_init()),
       body_(body),
+      joinWindow_(kFirstJoinWindow),
       lastByte_(Clock::now()) {
   if (!multi_ || !easy_)
     throw InternetError(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
@@ -88,8 +96,10 @@ void PageReader::Transfer::AwaitReplyStart() {
 }
 
 bool PageReader::Transfer::AwaitBody() {
-  if (body_.UnreadBytes() == 0)
-    PumpUntil([this] { return body_.UnreadBytes() > 0; });
+  if (body_.UnreadBytes() == 0 && HeldBytes() == 0)
+    PumpUntil([this] { return body_.UnreadBytes() > 0 || HeldBytes() > 0; });
+  if (body_.UnreadBytes() == 0 && HeldBytes() > 0)
+    JoinHeld();
   if (body_.UnreadBytes() > 0)
     return true;
   if (result_ != CURLE_OK)
@@ -196,13 +206,40 @@ std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size
   auto& transfer = *static_cast<Transfer*>(self);
   transfer.lastByte_ = Clock::now();
   transfer.replyStarted_ = true;
-  if (transfer.body_.UnreadBytes() >= kMaxPendingBytes) {
+  if (transfer.body_.UnreadBytes() + transfer.HeldBytes() >= kMaxPendingBytes) {
     transfer.paused_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  transfer.body_.Append(std::string_view(data, size * count));
+  transfer.Receive(std::string_view(data, size * count));
   transfer.NoteBodyBytes();
   return size * count;
+}
+
+// What fits in the join window beside the unread bytes goes into the page
+// now; the rest waits, behind anything already waiting.
+void PageReader::Transfer::Receive(std::string_view received) {
+  std::size_t joined = 0;
+  if (HeldBytes() == 0) {
+    const std::size_t unread = body_.UnreadBytes();
+    joined = std::min(received.size(), joinWindow_ > unread ? joinWindow_ - unread : 0);
+    if (joined > 0)
+      body_.Append(received.substr(0, joined));
+  }
+  if (joined < received.size())
+    held_.insert(held_.end(), received.begin() + static_cast<std::ptrdiff_t>(joined),
+                 received.end());
+}
+
+void PageReader::Transfer::JoinHeld() {
+  const std::size_t joined = std::min(HeldBytes(), joinWindow_);
+  body_.Append(std::string_view(held_.data() + heldFrom_, joined));
+  heldFrom_ += joined;
+  if (heldFrom_ == held_.size()) {
+    held_.clear();
+    heldFrom_ = 0;
+  }
+  joinWindow_ =
+      joinWindow_ >= kLastJoinWindow ? std::numeric_limits<std::size_t>::max() : 2 * joinWindow_;
 }
 
 std::size_t PageReader::Transfer::OnHeader(char* data, std::size_t size, std::size_t count,

@@ -10,6 +10,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/net/ConnectAttempts.h"
 #include "core/net/CurlHandles.h"
@@ -54,6 +55,11 @@ struct PageReader::Transfer {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   void NoteHeaderLine(std::string_view header);
   void NoteBodyBytes();
+  void Receive(std::string_view received);
+  // Joins the next window's worth of the held bytes into the page, and
+  // widens the window.
+  void JoinHeld();
+  std::size_t HeldBytes() const { return held_.size() - heldFrom_; }
 
   std::string requestAddress_;
   ReaderTimeouts timeouts_;
@@ -67,6 +73,10 @@ struct PageReader::Transfer {
 
   char errorText_[CURL_ERROR_SIZE] = {};
   PageBuffer& body_;
+  // Body bytes received past the join window, not yet in body_.
+  std::vector<char> held_;
+  std::size_t heldFrom_ = 0;
+  std::size_t joinWindow_;
   Clock::time_point lastByte_;
   bool replyStarted_ = false;
   bool redirectAnnounced_ = false;

@@ -373,5 +373,36 @@ TEST(Transfer, EarlyCloseLeavesTheRestUnsent) {
   EXPECT_LT(sentBytes.get_future().get(), kBodyBytes);
 }
 
+// What arrives is joined into the page a growing window at a time, and what
+// lies past the window waits: a long page must still come out whole and in
+// order, whether the reader stops at a line or reads to the end, whether the
+// reply ends by its length or by the close, and past the point where the
+// reader stops pulling bytes off the socket.
+TEST(Transfer, LongPagesArriveWholeAndInOrder) {
+  for (const int lines : {300, 3'000, 30'000, 300'000}) {
+    for (const bool announced : {true, false}) {
+      SCOPED_TRACE(std::to_string(lines) + (announced ? " lines, announced" : " lines"));
+      std::string body;
+      std::string text;
+      for (int i = 0; i < lines; ++i) {
+        body += "line " + std::to_string(i) + "\r\n";
+        if (i > 0)
+          text += "line " + std::to_string(i);
+      }
+      body += "the ca\rche line\r\nafter\n";
+      const std::string head = announced ? "Content-Length: " + std::to_string(body.size()) + "\r\n"
+                                         : "Connection: close\r\n";
+      const RawServer server(Replying("HTTP/1.1 200 OK\r\n" + head + "\r\n" + body));
+      PageReader toLine;
+      toLine.Open(server.Address());
+      EXPECT_EQ(toLine.ReadToLineWith("cache"), "the cache line");
+      EXPECT_EQ(toLine.Text(), text + "the cache line");
+      PageReader toEnd;
+      toEnd.Open(server.Address());
+      EXPECT_EQ(toEnd.ReadToEnd(false), text + "the cache lineafter");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace melo::net
