@@ -1,13 +1,16 @@
 #pragma once
-// What the playback tests share: a view that records what it is shown, and
-// the outcomes by name in a failing test's message.
+// What the playback tests share: a wait on a condition, a view that records
+// what it is shown, and the outcomes by name in a failing test's message.
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "Printers.h"
@@ -21,6 +24,19 @@ inline void PrintTo(OpenResult v, std::ostream* os) {
 }
 inline void PrintTo(WorkerEnding v, std::ostream* os) {
   printing::PrintName(v, {"kRunning", "kOpenFailed", "kSongEnded", "kFailed", "kStopped"}, os);
+}
+
+// Until `ready`, with a deadline far beyond any healthy wait (it guards a
+// hang, it times nothing).
+inline bool WaitUntil(const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 // What a view was shown, from any thread: each control's values in order,
