@@ -19,10 +19,7 @@ namespace {
 using AboutBoxTest = DialogFixture;
 
 TEST_F(AboutBoxTest, WindowMenuOpensTheBoxWithItsTextsAndLink) {
-  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 60),
-                          dialog_->mapToGlobal(QPoint(300, 60)));
-  QCoreApplication::sendEvent(dialog_.get(), &event);
-  auto* menu = dialog_->findChild<QMenu*>(QStringLiteral("101"));
+  QMenu* menu = WindowMenu();
   ASSERT_NE(menu, nullptr);
   EXPECT_EQ(ActionTexts(*menu).mid(0, 5),
             QStringList({QString(), Q("关于 melodriftDown(&A)..."), Q("下载列表"),
@@ -116,6 +113,8 @@ TEST_P(UpdateCheckTest, AnswersTheUpdatePage) {
   if (c.page == UpdatePage::kNobodyListens) {
     site.reset();
   }
+  const QString download = Q(site::SiteBase().c_str()) +
+                           Q("melodriftdown/download/melodriftdown-v1.6.zip?from=update&v=1.6");
   UrlRecorder urls;
   CAboutDialog box;
   box.show();
@@ -131,8 +130,6 @@ TEST_P(UpdateCheckTest, AnswersTheUpdatePage) {
     EXPECT_TRUE(seen.isVisible());
     EXPECT_EQ(seen.windowTitle(), Q("melodriftdown"));
     // The question names, on a line of its own, the address "是" opens.
-    const QString download = Q(site::SiteBase().c_str()) +
-                             Q("melodriftdown/download/melodriftdown-v1.6.zip?from=update&v=1.6");
     const QString text = Q(c.text) + (c.answer == QMessageBox::Ok ? Q("") : "\n" + download);
     EXPECT_TRUE(*c.text ? seen.text() == text : !seen.text().isEmpty())
         << seen.text().toStdString();
@@ -147,9 +144,8 @@ TEST_P(UpdateCheckTest, AnswersTheUpdatePage) {
   }
   Settle();
   EXPECT_TRUE(box.isVisible());
-  const auto download = QByteArray::fromStdString(
-      site::SiteBase() + "melodriftdown/download/melodriftdown-v1.6.zip?from=update&v=1.6");
-  EXPECT_EQ(urls.opened, c.opensDownload ? std::vector{download} : std::vector<QByteArray>{});
+  EXPECT_EQ(urls.opened,
+            c.opensDownload ? std::vector{download.toUtf8()} : std::vector<QByteArray>{});
 }
 
 constexpr const char* kNewer = "发现有新版本,是否要下载?";

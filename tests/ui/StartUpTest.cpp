@@ -106,9 +106,8 @@ TEST_F(StartUpTest, ControlsHaveTheirTextsNamesAndStates) {
     if (c.text != nullptr) {
       EXPECT_EQ(control->property("text").toString(), Q(c.text));
     }
-    const QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(control);
-    EXPECT_EQ(reader->text(QAccessible::Name), Q(c.name ? c.name : c.text));
-    EXPECT_EQ(reader->text(QAccessible::Description), Q(c.description));
+    EXPECT_EQ(ReaderText(control), Q(c.name ? c.name : c.text));
+    EXPECT_EQ(ReaderText(control, QAccessible::Description), Q(c.description));
     EXPECT_EQ(CaptionsOf(control), c.caption ? QStringList{Q(c.caption)} : QStringList{});
   }
   for (const int id : {1010, 1014, 1011}) {
@@ -122,7 +121,7 @@ TEST_F(StartUpTest, ControlsHaveTheirTextsNamesAndStates) {
        {static_cast<QWidget*>(dialog_.get()), static_cast<QWidget*>(&dialog_->Downloads()),
         static_cast<QWidget*>(&about)}) {
     for (QPushButton* button : window->findChildren<QPushButton*>()) {
-      const QString name = QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name);
+      const QString name = ReaderText(button);
       EXPECT_TRUE(name == name.trimmed() &&
                   std::ranges::any_of(name, [](QChar c) { return c.isLetter(); }))
           << window->objectName().toStdString() << ": " << name.toStdString();

@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFile>
 #include <QHelpEvent>
@@ -130,6 +131,20 @@ inline QString ToolTipOf(QAbstractItemView& view, const QModelIndex& cell) {
   return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
+// What a screen reader reads of `control`: its name, or another of its texts.
+inline QString ReaderText(QWidget* control, QAccessible::Text text = QAccessible::Name) {
+  return QAccessible::queryAccessibleInterface(control)->text(text);
+}
+
+// The button of `window` that shows `text`, nullptr if none does.
+inline QPushButton* ButtonShowing(QWidget& window, const char* text) {
+  for (QPushButton* button : window.findChildren<QPushButton*>()) {
+    if (button->text() == QString::fromUtf8(text))
+      return button;
+  }
+  return nullptr;
+}
+
 // The names of the labels a screen reader reads as captioning `control`.
 inline QStringList CaptionsOf(QWidget* control) {
   QStringList captions;
@@ -196,6 +211,13 @@ class DialogFixture : public ::testing::Test {
   RecordListView& Singers() const { return dialog_->SingerList(); }
 
   void Click(int id) { Control<QPushButton>(id)->click(); }
+  // The window's own menu, as a right click on its background brings it up.
+  QMenu* WindowMenu() {
+    const QPoint at(4, 100);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, dialog_->mapToGlobal(at));
+    QCoreApplication::sendEvent(dialog_.get(), &event);
+    return dialog_->findChild<QMenu*>(QStringLiteral("101"));
+  }
   // Every run started so far has ended and been joined.
   bool WaitForRuns() {
     const bool ended = WaitUntil([this] { return dialog_->RunThreadCount() == 0; });
