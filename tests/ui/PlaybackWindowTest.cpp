@@ -2,7 +2,6 @@
 // from the bundled site and from servers of the test's own.
 
 #include <QAccessible>
-#include <QContextMenuEvent>
 #include <QLabel>
 #include <QSettings>
 #include <QSlider>
@@ -43,10 +42,7 @@ class PlaybackWindowTest : public PlayerFixture {
 
   // The checked items of the window's own menu.
   QStringList CheckedModes() {
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(4, 100),
-                            dialog_->mapToGlobal(QPoint(4, 100)));
-    QCoreApplication::sendEvent(dialog_.get(), &event);
-    std::unique_ptr<QMenu> menu(dialog_->findChild<QMenu*>(QStringLiteral("101")));
+    const std::unique_ptr<QMenu> menu(WindowMenu());
     QStringList checked;
     for (QAction* action : menu->actions()) {
       if (action->isCheckable() && action->isChecked()) {
@@ -154,9 +150,7 @@ TEST_F(PlaybackWindowTest, OneSeekPerUserActionThenStop) {
 // a screen reader reads of the state and the times is what they show.
 TEST_F(PlaybackWindowTest, EnterAndDoubleClickPlayTheirRowForAllToRead) {
   ASSERT_TRUE(Activate(*dialog_));
-  const auto readerName = [this](int id) {
-    return QAccessible::queryAccessibleInterface(Control(id))->text(QAccessible::Name);
-  };
+  const auto readerName = [this](int id) { return ReaderText(Control(id)); };
   for (const auto& [way, act] : WaysToRunARow(Songs())) {
     for (const int row : {2, 0}) {
       SCOPED_TRACE(std::string(way) + " on row " + std::to_string(row));
@@ -173,22 +167,12 @@ TEST_F(PlaybackWindowTest, EnterAndDoubleClickPlayTheirRowForAllToRead) {
   EXPECT_EQ(Songs().RowCount(), 3);
 }
 
-// Esc and the close box both end in the same done() (the download window
-// case closes with the close box).
-TEST_F(PlaybackWindowTest, ClosingWhilePlayingStopsFirst) {
-  Play(0);
-  ASSERT_TRUE(WaitForElapsed("0:01"));
-  QTest::keyClick(dialog_.get(), Qt::Key_Escape);
-  EXPECT_FALSE(dialog_->isVisible());
-  EXPECT_EQ(State(), Q("已停止"));
-  dialog_.reset();  // pending reports of the worker must not reach a widget
-  Settle();
-}
-
 // A pause of two seconds holds the place: the polling goes on showing
 // "已暂停", and the song goes on from where it stood. Space pauses wherever
-// the focus is but in a text box, which takes its space.
-TEST_F(PlaybackWindowTest, PauseHoldsThePlaceForTwoSeconds) {
+// the focus is but in a text box, which takes its space. Closing while
+// playing stops first (Esc and the close box both end in the same done();
+// the download window case closes with the close box).
+TEST_F(PlaybackWindowTest, PauseHoldsThePlaceForTwoSecondsAndClosingStops) {
   auto* pause = Control<QPushButton>(1026);
   const auto name = [&] { return pause->accessibleName(); };
   EXPECT_FALSE(pause->isEnabled());
@@ -236,15 +220,21 @@ TEST_F(PlaybackWindowTest, PauseHoldsThePlaceForTwoSeconds) {
   ASSERT_TRUE(WaitUntil([&] { return State() == Q("已暂停"); }));
   mediaKey(Qt::Key_MediaTogglePlayPause);
   ASSERT_TRUE(WaitUntil([&] { return State() == Q("播放中"); }));
+
+  QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+  EXPECT_FALSE(dialog_->isVisible());
+  EXPECT_EQ(State(), Q("已停止"));
+  dialog_.reset();  // pending reports of the worker must not reach a widget
+  Settle();
 }
 
-// "顺序播放" from the window's menu: the next row starts by itself, and
-// after the last row playback stops.
-TEST_F(PlaybackWindowTest, SequentialPlaysOnToTheEndOfTheList) {
+// "顺序播放" from the window's menu: the next row starts by itself, and after
+// the last row playback stops. The volume and the play mode outlive the
+// window; a garbled file gives the defaults.
+TEST_F(PlaybackWindowTest, SequentialPlaysToTheEndAndVolumeAndModeAreRemembered) {
   EXPECT_EQ(CheckedModes(), QStringList{Q("单曲")});
   dialog_->OnCommand(kSequentialModeCommand);
   EXPECT_EQ(CheckedModes(), QStringList{Q("顺序播放")});
-
   const auto& shortest = songs_[2];
   net::testing::SongServer server({}, std::string(shortest.audio));
   AddRow(shortest, '"' + server.Address() + '"');
@@ -255,11 +245,7 @@ TEST_F(PlaybackWindowTest, SequentialPlaysOnToTheEndOfTheList) {
   EXPECT_EQ(Elapsed().toStdString(), playback::ElapsedText(shortest.lengthMs));
   EXPECT_FALSE(Control(1014)->isEnabled());
   EXPECT_FALSE(Control(1026)->isEnabled());
-}
 
-// The volume and the play mode outlive the window; a garbled file gives the
-// defaults.
-TEST_F(PlaybackWindowTest, VolumeAndPlayModeAreRemembered) {
   auto* volume = Control<QSlider>(1027);
   EXPECT_EQ(volume->accessibleName(), Q("音量"));
   EXPECT_EQ(volume->value(), 100);

@@ -190,30 +190,23 @@ TEST_P(MprisMethodTest, DoesWhatTheControlDoes) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Methods, MprisMethodTest,
-    ::testing::Values(
-        MethodCase{"NextPlaysTheNextRow", 0, false, 0, "Next", {}, "Playing", 1},
-        MethodCase{"PreviousPlaysTheRowBefore", 1, false, 1, "Previous", {}, "Playing", 0},
-        MethodCase{"NextStartsWhenStopped", -1, false, -1, "Next", {}, "Playing", 1},
-        MethodCase{"NextFromAPause", 0, true, 0, "Next", {}, "Playing", 1},
-        MethodCase{"StopStops", 0, false, 0, "Stop", {}, "Stopped", -1},
-        MethodCase{"StopFromAPause", 0, true, 0, "Stop", {}, "Stopped", -1},
-        MethodCase{"PlayPausePauses", 0, false, 1, "PlayPause", {}, "Paused", 0},
-        MethodCase{"PlayPauseResumes", 0, true, 1, "PlayPause", {}, "Playing", 0},
-        MethodCase{"PlayPauseStartsTheSelection", -1, false, 1, "PlayPause", {}, "Playing", 1},
-        MethodCase{"PlayKeepsPlaying", 0, false, 1, "Play", {}, "Playing", 0},
-        MethodCase{"PlayResumes", 0, true, 1, "Play", {}, "Playing", 0},
-        MethodCase{"PausePauses", 0, false, 0, "Pause", {}, "Paused", 0},
-        MethodCase{"SeekPastTheEndPlaysNext",
-                   0,
-                   false,
-                   0,
-                   "Seek",
-                   {qlonglong{1'000'000'000'000}},
-                   "Playing",
-                   1}),
-    printing::CaseName());
+const MethodCase kMethods[] = {
+    {"NextPlaysTheNextRow", 0, false, 0, "Next", {}, "Playing", 1},
+    {"PreviousPlaysTheRowBefore", 1, false, 1, "Previous", {}, "Playing", 0},
+    {"NextStartsWhenStopped", -1, false, -1, "Next", {}, "Playing", 1},
+    {"NextFromAPause", 0, true, 0, "Next", {}, "Playing", 1},
+    {"StopStops", 0, false, 0, "Stop", {}, "Stopped", -1},
+    {"StopFromAPause", 0, true, 0, "Stop", {}, "Stopped", -1},
+    {"PlayPausePauses", 0, false, 1, "PlayPause", {}, "Paused", 0},
+    {"PlayPauseResumes", 0, true, 1, "PlayPause", {}, "Playing", 0},
+    {"PlayPauseStartsTheSelection", -1, false, 1, "PlayPause", {}, "Playing", 1},
+    {"PlayKeepsPlaying", 0, false, 1, "Play", {}, "Playing", 0},
+    {"PlayResumes", 0, true, 1, "Play", {}, "Playing", 0},
+    {"PausePauses", 0, false, 0, "Pause", {}, "Paused", 0},
+    {"SeekPastTheEndPlaysNext", 0, false, 0, "Seek", {qlonglong{1'000'000'000'000}}, "Playing", 1},
+};
+INSTANTIATE_TEST_SUITE_P(Methods, MprisMethodTest, ::testing::ValuesIn(kMethods),
+                         printing::CaseName());
 
 TEST_F(MprisTest, SetPositionAndSeekMoveAsTheSliderDoes) {
   PlayRow(0);
