@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Printers.h"
 #include "core/download/Download.h"
 #include "core/download/SongFiles.h"
 #include "core/text/Gbk.h"
@@ -52,11 +53,9 @@ TEST_P(PlantedPartTest, IsNeverWrittenThrough) {
   const fs::path part = folder / (kName + ".mp3.part");
   c.plant(part, victim);
   SongServer server({}, Mp3Body());
-  DownloadOptions options;
-  options.folder = folder;
-  options.continueParts = c.continueParts;
 
-  const auto results = Download({Song(server.Address())}, options);
+  const auto results =
+      Download({Song(server.Address())}, {.folder = folder, .continueParts = c.continueParts});
 
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].outcome, Outcome::kFailed);
@@ -69,32 +68,32 @@ TEST_P(PlantedPartTest, IsNeverWrittenThrough) {
 void LinkTo(const fs::path& part, const fs::path& victim) {
   fs::create_symlink(victim, part);
 }
+void HardLinkTo(const fs::path& part, const fs::path& victim) {
+  fs::create_hard_link(victim, part);
+}
+void DanglingLink(const fs::path& part, const fs::path& victim) {
+  fs::create_symlink(victim.parent_path() / "not-yet", part);
+}
+void Pipe(const fs::path& part, const fs::path&) {
+  mkfifo(part.c_str(), 0600);
+}
+void Folder(const fs::path& part, const fs::path&) {
+  fs::create_directory(part);
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Folders, PlantedPartTest,
-    ::testing::Values(
-        Planted{"LinkResumed", LinkTo, "a symbolic link, not written through"},
-        Planted{"LinkStartedAfresh", LinkTo, "a symbolic link, not written through", false},
-        Planted{"DanglingLink",
-                [](const fs::path& part, const fs::path& victim) {
-                  fs::create_symlink(victim.parent_path() / "not-yet", part);
-                },
-                "a symbolic link, not written through"},
-        Planted{"HardLink",
-                [](const fs::path& part, const fs::path& victim) {
-                  fs::create_hard_link(victim, part);
-                },
-                "has other names (hard links), not written through"},
-        Planted{"HardLinkStartedAfresh",
-                [](const fs::path& part, const fs::path& victim) {
-                  fs::create_hard_link(victim, part);
-                },
-                "has other names (hard links), not written through", false},
-        Planted{"Pipe", [](const fs::path& part, const fs::path&) { mkfifo(part.c_str(), 0600); },
-                "not a regular file"},
-        Planted{"Folder", [](const fs::path& part, const fs::path&) { fs::create_directory(part); },
-                "not a regular file", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::string kLinked = "a symbolic link, not written through";
+const std::string kHardLinked = "has other names (hard links), not written through";
+
+INSTANTIATE_TEST_SUITE_P(Folders, PlantedPartTest,
+                         ::testing::Values(Planted{"LinkResumed", LinkTo, kLinked},
+                                           Planted{"LinkStartedAfresh", LinkTo, kLinked, false},
+                                           Planted{"DanglingLink", DanglingLink, kLinked},
+                                           Planted{"HardLink", HardLinkTo, kHardLinked},
+                                           Planted{"HardLinkStartedAfresh", HardLinkTo, kHardLinked,
+                                                   false},
+                                           Planted{"Pipe", Pipe, "not a regular file"},
+                                           Planted{"Folder", Folder, "not a regular file", false}),
+                         printing::CaseName());
 
 // Another user's file can only be planted by root.
 TEST(PlantedPartTest, AnotherUsersFileIsNotTaken) {
@@ -105,9 +104,7 @@ TEST(PlantedPartTest, AnotherUsersFileIsNotTaken) {
   WriteFile(part, kVictimBytes);
   ASSERT_EQ(chown(part.c_str(), 65534, 65534), 0);
   SongServer server({}, Mp3Body());
-  DownloadOptions options;
-  options.folder = folder;
-  EXPECT_EQ(Download({Song(server.Address())}, options).at(0).error,
+  EXPECT_EQ(Download({Song(server.Address())}, {.folder = folder}).at(0).error,
             part.string() + ": owned by another user");
   EXPECT_EQ(ReadFile(part), kVictimBytes);
 }
@@ -125,9 +122,9 @@ std::string Tagged(std::uint32_t claimed, const std::string& after) {
 struct Lie {
   const char* name;
   std::string body;
-  Serving serving;
-  std::uint64_t maxFileSize;
   std::string error;  // the whole reason
+  Serving serving = {};
+  std::uint64_t maxFileSize = DownloadOptions{}.maxFileSize;
   friend void PrintTo(const Lie& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -137,12 +134,10 @@ TEST_P(LyingServerTest, FailsAndLeavesNothing) {
   const Lie& c = GetParam();
   const fs::path folder = CaseFolder("hostile_lie_");
   SongServer server(c.serving, c.body);
-  DownloadOptions options;
-  options.folder = folder;
-  options.maxFileSize = c.maxFileSize;
-  options.retryPause = std::chrono::milliseconds(1);
 
-  const auto results = Download({Song(server.Address())}, options);
+  const auto results = Download(
+      {Song(server.Address())},
+      {.folder = folder, .maxFileSize = c.maxFileSize, .retryPause = std::chrono::milliseconds(1)});
 
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].outcome, Outcome::kFailed);
@@ -150,37 +145,24 @@ TEST_P(LyingServerTest, FailsAndLeavesNothing) {
   EXPECT_TRUE(fs::is_empty(folder)) << fs::directory_iterator(folder)->path();
 }
 
-const std::uint64_t kDefaultMax = DownloadOptions{}.maxFileSize;
+const std::string kTooLarge = "larger than 10000 bytes";
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, LyingServerTest,
     ::testing::Values(
-        Lie{"TagClaimsMoreThanTheFile",
-            Tagged(256u << 20, std::string(1024, 'x')),
-            {},
-            kDefaultMax,
-            "not audio"},
-        Lie{"TagEndsPastTheAudio",
-            Tagged(1024 + Mp3Body(2).size(), Mp3Body(2)),
-            {},
-            kDefaultMax,
-            "not audio"},
-        Lie{"NothingButATag", Tagged(64, ""), {}, kDefaultMax, "not audio"},
-        Lie{"NoFrameAfterTheTag", Tagged(64, std::string(4096, 'x')), {}, kDefaultMax, "not audio"},
-        Lie{"BodyPastTheLimitUnannounced",
-            Mp3Body(),
-            {.chunked = true},
-            10'000,
-            "larger than 10000 bytes"},
-        Lie{"BodyPastTheLimitAnnounced", Mp3Body(), {}, 10'000, "larger than 10000 bytes"}),
-    [](const auto& info) { return std::string(info.param.name); });
+        Lie{"TagClaimsMoreThanTheFile", Tagged(256u << 20, std::string(1024, 'x')), "not audio"},
+        Lie{"TagEndsPastTheAudio", Tagged(1024 + Mp3Body(2).size(), Mp3Body(2)), "not audio"},
+        Lie{"NothingButATag", Tagged(64, ""), "not audio"},
+        Lie{"NoFrameAfterTheTag", Tagged(64, std::string(4096, 'x')), "not audio"},
+        Lie{"BodyPastTheLimitUnannounced", Mp3Body(), kTooLarge, {.chunked = true}, 10'000},
+        Lie{"BodyPastTheLimitAnnounced", Mp3Body(), kTooLarge, {}, 10'000}),
+    printing::CaseName());
 
 // curl would guess http:// and look up a host named "cache".
 TEST(SchemelessAddressTest, FailsBeforeAnythingGoesOnTheWire) {
   const fs::path folder = CaseFolder("hostile_scheme_");
-  DownloadOptions options;
-  options.folder = folder;
-  const auto results = Download({Song("cache/mp3/1/x.mp3"), Song("http:///x.mp3")}, options);
+  const auto results =
+      Download({Song("cache/mp3/1/x.mp3"), Song("http:///x.mp3")}, {.folder = folder});
   ASSERT_EQ(results.size(), 2u);
   for (const DownloadResult& result : results) {
     EXPECT_EQ(result.outcome, Outcome::kFailed);
