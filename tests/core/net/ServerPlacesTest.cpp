@@ -37,54 +37,36 @@ struct JudgeCase {
 };
 
 constexpr int kPatience = static_cast<int>(kOneAtATimePatience.count());
+// Unanswered or answered, held for 10 or 9000 microseconds.
+constexpr HolderRow u10{10, false}, u9000{9000, false}, a10{10, true};
 
-const JudgeCase kJudgeCases[] = {
-    {"none_held", {}, false, true, {}},
-    {"none_held_one_at_a_time", {}, true, true, {}},
-    {"one_short_of_the_unanswered_cap", {{10, false}, {10, false}, {10, false}}, false, true, {}},
-    {"unanswered_cap_reached",
-     {{10, false}, {10, false}, {10, false}, {10, false}},
-     false,
-     false,
-     {}},
-    {"unanswered_cap_also_for_one_at_a_time",
-     {{9000, false}, {9000, false}, {9000, false}, {9000, false}},
-     true,
-     false,
-     {}},
-    {"answered_ones_do_not_count",
-     {{10, true}, {10, true}, {10, true}, {10, true}, {10, false}},
-     false,
-     true,
-     {}},
-    {"one_at_a_time_waits_for_the_one_in_progress", {{500, true}}, true, false, kPatience - 500},
-    {"one_at_a_time_waits_no_longer_than_its_patience", {{kPatience, true}}, true, true, {}},
-    {"one_at_a_time_waits_for_the_youngest",
-     {{9000, false}, {100, false}},
-     true,
-     false,
-     kPatience - 100},
-};
-
-class JudgePlaceTest : public ::testing::TestWithParam<JudgeCase> {};
-
-TEST_P(JudgePlaceTest, FreeOrWhenToLookAgain) {
-  const JudgeCase& row = GetParam();
+TEST(JudgePlaceTest, FreeOrWhenToLookAgain) {
+  const JudgeCase cases[] = {
+      {"none_held", {}, false, true, {}},
+      {"none_held_one_at_a_time", {}, true, true, {}},
+      {"one_short_of_the_unanswered_cap", {u10, u10, u10}, false, true, {}},
+      {"unanswered_cap_reached", {u10, u10, u10, u10}, false, false, {}},
+      {"unanswered_cap_also_for_one_at_a_time", {u9000, u9000, u9000, u9000}, true, false, {}},
+      {"answered_ones_do_not_count", {a10, a10, a10, a10, u10}, false, true, {}},
+      {"one_at_a_time_waits_for_the_one_in_progress", {{500, true}}, true, false, kPatience - 500},
+      {"one_at_a_time_waits_no_longer_than_its_patience", {{kPatience, true}}, true, true, {}},
+      {"one_at_a_time_waits_for_the_youngest", {u9000, {100, false}}, true, false, kPatience - 100},
+  };
   const auto now = std::chrono::steady_clock::now();
-  std::vector<PlaceHolder> holders;
-  for (const HolderRow& holder : row.holders)
-    holders.push_back(
-        {.since = now - microseconds(holder.ageMicroseconds), .answered = holder.answered});
-  const PlaceVerdict verdict = JudgePlace(holders, row.oneAtATime, now);
-  EXPECT_EQ(verdict.free, row.free);
-  if (row.retryInMicroseconds)
-    EXPECT_EQ(verdict.retryAt, now + microseconds(*row.retryInMicroseconds));
-  else
-    EXPECT_EQ(verdict.retryAt, std::nullopt);
+  for (const JudgeCase& row : cases) {
+    SCOPED_TRACE(row.name);
+    std::vector<PlaceHolder> holders;
+    for (const HolderRow& holder : row.holders)
+      holders.push_back(
+          {.since = now - microseconds(holder.ageMicroseconds), .answered = holder.answered});
+    const PlaceVerdict verdict = JudgePlace(holders, row.oneAtATime, now);
+    EXPECT_EQ(verdict.free, row.free);
+    if (row.retryInMicroseconds)
+      EXPECT_EQ(verdict.retryAt, now + microseconds(*row.retryInMicroseconds));
+    else
+      EXPECT_EQ(verdict.retryAt, std::nullopt);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, JudgePlaceTest, ::testing::ValuesIn(kJudgeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReplyConnection, ClosesWhenTheFinalHeadSaysSo) {
   const struct {
@@ -104,6 +86,15 @@ TEST(ReplyConnection, ClosesWhenTheFinalHeadSaysSo) {
       connection.NoteHeaderLine(line);
     EXPECT_EQ(connection.Closes(), row.closes) << row.head.back();
   }
+}
+
+// `readers` threads each reading the server's page.
+std::vector<std::future<std::string>> ReadAtOnce(const RawServer& server, int readers) {
+  std::vector<std::future<std::string>> pages;
+  for (int i = 0; i < readers; ++i)
+    pages.push_back(
+        std::async(std::launch::async, [&] { return testing::ReadPage(server.Address()); }));
+  return pages;
 }
 
 // Readers on as many threads open their connections to one server a few at
@@ -133,11 +124,7 @@ TEST(Connections, AFewNewOnesToOneServerAtATime) {
     }
     testing::SendAll(socket, testing::Reply("page", "200 OK", "Connection: close\r\n"));
   });
-  std::vector<std::future<std::string>> pages;
-  for (int i = 0; i < kReaders; ++i) {
-    pages.push_back(
-        std::async(std::launch::async, [&server] { return testing::ReadPage(server.Address()); }));
-  }
+  auto pages = ReadAtOnce(server, kReaders);
   for (;;) {
     std::unique_lock lock(mutex);
     if (served == kReaders)
@@ -185,11 +172,7 @@ TEST(Connections, ASlowServerThatClosesEachStillHasThemSideBySide) {
     released = false;
     mostOpen = 0;
   }
-  std::vector<std::future<std::string>> pages;
-  for (int i = 0; i < kMaxConnectingPerServer; ++i) {
-    pages.push_back(
-        std::async(std::launch::async, [&server] { return testing::ReadPage(server.Address()); }));
-  }
+  auto pages = ReadAtOnce(server, kMaxConnectingPerServer);
   for (auto& page : pages)
     EXPECT_EQ(page.get(), "page");
   EXPECT_EQ(mostOpen, kMaxConnectingPerServer);
