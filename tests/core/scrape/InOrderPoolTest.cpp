@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <future>
-#include <ostream>
 #include <set>
 #include <thread>
 
@@ -24,10 +23,6 @@ struct LimitCase {
   std::size_t mostAtOnce;
   std::set<std::size_t> onCallersThread;
 };
-
-void PrintTo(const LimitCase& row, std::ostream* out) {
-  *out << row.name;
-}
 
 std::set<std::size_t> From(std::size_t first) {
   std::set<std::size_t> items;
@@ -52,10 +47,7 @@ const LimitCase kLimitCases[] = {
      {0, 1, 2}},
 };
 
-class InOrderPoolTest : public ::testing::TestWithParam<LimitCase> {};
-
-TEST_P(InOrderPoolTest, HandsOutInOrderWithinTheLimit) {
-  const LimitCase& row = GetParam();
+void RunsInOrderWithin(const LimitCase& row) {
   std::mutex mutex;
   std::size_t atWork = 0;
   std::size_t mostAtWork = 0;
@@ -102,8 +94,12 @@ TEST_P(InOrderPoolTest, HandsOutInOrderWithinTheLimit) {
   EXPECT_EQ(onCaller, row.onCallersThread);
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, InOrderPoolTest, ::testing::ValuesIn(kLimitCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+TEST(InOrderPoolTest, HandsOutInOrderWithinTheLimit) {
+  for (const LimitCase& row : kLimitCases) {
+    SCOPED_TRACE(row.name);
+    RunsInOrderWithin(row);
+  }
+}
 
 }  // namespace
 }  // namespace melo::scrape

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "Printers.h"
 #include "core/scrape/ListCrawl.h"
 #include "core/scrape/SiteSearch.h"
 #include "core/scrape/StatusTexts.h"
@@ -20,15 +19,7 @@ struct CrawlScanCase {
   std::string page;
   Ids ids;
   const CrawlPattern* pattern = &kListPattern;
-  friend void PrintTo(const CrawlScanCase& c, std::ostream* os) { *os << c.name; }
 };
-
-class CrawlScanTest : public ::testing::TestWithParam<CrawlScanCase> {};
-
-TEST_P(CrawlScanTest, FindsTheAcceptedIds) {
-  const CrawlScanCase& c = GetParam();
-  EXPECT_EQ(ScanSongIds(c.page, *c.pattern), c.ids);
-}
 
 // The start of a list entry and of a recommendation, up to the title.
 std::string WL(std::string_view head, std::string_view id) {
@@ -39,16 +30,18 @@ std::string MSL(std::string_view head, std::string_view id) {
 }
 const std::string k7(7, 'a'), k90(90, 'a'), k14(14, '7');
 
-const CrawlScanCase kCrawlScanCases[] = {
-    {"id_14", WL("1", k14), {k14}},
-    {"id_15", WL("1", k14 + "7"), {}},
-    {"head_7", WL(k7, "9"), {"9"}},
-    {"head_8", WL(k7 + "a", "9"), {}},
-    {"recommend_head_90", MSL(k90, "9"), {"9"}, &kRecommendPattern},
-    {"recommend_head_91", MSL(k90 + "a", "9"), {}, &kRecommendPattern},
-};
-INSTANTIATE_TEST_SUITE_P(Cases, CrawlScanTest, ::testing::ValuesIn(kCrawlScanCases),
-                         printing::CaseName());
+TEST(CrawlScanTest, FindsTheAcceptedIds) {
+  const CrawlScanCase cases[] = {
+      {"id_14", WL("1", k14), {k14}},
+      {"id_15", WL("1", k14 + "7"), {}},
+      {"head_7", WL(k7, "9"), {"9"}},
+      {"head_8", WL(k7 + "a", "9"), {}},
+      {"recommend_head_90", MSL(k90, "9"), {"9"}, &kRecommendPattern},
+      {"recommend_head_91", MSL(k90 + "a", "9"), {}, &kRecommendPattern},
+  };
+  for (const CrawlScanCase& c : cases)
+    EXPECT_EQ(ScanSongIds(c.page, *c.pattern), c.ids) << c.name;
+}
 
 TEST(SearchScanTest, LinkBeforeOffset100EndsTheScan) {
   // The href value starts 9 bytes after the marker: a marker at 90 puts it at
