@@ -182,61 +182,59 @@ TEST(Serving, RefusesAPortInUse) {
   EXPECT_THROW(BundledSite{samePort}, std::runtime_error);
 }
 
+sockaddr_in Loopback(int port = 0) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// Whether `client` gets the start song's page.
+::testing::AssertionResult AnswersASongPage(httplib::Client& client) {
+  const auto reply = client.Get("/song/2244436/");
+  if (!reply)
+    return ::testing::AssertionFailure() << "no reply: " << httplib::to_string(reply.error());
+  if (reply->status != 200)
+    return ::testing::AssertionFailure() << "status " << reply->status;
+  return ::testing::AssertionSuccess();
+}
+::testing::AssertionResult AnswersASongPage(int port) {
+  httplib::Client client("127.0.0.1", port);
+  return AnswersASongPage(client);
+}
+
 // A socket the site is given, bound and listening, is the site's: a
 // connection made before the site started is served on it, and the socket is
-// closed once the site has stopped or failed to start, so that no client
-// waits on a port nobody serves.
-struct GivenSocketRow {
-  const char* name;
-  int family;  // of the socket given
-  bool serves;
-  friend void PrintTo(const GivenSocketRow& row, std::ostream* os) { *os << row.name; }
-};
-
-class GivenSocketTest : public ::testing::TestWithParam<GivenSocketRow> {};
-
-int ListeningSocket(int family) {
-  const int sock = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (family == AF_INET) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  } else {
-    const sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-    // A name of the kernel's choosing.
-    EXPECT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof(sa_family_t)), 0);
+// closed once the site has stopped or failed to start (it is no internet
+// one), so that no client waits on a port nobody serves.
+TEST(Serving, OnTheSocketItIsGivenWhichItClosesAfter) {
+  for (const int family : {AF_INET, AF_UNIX}) {
+    SCOPED_TRACE(family == AF_INET ? "loopback" : "not an internet socket");
+    const int sock = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in inet = Loopback();
+    // An AF_UNIX name of the kernel's choosing.
+    const sockaddr_un local{.sun_family = AF_UNIX, .sun_path = {}};
+    EXPECT_EQ(family == AF_INET
+                  ? bind(sock, reinterpret_cast<const sockaddr*>(&inet), sizeof inet)
+                  : bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof(sa_family_t)),
+              0);
+    EXPECT_EQ(listen(sock, SOMAXCONN), 0);
+    BundledSiteOptions given;
+    given.listeningSocket = sock;
+    if (family == AF_UNIX) {
+      EXPECT_THROW(BundledSite{given}, std::runtime_error);
+    } else {
+      const int port = net::LocalPort(sock);
+      ASSERT_GT(port, 0);
+      auto early = std::async(std::launch::async, [port] { return AnswersASongPage(port); });
+      const BundledSite site(given);
+      EXPECT_EQ(site.Port(), port);
+      EXPECT_TRUE(early.get());
+    }
+    EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "the socket is still open";
   }
-  EXPECT_EQ(listen(sock, SOMAXCONN), 0);
-  return sock;
 }
-
-TEST_P(GivenSocketTest, IsServedOnAndClosedAfter) {
-  const GivenSocketRow& row = GetParam();
-  const int sock = ListeningSocket(row.family);
-  BundledSiteOptions given;
-  given.listeningSocket = sock;
-  if (!row.serves) {
-    EXPECT_THROW(BundledSite{given}, std::runtime_error);
-  } else {
-    const int port = net::LocalPort(sock);
-    ASSERT_GT(port, 0);
-    auto early = std::async(std::launch::async, [port] {
-      return httplib::Client("127.0.0.1", port).Get("/song/2244436/");
-    });
-    const BundledSite site(given);
-    EXPECT_EQ(site.Port(), port);
-    const auto reply = early.get();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 200);
-  }
-  EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "the socket is still open";
-}
-
-INSTANTIATE_TEST_SUITE_P(Sockets, GivenSocketTest,
-                         ::testing::Values(GivenSocketRow{"Loopback", AF_INET, true},
-                                           GivenSocketRow{"NotAnInternetOne", AF_UNIX, false}),
-                         melo::printing::CaseName());
 
 // Starting does not wait for the listening loop: a site stopped at once
 // still stops (a stop before the loop ran used to be lost, and the join
@@ -250,9 +248,7 @@ TEST(Serving, StopsAndAnswersRightAfterStarting) {
   // The bound guards a hang.
   EXPECT_EQ(stopped.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   const BundledSite site;
-  const auto reply = httplib::Client("127.0.0.1", site.Port()).Get("/song/2244436/");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->status, 200);
+  EXPECT_TRUE(AnswersASongPage(site.Port()));
 }
 
 // More clients than the site ever had worker threads each keep an idle
@@ -264,9 +260,7 @@ TEST(Serving, IdleConnectionsHoldBackNeitherClientsNorTheStop) {
   for (int i = 0; i <= 40; ++i) {  // the last one comes while 40 stay idle
     idle.push_back(std::make_unique<httplib::Client>("127.0.0.1", site->Port()));
     idle.back()->set_keep_alive(true);
-    const auto reply = idle.back()->Get("/song/2244436/");
-    ASSERT_TRUE(reply) << i;
-    ASSERT_EQ(reply->status, 200) << i;
+    ASSERT_TRUE(AnswersASongPage(*idle.back())) << i;
   }
 
   auto stopped = std::async(std::launch::async, [&] { site.reset(); });
@@ -282,11 +276,8 @@ std::size_t ThreadsOfThisProcess() {
 // A loopback connection to `port` that has sent `bytes`.
 int SentConnection(int port, std::string_view bytes) {
   const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  const sockaddr_in address = Loopback(port);
+  if (::connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
     throw std::runtime_error("cannot reach the site");
   return sock;
@@ -305,16 +296,14 @@ bool ClosedBySite(int sock) {
 TEST(Serving, HalfSentRequestsHoldNoThreadAndAreClosed) {
   const BundledSite site({.requestTimeoutMs = 200});
   httplib::Client client("127.0.0.1", site.Port());
-  ASSERT_TRUE(client.Get("/song/2244436/"));  // the worker that answers is started
+  ASSERT_TRUE(AnswersASongPage(client));  // the worker that answers is started
   const std::size_t threads = ThreadsOfThisProcess();
 
   std::vector<int> flood;
   for (const char* half : {"GET /song/22", "G", "GET / HTTP/1.1\r\nHost: x\r\n", "GET / HT"})
     for (int i = 0; i < 3; ++i)
       flood.push_back(SentConnection(site.Port(), half));
-  const auto reply = httplib::Client("127.0.0.1", site.Port()).Get("/song/2244436/");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->status, 200);
+  EXPECT_TRUE(AnswersASongPage(site.Port()));
   // A worker still finishing the first answer may have been joined by a
   // second; a thread per waiting connection would be twelve more.
   EXPECT_LE(ThreadsOfThisProcess(), threads + 2);
@@ -323,7 +312,7 @@ TEST(Serving, HalfSentRequestsHoldNoThreadAndAreClosed) {
     EXPECT_TRUE(ClosedBySite(sock));
     ::close(sock);
   }
-  EXPECT_TRUE(client.Get("/song/2244436/"));  // kept connections are not harmed
+  EXPECT_TRUE(AnswersASongPage(client));  // kept connections are not harmed
 }
 
 TEST(RecordedPages, ServeTheirSongsAndFallBackToTheGeneratedSite) {
