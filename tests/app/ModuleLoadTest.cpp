@@ -71,6 +71,13 @@ void NotLibraries(const fs::path& folder) {
     std::ofstream(folder / name) << "not a library";
 }
 
+// Exit code 0, or 1 with `failure` in the output when it is not empty.
+void ExpectOutcome(const char* command, const ProgramRun& run, const char* failure) {
+  SCOPED_TRACE(command);
+  EXPECT_EQ(run.exitCode, *failure == '\0' ? 0 : 1) << run.output;
+  EXPECT_THAT(run.output, HasSubstr(failure));
+}
+
 class ModuleLoadTest : public ::testing::TestWithParam<FolderRow> {};
 
 TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
@@ -90,36 +97,23 @@ TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
                                                           (work / "songs").string() + "' http://" +
                                                           site.Host() + "/song/" + song.id + "/");
   const fs::path file = work / "songs" / (song.singer + " - " + song.title + ".mp3");
-  if (*row.tagFailure == '\0') {
-    EXPECT_EQ(saved.exitCode, 0) << saved.output;
+  ExpectOutcome("download", saved, row.tagFailure);
+  if (*row.tagFailure == '\0')
     EXPECT_THAT(ReadHead(file, 4096), HasSubstr("TIT2"));
-  } else {
-    EXPECT_EQ(saved.exitCode, 1) << saved.output;
-    EXPECT_THAT(saved.output, HasSubstr(row.tagFailure));
+  else
     EXPECT_FALSE(fs::exists(file));
-  }
 
   // The site is loaded only once its port is knocked at.
-  const ProgramRun crawled = MelodriftWith(environment, "crawl chart --jobs 2");
-  if (*row.siteFailure == '\0') {
-    EXPECT_EQ(crawled.exitCode, 0) << crawled.output;
-  } else {
-    EXPECT_EQ(crawled.exitCode, 1) << crawled.output;
-    EXPECT_THAT(crawled.output, HasSubstr(row.siteFailure));
-  }
+  ExpectOutcome("crawl", MelodriftWith(environment, "crawl chart --jobs 2"), row.siteFailure);
 
 #ifdef MELO_HAVE_PLAYBACK
   const auto songs = melo::bundled::DemoCatalogue().Songs();
   const auto shortest =
       std::ranges::min_element(songs, {}, &melo::bundled::CatalogueSong::lengthMs);
-  const ProgramRun played = MelodriftWith(
-      environment, "play http://" + site.Host() + "/cache/mp3/" + shortest->id + "/x.mp3");
-  if (*row.playFailure == '\0') {
-    EXPECT_EQ(played.exitCode, 0) << played.output;
-  } else {
-    EXPECT_EQ(played.exitCode, 1) << played.output;
-    EXPECT_THAT(played.output, HasSubstr(row.playFailure));
-  }
+  ExpectOutcome("play",
+                MelodriftWith(environment, "play http://" + site.Host() + "/cache/mp3/" +
+                                               shortest->id + "/x.mp3"),
+                row.playFailure);
 #endif
 }
 
