@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "ProgramRun.h"
 #include "core/scrape/AddLink.h"
 #include "core/site/Site.h"
 #include "core/store/ListStore.h"
@@ -22,35 +22,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
+using namespace melo::app::testing;
 
-struct CliRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Runs `program` with `args` (already shell-quoted where needed); with
-// `ctrlC`, sends it SIGINT once its first row is out, as Ctrl-C would.
-CliRun RunProgram(const std::string& program, const std::string& args, bool ctrlC = false) {
-  // ctest runs the cases in parallel: each gets files of its own.
-  const std::string files = ::testing::TempDir() + "cli_" +
-                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  std::string command = program + " " + args + " >" + files + ".out 2>" + files + ".err";
-  if (ctrlC) {
-    command = ": >" + files + ".out; " + command + " & p=$!; until [ -s " + files +
-              ".out ] || ! kill -0 $p 2>/dev/null; do sleep 0.01; done; kill -INT $p; wait $p";
-  }
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(files + ".out"),
-          ReadFile(files + ".err")};
-}
-
-CliRun Melodrift(const std::string& args, bool ctrlC = false) {
+ProgramRun Melodrift(const std::string& args, bool ctrlC = false) {
   return RunProgram(MELODRIFT_BIN, args, ctrlC);
 }
 
@@ -88,8 +62,8 @@ class CliTest : public ::testing::Test {
 // Addresses are parsed in turn, each ending in its own text; any failure exits 1.
 TEST_F(CliTest, ParsePrintsARowPerSongAndExitsOneWhenOneFails) {
   const std::string unreachable = "http://127.0.0.1:9/song/1/";
-  const CliRun run = Melodrift(Site() + "parse " + SongUrl("2244436") + " " + SongUrl("9999999") +
-                               " " + unreachable);
+  const ProgramRun run = Melodrift(Site() + "parse " + SongUrl("2244436") + " " +
+                                   SongUrl("9999999") + " " + unreachable);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, "解析成功:" + StartSong().title + "\n" + SongUrl("9999999") +
                          "解析失败\n网络连接失败!\n" + unreachable + "解析失败\n");
@@ -100,7 +74,7 @@ TEST_F(CliTest, ParsePrintsARowPerSongAndExitsOneWhenOneFails) {
 }
 
 TEST_F(CliTest, CrawlWithoutSiteListsTheBundledSitesChartThenSaysDone) {
-  const CliRun run = Melodrift("--json crawl chart --jobs 2");
+  const ProgramRun run = Melodrift("--json crawl chart --jobs 2");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const auto status = Split(run.err);
   ASSERT_FALSE(status.empty());
@@ -115,7 +89,8 @@ TEST_F(CliTest, CrawlWithoutSiteListsTheBundledSitesChartThenSaysDone) {
 // status fails with that status after the window's last text; a search that
 // finds nothing says so, and that is no failure.
 TEST_F(CliTest, RunsSayWhatTheyFoundOrWhyNot) {
-  const CliRun singers = Melodrift(Site() + "--json search singer '" + StartSong().singer + "'");
+  const ProgramRun singers =
+      Melodrift(Site() + "--json search singer '" + StartSong().singer + "'");
   EXPECT_EQ(singers.exitCode, 0);
   EXPECT_EQ(singers.err, "获取完毕\n");
   const auto row = nlohmann::ordered_json::parse(Split(singers.out).at(0));
@@ -132,7 +107,7 @@ TEST_F(CliTest, RunsSayWhatTheyFoundOrWhyNot) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    const CliRun run = Melodrift(Site() + c.args);
+    const ProgramRun run = Melodrift(Site() + c.args);
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out, "");
@@ -143,7 +118,7 @@ TEST_F(CliTest, RunsSayWhatTheyFoundOrWhyNot) {
 // command's name.
 TEST_F(CliTest, ProgramOptionsGoBeforeOrAfterTheCommand) {
   const std::string url = SongUrl("2244436");
-  const CliRun before = Melodrift(Site() + "--json parse " + url);
+  const ProgramRun before = Melodrift(Site() + "--json parse " + url);
   ASSERT_EQ(before.exitCode, 0);
   const auto row = nlohmann::ordered_json::parse(before.out);
   EXPECT_THAT(Keys(row), ::testing::UnorderedElementsAre("singer", "title", "downloadLink",
@@ -153,7 +128,7 @@ TEST_F(CliTest, ProgramOptionsGoBeforeOrAfterTheCommand) {
        {"parse " + url + " --json " + Site(), "parse --json " + Site() + url,
         "--json parse " + url + " " + Site()}) {
     SCOPED_TRACE(args);
-    const CliRun after = Melodrift(args);
+    const ProgramRun after = Melodrift(args);
     EXPECT_EQ(after.exitCode, 0);
     EXPECT_EQ(after.out, before.out);
     EXPECT_EQ(after.err, before.err);
@@ -166,7 +141,7 @@ TEST_F(CliTest, CtrlCEndsWithTheStopText) {
   for (const auto& [args, lastStatus] : {std::pair{"crawl chart --jobs 1", "已停止解析"},
                                          std::pair{"search song e --jobs 1", "已停止"}}) {
     SCOPED_TRACE(args);
-    const CliRun run = Melodrift(args + (" --site " + site.Host()), true);
+    const ProgramRun run = Melodrift(args + (" --site " + site.Host()), true);
     EXPECT_EQ(run.exitCode, 130) << run.err;
     ASSERT_FALSE(run.err.empty());
     EXPECT_EQ(Split(run.err).back(), lastStatus);
@@ -200,7 +175,7 @@ TEST_F(CliTest, ExitCodes) {
   };
   for (const auto& [args, message] : usageErrors) {
     SCOPED_TRACE(args);
-    const CliRun run = Melodrift(args);
+    const ProgramRun run = Melodrift(args);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_THAT(run.err, HasSubstr(message));
     EXPECT_THAT(run.err, Not(HasSubstr("网络连接失败!")));
@@ -211,12 +186,12 @@ TEST_F(CliTest, ExitCodes) {
 // The window's program prints its help and version without a display.
 TEST_F(CliTest, WindowProgramPrintsHelpAndVersionWithoutADisplay) {
   const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
-  const CliRun version = RunProgram(noDisplay + MELODRIFTDOWN_BIN, "--version");
+  const ProgramRun version = RunProgram(noDisplay + MELODRIFTDOWN_BIN, "--version");
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out, "melodriftdown v1.5\n");
   for (const char* help : {"--help", "--site h -h"}) {
     SCOPED_TRACE(help);
-    const CliRun run = RunProgram(noDisplay + MELODRIFTDOWN_BIN, help);
+    const ProgramRun run = RunProgram(noDisplay + MELODRIFTDOWN_BIN, help);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("--site"));
   }
@@ -228,8 +203,8 @@ TEST_F(CliTest, WindowProgramPrintsHelpAndVersionWithoutADisplay) {
 TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipAndFail) {
   const std::string folder = ::testing::TempDir() + "cli_download";
   std::filesystem::remove_all(folder);
-  const CliRun first = Melodrift(Site() + "--json crawl chart 2>/dev/null | " + MELODRIFT_BIN +
-                                 " " + Site() + "download -P " + folder + " -");
+  const ProgramRun first = Melodrift(Site() + "--json crawl chart 2>/dev/null | " + MELODRIFT_BIN +
+                                     " " + Site() + "download -P " + folder + " -");
   EXPECT_EQ(first.exitCode, 0) << first.err;
   const auto lines = Split(first.out);
   ASSERT_FALSE(lines.empty());
@@ -246,8 +221,8 @@ TEST_F(CliTest, DownloadTheChartFromStandardInputThenSkipAndFail) {
   EXPECT_THAT(lines[0], StartsWith("downloaded\t" + folder + "/" + StartSong().singer + " - " +
                                    StartSong().title + ".mp3\t"));
 
-  const CliRun second = Melodrift(Site() + "--json download -P " + folder + " " +
-                                  SongUrl("2244436") + " " + SongUrl("0000000"));
+  const ProgramRun second = Melodrift(Site() + "--json download -P " + folder + " " +
+                                      SongUrl("2244436") + " " + SongUrl("0000000"));
   EXPECT_EQ(second.exitCode, 1);
   const auto rows = Split(second.out);
   ASSERT_EQ(rows.size(), 2u);
@@ -305,7 +280,7 @@ TEST(HostilePageTest, NothingItSendsReachesTheTerminalAsAControl) {
         {"download" + download + url, false},
         {"parse " + url + " 2>/dev/null | " + MELODRIFT_BIN + download + "--force-overwrites -",
          false}}) {
-    const CliRun run = Melodrift("--site " + site.Host() + " " + command);
+    const ProgramRun run = Melodrift("--site " + site.Host() + " " + command);
     SCOPED_TRACE(command + "\n" + run.out + run.err);
     EXPECT_FALSE(HoldsTerminalControls(run.out));
     EXPECT_FALSE(HoldsTerminalControls(run.err));
@@ -336,14 +311,14 @@ TEST_F(CliTest, ListPrintsTheWindowsRowsAsParseDoesWhileTheWindowRuns) {
   window.store->AppendSong(parsed.songs[0]);
   window.store->Flush();
 
-  const CliRun list = Melodrift("list");
+  const ProgramRun list = Melodrift("list");
   EXPECT_EQ(list.exitCode, 0) << list.err;
   EXPECT_EQ(list.out, Melodrift(Site() + "parse " + SongUrl("2244436")).out);
 
   const std::string folder = ::testing::TempDir() + "cli_list";
   std::filesystem::remove_all(folder);
-  const CliRun saved = Melodrift("list --json | " + std::string(MELODRIFT_BIN) + " " + Site() +
-                                 "download -P " + folder + " -");
+  const ProgramRun saved = Melodrift("list --json | " + std::string(MELODRIFT_BIN) + " " + Site() +
+                                     "download -P " + folder + " -");
   EXPECT_EQ(saved.exitCode, 0) << saved.err;
   EXPECT_THAT(saved.out, StartsWith("downloaded\t" + folder + "/" + StartSong().singer + " - " +
                                     StartSong().title + ".mp3\t"));

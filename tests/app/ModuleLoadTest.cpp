@@ -5,17 +5,15 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
 
 #include "Printers.h"
+#include "ProgramRun.h"
 #include "site/BundledSite.h"
 #include "site/Catalogue.h"
 
@@ -23,30 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-
-struct ProgramRun {
-  int exitCode;
-  std::string output;
-};
-
-std::string ReadHead(const fs::path& path, std::size_t bytes) {
-  std::ifstream in(path, std::ios::binary);
-  std::string head(bytes, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(bytes));
-  head.resize(static_cast<std::size_t>(in.gcount()));
-  return head;
-}
+using namespace melo::app::testing;
 
 // `environment` comes before the program on the shell's line.
 ProgramRun MelodriftWith(const std::string& environment, const std::string& args) {
-  // The rows run side by side, each in a process of its own.
-  const fs::path out =
-      fs::path(::testing::TempDir()) / ("module_load_" + std::to_string(getpid()) + ".out");
-  const std::string command = environment +
-                              " MELODRIFT_AUDIO_SINK='fakesink sync=true' " MELODRIFT_BIN " " +
-                              args + " >'" + out.string() + "' 2>&1";
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHead(out, 1 << 16)};
+  return RunProgram(environment + " MELODRIFT_AUDIO_SINK='fakesink sync=true' " MELODRIFT_BIN,
+                    args);
 }
 
 struct FolderRow {
@@ -74,8 +54,8 @@ void NotLibraries(const fs::path& folder) {
 // Exit code 0, or 1 with `failure` in the output when it is not empty.
 void ExpectOutcome(const char* command, const ProgramRun& run, const char* failure) {
   SCOPED_TRACE(command);
-  EXPECT_EQ(run.exitCode, *failure == '\0' ? 0 : 1) << run.output;
-  EXPECT_THAT(run.output, HasSubstr(failure));
+  EXPECT_EQ(run.exitCode, *failure == '\0' ? 0 : 1) << run.out << run.err;
+  EXPECT_THAT(run.out + run.err, HasSubstr(failure));
 }
 
 class ModuleLoadTest : public ::testing::TestWithParam<FolderRow> {};
@@ -99,7 +79,7 @@ TEST_P(ModuleLoadTest, PlaysAndTagsOrSaysWhichModuleFailed) {
   const fs::path file = work / "songs" / (song.singer + " - " + song.title + ".mp3");
   ExpectOutcome("download", saved, row.tagFailure);
   if (*row.tagFailure == '\0')
-    EXPECT_THAT(ReadHead(file, 4096), HasSubstr("TIT2"));
+    EXPECT_THAT(ReadFile(file).substr(0, 4096), HasSubstr("TIT2"));
   else
     EXPECT_FALSE(fs::exists(file));
 
