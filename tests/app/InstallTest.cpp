@@ -9,21 +9,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+
+#include "ProgramRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using melo::app::testing::ReadFile;
 using ::testing::HasSubstr;
 
 const std::string kAppId = "io.github.melodriftdown.MeloDriftDown";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 int ExitOf(const std::string& command) {
   const int status = std::system(command.c_str());

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -12,20 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
+
 namespace {
 
 using Options = std::set<std::string>;
-
-std::string Output(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    out.append(buffer, n);
-  if (pipe)
-    pclose(pipe);
-  return out;
-}
 
 struct Help {
   Options options;
@@ -101,7 +91,7 @@ TEST_P(ManPageTest, ListsTheOptionsOfHelp) {
   const PageCase& c = GetParam();
   const auto page = ReadPage(std::string(MELO_MAN_DIR) + "/" + c.page);
   const std::string program = std::string("QT_QPA_PLATFORM=offscreen ") + c.program;
-  const Help help = ReadHelp(Output(program + " --help 2>/dev/null"));
+  const Help help = ReadHelp(melo::app::testing::RunProgram(program, "--help").out);
   ASSERT_FALSE(help.options.empty()) << "no options in the --help of " << c.program;
   EXPECT_EQ(page.at(""), help.options);
 
@@ -110,7 +100,7 @@ TEST_P(ManPageTest, ListsTheOptionsOfHelp) {
     SCOPED_TRACE(command);
     ASSERT_TRUE(page.contains(command)) << "no .SS " << command << " under COMMANDS";
     EXPECT_EQ(page.at(command),
-              ReadHelp(Output(program + " " + command + " --help 2>/dev/null")).options);
+              ReadHelp(melo::app::testing::RunProgram(program, command + " --help").out).options);
   }
   EXPECT_TRUE(page.at(".SH").contains("EXIT STATUS"));
   EXPECT_TRUE(page.at(".SH").contains("EXAMPLES"));
