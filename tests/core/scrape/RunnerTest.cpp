@@ -41,6 +41,9 @@ class RunnerTest : public ::testing::Test {
     run(reporter);
     return reporter.Events();
   }
+  static std::vector<std::string> CrawlEvents(const std::string& address, int jobs = 4) {
+    return Events([&](RunReporter& r) { RunListCrawl({address, kListPattern, jobs}, r); });
+  }
 
   inline static std::unique_ptr<bundled::BundledSite> site_;
   inline static const bundled::CatalogueSong* start_ = nullptr;
@@ -57,13 +60,8 @@ TEST_F(RunnerTest, AddLinkAndFailedCrawlReportInOrder) {
               ElementsAre("status 解析成功:" + start_->title, "song " + start_->title + " " + song,
                           "finished"));
   EXPECT_EQ(Events([&](RunReporter& r) { RunAddLink(noSong, r); }).back(), "finished");
-  EXPECT_THAT(Events([](RunReporter& r) {
-                RunListCrawl({kDeadSite, kListPattern, 4}, r);
-              }),
-              ElementsAre("status 网络连接失败!", "finished"));
-  EXPECT_THAT(Events([](RunReporter& r) {
-                RunListCrawl({site::SiteBase() + "singer/999999/", kListPattern, 4}, r);
-              }),
+  EXPECT_THAT(CrawlEvents(kDeadSite), ElementsAre("status 网络连接失败!", "finished"));
+  EXPECT_THAT(CrawlEvents(site::SiteBase() + "singer/999999/"),
               ElementsAre("status 解析完毕", "failure HTTP 404", "finished"));
 }
 
@@ -71,17 +69,12 @@ TEST_F(RunnerTest, AddLinkAndFailedCrawlReportInOrder) {
 // does: each parse gets its own song, in page order. "解析完毕" as the last
 // status is the CLI's crawl test's.
 TEST_F(RunnerTest, ChartCrawlReportsInPageOrderWhateverTheJobs) {
-  const auto crawl = [](int jobs) {
-    return Events([jobs](RunReporter& r) {
-      RunListCrawl({ListPageAddress(ListPage::kChart), kListPattern, jobs}, r);
-    });
-  };
-  const auto sequential = crawl(1);
+  const auto sequential = CrawlEvents(ListPageAddress(ListPage::kChart), 1);
   ASSERT_GE(sequential.size(), 4u);
   EXPECT_THAT(sequential.front(), HasSubstr("status 成功解析:"));
   EXPECT_THAT(sequential, Contains(HasSubstr("song ")).Times(20));
   EXPECT_EQ(sequential.back(), "finished");
-  EXPECT_EQ(crawl(8), sequential);
+  EXPECT_EQ(CrawlEvents(ListPageAddress(ListPage::kChart), 8), sequential);
 }
 
 // A stopped run reports nothing more, not even "finished".
