@@ -17,12 +17,16 @@ constexpr long kReceiveBufferBytes = 100 * 1024;
 // this many unread bytes the transfer pauses, so that a fast server does not
 // make the pending bytes grow (and be copied and faulted in) by megabytes.
 constexpr std::size_t kMaxPendingBytes = 512 * 1024;
-// Received bytes are joined into the page a window at a time, the window
-// doubling as the reader asks for more: a reader that stops at a line near
-// the top of a page (a song page's media line) has not paid for joining the
-// rest of it, and one that reads on soon joins as the bytes arrive.
+// Received bytes go into the page buffer, and through the line rule, only
+// up to this many beyond the unread ones until the reader asks for more: a
+// reader that stops at a line near the top of a page (a song page's media
+// line) has not paid for joining the rest of it. The rest is still read off
+// the socket, so that the connection is free for the next page.
 constexpr std::size_t kFirstJoinWindow = 4 * 1024;
-constexpr std::size_t kLastJoinWindow = 1024 * 1024;
+// At most this many bytes wait so; past them the page is a long one, and all
+// of it is joined as it arrives.
+constexpr std::size_t kMostHeldBytes = 64 * 1024;
+constexpr std::size_t kNoWindow = std::numeric_limits<std::size_t>::max();
 // Stop requests wake the poll at once; the slice only bounds how late the
 // stall check can run.
 constexpr std::chrono::milliseconds kPollSlice{100};
@@ -96,9 +100,9 @@ void PageReader::Transfer::AwaitReplyStart() {
 }
 
 bool PageReader::Transfer::AwaitBody() {
-  if (body_.UnreadBytes() == 0 && HeldBytes() == 0)
-    PumpUntil([this] { return body_.UnreadBytes() > 0 || HeldBytes() > 0; });
-  if (body_.UnreadBytes() == 0 && HeldBytes() > 0)
+  if (body_.UnreadBytes() == 0 && held_.empty())
+    PumpUntil([this] { return body_.UnreadBytes() > 0 || !held_.empty(); });
+  if (body_.UnreadBytes() == 0 && !held_.empty())
     JoinHeld();
   if (body_.UnreadBytes() > 0)
     return true;
@@ -206,7 +210,7 @@ std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size
   auto& transfer = *static_cast<Transfer*>(self);
   transfer.lastByte_ = Clock::now();
   transfer.replyStarted_ = true;
-  if (transfer.body_.UnreadBytes() + transfer.HeldBytes() >= kMaxPendingBytes) {
+  if (transfer.body_.UnreadBytes() + transfer.held_.size() >= kMaxPendingBytes) {
     transfer.paused_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
@@ -215,31 +219,28 @@ std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size
   return size * count;
 }
 
-// What fits in the join window beside the unread bytes goes into the page
-// now; the rest waits, behind anything already waiting.
 void PageReader::Transfer::Receive(std::string_view received) {
-  std::size_t joined = 0;
-  if (HeldBytes() == 0) {
+  if (joinWindow_ != kNoWindow) {
     const std::size_t unread = body_.UnreadBytes();
-    joined = std::min(received.size(), joinWindow_ > unread ? joinWindow_ - unread : 0);
-    if (joined > 0)
-      body_.Append(received.substr(0, joined));
+    const std::size_t room = held_.empty() && joinWindow_ > unread ? joinWindow_ - unread : 0;
+    const std::size_t now = std::min(received.size(), room);
+    if (held_.size() + received.size() - now <= kMostHeldBytes) {
+      if (now > 0)
+        body_.Append(received.substr(0, now));
+      held_.insert(held_.end(), received.begin() + static_cast<std::ptrdiff_t>(now),
+                   received.end());
+      return;
+    }
+    JoinHeld();
   }
-  if (joined < received.size())
-    held_.insert(held_.end(), received.begin() + static_cast<std::ptrdiff_t>(joined),
-                 received.end());
+  body_.Append(received);
 }
 
 void PageReader::Transfer::JoinHeld() {
-  const std::size_t joined = std::min(HeldBytes(), joinWindow_);
-  body_.Append(std::string_view(held_.data() + heldFrom_, joined));
-  heldFrom_ += joined;
-  if (heldFrom_ == held_.size()) {
-    held_.clear();
-    heldFrom_ = 0;
-  }
-  joinWindow_ =
-      joinWindow_ >= kLastJoinWindow ? std::numeric_limits<std::size_t>::max() : 2 * joinWindow_;
+  if (!held_.empty())
+    body_.Append(std::string_view(held_.data(), held_.size()));
+  held_.clear();
+  joinWindow_ = kNoWindow;
 }
 
 std::size_t PageReader::Transfer::OnHeader(char* data, std::size_t size, std::size_t count,

@@ -56,10 +56,9 @@ struct PageReader::Transfer {
   void NoteHeaderLine(std::string_view header);
   void NoteBodyBytes();
   void Receive(std::string_view received);
-  // Joins the next window's worth of the held bytes into the page, and
-  // widens the window.
+  // Joins every held byte into the page, and from then on every byte as it
+  // arrives.
   void JoinHeld();
-  std::size_t HeldBytes() const { return held_.size() - heldFrom_; }
 
   std::string requestAddress_;
   ReaderTimeouts timeouts_;
@@ -75,7 +74,6 @@ struct PageReader::Transfer {
   PageBuffer& body_;
   // Body bytes received past the join window, not yet in body_.
   std::vector<char> held_;
-  std::size_t heldFrom_ = 0;
   std::size_t joinWindow_;
   Clock::time_point lastByte_;
   bool replyStarted_ = false;
