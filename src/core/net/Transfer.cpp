@@ -219,6 +219,8 @@ std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size
   return size * count;
 }
 
+// While the join window lasts, what fits in it beside the unread bytes goes
+// into the page now and the rest is held for the reader to ask for.
 void PageReader::Transfer::Receive(std::string_view received) {
   if (joinWindow_ != kNoWindow) {
     const std::size_t unread = body_.UnreadBytes();
