@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "core/net/HeaderText.h"
@@ -26,7 +25,6 @@ constexpr std::size_t kFirstJoinWindow = 4 * 1024;
 // At most this many bytes wait so; past them the page is a long one, and all
 // of it is joined as it arrives.
 constexpr std::size_t kMostHeldBytes = 64 * 1024;
-constexpr std::size_t kNoWindow = std::numeric_limits<std::size_t>::max();
 // Stop requests wake the poll at once; the slice only bounds how late the
 // stall check can run.
 constexpr std::chrono::milliseconds kPollSlice{100};
@@ -50,7 +48,6 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
       multi_(AcquireThreadMulti()),
       easy_(curl_easy_init()),
       body_(body),
-      joinWindow_(kFirstJoinWindow),
       lastByte_(Clock::now()) {
   if (!multi_ || !easy_)
     throw InternetError(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
@@ -222,9 +219,10 @@ std::size_t PageReader::Transfer::OnBody(char* data, std::size_t size, std::size
 // While the join window lasts, what fits in it beside the unread bytes goes
 // into the page now and the rest is held for the reader to ask for.
 void PageReader::Transfer::Receive(std::string_view received) {
-  if (joinWindow_ != kNoWindow) {
+  if (!joinAll_) {
     const std::size_t unread = body_.UnreadBytes();
-    const std::size_t room = held_.empty() && joinWindow_ > unread ? joinWindow_ - unread : 0;
+    const std::size_t room =
+        held_.empty() && kFirstJoinWindow > unread ? kFirstJoinWindow - unread : 0;
     const std::size_t now = std::min(received.size(), room);
     if (held_.size() + received.size() - now <= kMostHeldBytes) {
       if (now > 0)
@@ -242,7 +240,7 @@ void PageReader::Transfer::JoinHeld() {
   if (!held_.empty())
     body_.Append(std::string_view(held_.data(), held_.size()));
   held_.clear();
-  joinWindow_ = kNoWindow;
+  joinAll_ = true;
 }
 
 std::size_t PageReader::Transfer::OnHeader(char* data, std::size_t size, std::size_t count,

@@ -74,7 +74,7 @@ struct PageReader::Transfer {
   PageBuffer& body_;
   // Body bytes received past the join window, not yet in body_.
   std::vector<char> held_;
-  std::size_t joinWindow_;
+  bool joinAll_ = false;  // the join window is over
   Clock::time_point lastByte_;
   bool replyStarted_ = false;
   bool redirectAnnounced_ = false;
