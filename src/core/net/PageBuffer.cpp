@@ -8,8 +8,9 @@
 #include <cstring>
 #include <utility>
 
+#include "core/text/ProcessorVectors.h"
+
 #if defined(__x86_64__)
-#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -53,35 +54,10 @@ std::size_t RoundedCapacity(std::size_t bytes) {
   return pages * kHugePage - kAllocationOverhead;
 }
 
-// Asked of the processor itself, once, by the first buffer that joins: the
-// probe behind __builtin_cpu_supports runs in every process as it starts,
-// the window's too, and each of its many CPUID instructions traps to the host
-// in a virtual machine.
-bool WideJoinRuns() {
-#if defined(__x86_64__)
-  static const bool runs = [] {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_POPCNT))
-      return false;
-    // The system must save the mask registers and all 512 bits of all 32
-    // vector registers on a switch, or they are not there to use.
-    constexpr unsigned kVectorStates = 0xE6;
-    unsigned low = 0, high = 0;
-    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    if ((low & kVectorStates) != kVectorStates)
-      return false;
-    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX512F) && (b & bit_AVX512BW) &&
-           (b & bit_BMI2) && (c & bit_AVX512VBMI2);
-  }();
-  return runs;
-#else
-  return false;
-#endif
-}
-
 }  // namespace
 
-PageBuffer::PageBuffer(Join join) : wide_(join == Join::kFastest && WideJoinRuns()) {}
+PageBuffer::PageBuffer(Join join)
+    : wide_(join == Join::kFastest && text::Vectors().avx512Compress) {}
 
 void PageBuffer::Reserve(std::size_t bytes) {
   if (bytes + kWideBlock > capacity_)

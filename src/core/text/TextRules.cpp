@@ -1,6 +1,13 @@
 #include "core/text/TextRules.h"
 
+#include <cstdint>
 #include <cstring>
+
+#include "core/text/ProcessorVectors.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace melo::text {
 namespace {
@@ -24,9 +31,16 @@ bool AnySet(Bytes16 lanes) {
   return (halves[0] | halves[1]) != 0;
 }
 
-}  // namespace
+std::size_t FindBytes16(std::string_view text, std::string_view marker);
 
-std::size_t FindBytes(std::string_view text, std::string_view marker) {
+// The search of `text` from `at` on, as a place in all of it: the bytes a
+// step of whole vectors leaves over.
+std::size_t FindBytesFrom(std::string_view text, std::string_view marker, std::size_t at) {
+  const std::size_t rest = FindBytes16(text.substr(at), marker);
+  return rest == std::string_view::npos ? rest : at + rest;
+}
+
+std::size_t FindBytes16(std::string_view text, std::string_view marker) {
   const std::size_t length = marker.size();
   if (length < 2 || text.size() < length + 16) {
     const void* hit = memmem(text.data(), text.size(), marker.data(), length);
@@ -66,8 +80,76 @@ std::size_t FindBytes(std::string_view text, std::string_view marker) {
     if (const std::size_t hit = match(at, candidates(at)); hit != std::string_view::npos)
       return hit;
   }
-  const std::size_t rest = FindBytes(text.substr(at), marker);
-  return rest == std::string_view::npos ? rest : at + rest;
+  return FindBytesFrom(text, marker, at);
+}
+
+#if defined(__x86_64__)
+// The first of the places from `at` whose bit is set in `lanes` (where the
+// marker's first and last byte both stand) that holds the whole marker.
+std::size_t MatchAmong(std::string_view text, std::string_view marker, std::size_t at,
+                       std::uint64_t lanes) {
+  for (; lanes != 0; lanes &= lanes - 1) {
+    const std::size_t place = at + static_cast<std::size_t>(__builtin_ctzll(lanes));
+    if (std::memcmp(text.data() + place + 1, marker.data() + 1, marker.size() - 2) == 0)
+      return place;
+  }
+  return std::string_view::npos;
+}
+
+// As FindBytes16, a whole vector of places a test.
+__attribute__((target("avx512f,avx512bw"))) std::size_t FindBytes64(std::string_view text,
+                                                                    std::string_view marker) {
+  const char* const base = text.data();
+  const std::size_t lastStart = text.size() - marker.size();
+  const __m512i first = _mm512_set1_epi8(marker.front());
+  const __m512i last = _mm512_set1_epi8(marker.back());
+  std::size_t at = 0;
+  for (; at + 64 <= lastStart + 1; at += 64) {
+    const std::uint64_t lanes =
+        _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(base + at), first) &
+        _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(base + at + marker.size() - 1), last);
+    if (const std::size_t hit = MatchAmong(text, marker, at, lanes); hit != std::string_view::npos)
+      return hit;
+  }
+  return FindBytesFrom(text, marker, at);
+}
+
+__attribute__((target("avx2"))) inline __m256i Load32(const char* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+
+__attribute__((target("avx2"))) std::size_t FindBytes32(std::string_view text,
+                                                        std::string_view marker) {
+  const char* const base = text.data();
+  const std::size_t lastStart = text.size() - marker.size();
+  const __m256i first = _mm256_set1_epi8(marker.front());
+  const __m256i last = _mm256_set1_epi8(marker.back());
+  std::size_t at = 0;
+  for (; at + 32 <= lastStart + 1; at += 32) {
+    const __m256i both =
+        _mm256_and_si256(_mm256_cmpeq_epi8(Load32(base + at), first),
+                         _mm256_cmpeq_epi8(Load32(base + at + marker.size() - 1), last));
+    const auto lanes = static_cast<std::uint32_t>(_mm256_movemask_epi8(both));
+    if (const std::size_t hit = MatchAmong(text, marker, at, lanes); hit != std::string_view::npos)
+      return hit;
+  }
+  return FindBytesFrom(text, marker, at);
+}
+#endif
+
+}  // namespace
+
+std::size_t FindBytes(std::string_view text, std::string_view marker, ByteSearch search) {
+#if defined(__x86_64__)
+  // Only a text of a few vectors gains from them.
+  if (marker.size() >= 2 && text.size() >= marker.size() + 64) {
+    if (search == ByteSearch::kFastest && Vectors().avx512bw)
+      return FindBytes64(text, marker);
+    if (search != ByteSearch::kPortable && Vectors().avx2)
+      return FindBytes32(text, marker);
+  }
+#endif
+  return FindBytes16(text, marker);
 }
 
 Pos Find(std::string_view text, std::string_view marker, Pos start) {

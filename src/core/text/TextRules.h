@@ -18,10 +18,16 @@ constexpr bool IsLeadByte(unsigned char b) {
   return b >= 0x81 && b <= 0xFE;
 }
 
+// How FindBytes looks: with the widest vectors the processor has, with
+// 32-byte ones where it has them, or with the portable code every processor
+// runs (what the tests compare the others against).
+enum class ByteSearch { kFastest, kVectors32, kPortable };
+
 // Where the bytes of `marker` first stand in `text`, byte by byte with no
 // regard to characters; npos when nowhere. memmem's result, faster on long
 // texts.
-std::size_t FindBytes(std::string_view text, std::string_view marker);
+std::size_t FindBytes(std::string_view text, std::string_view marker,
+                      ByteSearch search = ByteSearch::kFastest);
 
 // Position of the first match of `marker` at or after `start`, stepping
 // through `text` character by character from `start`, so a marker never
