@@ -133,6 +133,16 @@ void ConnectAttempts::AnsweredFor(std::string_view address) {
     NoteAddressServer(address, openedServer_);
 }
 
+bool ConnectAttempts::TakeRefusedPlace() {
+  std::optional<ServerSlot> slot = TryTakeServerPlace(refusedServer_);
+  if (!slot)
+    return false;
+  slot_ = std::move(slot);
+  placeRefused_ = false;
+  sockets_.clear();
+  return true;
+}
+
 void ConnectAttempts::Restarted() {
   ++restarts_;
   sockets_.clear();
@@ -169,8 +179,20 @@ curl_socket_t ConnectAttempts::OnOpen(void* self, curlsocktype, curl_sockaddr* a
   attempts.openedServer_ = server;
   attempts.preConnected_ = CURL_SOCKET_BAD;
   // Waiting for a place is not part of the attempt: the clock starts after.
-  if (!attempts.slot_ && !attempts.TakePlace(server, *address, loopback))
-    return CURL_SOCKET_BAD;
+  if (!attempts.slot_) {
+    if (attempts.waitForPlace_) {
+      if (!attempts.TakePlace(server, *address, loopback))
+        return CURL_SOCKET_BAD;
+    } else if (std::optional<ServerSlot> slot = TryTakeServerPlace(server)) {
+      attempts.slot_ = std::move(slot);
+    } else {
+      // It stays refused whatever becomes of an attempt at another address
+      // of the server.
+      attempts.placeRefused_ = true;
+      attempts.refusedServer_ = server;
+      return CURL_SOCKET_BAD;
+    }
+  }
   const curl_socket_t socket =
       attempts.preConnected_ != CURL_SOCKET_BAD
           ? attempts.preConnected_

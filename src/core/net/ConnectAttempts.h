@@ -51,6 +51,15 @@ class ConnectAttempts {
   // The transfer is over: its connection no longer holds up the next one.
   void Done() { slot_.reset(); }
 
+  // For a thread whose own transfers may hold every place of a server: a new
+  // connection never waits for one, its attempt is refused when none is free
+  // (curl fails it), and PlaceRefused says so until TakeRefusedPlace.
+  void TakePlacesWithoutWaiting() { waitForPlace_ = false; }
+  bool PlaceRefused() const { return placeRefused_; }
+  // Takes a place for the refused attempt if one is free now; the owner then
+  // starts the transfer again.
+  bool TakeRefusedPlace();
+
  private:
   static curl_socket_t OnOpen(void* self, curlsocktype purpose, curl_sockaddr* address);
   static int OnClose(void* self, curl_socket_t socket);
@@ -66,12 +75,15 @@ class ConnectAttempts {
   std::stop_token stop_;
   std::optional<ServerSlot> slot_;                // held while a new connection's transfer lasts
   std::string openedServer_;                      // where the latest socket went
+  std::string refusedServer_;                     // which had no place for it
   curl_socket_t preConnected_ = CURL_SOCKET_BAD;  // opened by the thread that handed the place over
   // The sockets of the attempt under way (two while curl tries both address
   // families), until curl closes them.
   std::vector<curl_socket_t> sockets_;
   bool loopback_ = false;
   bool connected_ = false;
+  bool waitForPlace_ = true;
+  bool placeRefused_ = false;
   int restarts_ = 0;
   Clock::time_point attemptStart_;
 };

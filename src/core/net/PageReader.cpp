@@ -22,11 +22,19 @@ namespace {
 PageReader::PageReader(std::stop_token stop, ReaderTimeouts timeouts)
     : stop_(std::move(stop)), timeouts_(timeouts) {}
 
+PageReader::PageReader(ReaderGroup& group, std::stop_token stop, ReaderTimeouts timeouts)
+    : group_(group.members_.get()), stop_(std::move(stop)), timeouts_(timeouts) {}
+
 PageReader::~PageReader() {
   Close();
 }
 
 void PageReader::Open(const std::string& address) {
+  Start(address);
+  AwaitReply();
+}
+
+void PageReader::Start(const std::string& address) {
   Close();
   httpStatus_ = 0;
   buffer_ = PageBuffer();
@@ -34,10 +42,19 @@ void PageReader::Open(const std::string& address) {
   lineOpen_ = false;
   const std::string requestAddress = EncodeRequestAddress(address);
   CheckRequestAddress(requestAddress);
-  auto transfer = std::make_unique<Transfer>(requestAddress, timeouts_, stop_, buffer_);
-  transfer->AwaitReplyStart();
-  httpStatus_ = transfer->HttpStatus();
-  transfer_ = std::move(transfer);
+  transfer_ = std::make_unique<Transfer>(requestAddress, timeouts_, stop_, buffer_, group_);
+}
+
+void PageReader::AwaitReply() {
+  if (!transfer_)
+    throw InternetError("no page opened");
+  try {
+    transfer_->AwaitReplyStart();
+  } catch (...) {
+    Close();
+    throw;
+  }
+  httpStatus_ = transfer_->HttpStatus();
 }
 
 bool PageReader::ReadLine(std::string& line) {

@@ -56,9 +56,31 @@ void SetUserAgent(std::string_view agent);
 // Safe from any thread, at any time, any number of times.
 void PrepareTransfers();
 
+class PageReader;
+
+// Readers of one thread whose pages come side by side, over one set of
+// connections: while any of them waits for its page, the transfers of all
+// of them go on, each into its own reader's buffer. One thread uses it, and
+// it outlives its readers.
+class ReaderGroup {
+ public:
+  ReaderGroup();
+  ~ReaderGroup();
+  ReaderGroup(const ReaderGroup&) = delete;
+  ReaderGroup& operator=(const ReaderGroup&) = delete;
+
+  struct Members;
+
+ private:
+  friend class PageReader;
+  std::unique_ptr<Members> members_;
+};
+
 class PageReader {
  public:
   explicit PageReader(std::stop_token stop = {}, ReaderTimeouts timeouts = {});
+  // A reader whose transfer goes on with those of `group`.
+  PageReader(ReaderGroup& group, std::stop_token stop, ReaderTimeouts timeouts = {});
   ~PageReader();
   PageReader(const PageReader&) = delete;
   PageReader& operator=(const PageReader&) = delete;
@@ -70,6 +92,11 @@ class PageReader {
   // then. `address` is kept as given; the bytes that may not stand
   // in a request line are percent-encoded for the request only.
   void Open(const std::string& address);
+  // Open in two steps: Start sends the request and returns at once (its
+  // reply comes in while the reader's group waits for other pages), and
+  // AwaitReply returns once it has started. Each throws what Open would.
+  void Start(const std::string& address);
+  void AwaitReply();
 
   // The HTTP status of the page Open reached (after redirects), 0 before
   // Open or when the server sent none. Callers decide what an error status
@@ -99,6 +126,7 @@ class PageReader {
   void Close() noexcept;
 
  private:
+  friend class ReaderGroup;  // whose members are transfers
   struct Transfer;
   // Waits for more bytes; false at end of data.
   bool AwaitBytes();
@@ -122,6 +150,7 @@ class PageReader {
   std::size_t lineStart_ = 0;  // where the line being joined starts in the text
   bool lineOpen_ = false;      // some of its bytes are taken
   std::unique_ptr<Transfer> transfer_;
+  ReaderGroup::Members* group_ = nullptr;
   std::stop_token stop_;
   ReaderTimeouts timeouts_;
   long httpStatus_ = 0;

@@ -212,6 +212,21 @@ std::optional<TakenPlace> TakeServerPlace(const std::string& server, std::stop_t
   }
 }
 
+std::optional<ServerSlot> TryTakeServerPlace(const std::string& server) {
+  Places& places = AllPlaces();
+  const std::lock_guard lock(places.mutex);
+  const auto entry = places.servers.find(server);
+  if (entry == places.servers.end()) {
+    ServerQueue& queue = places.servers[server];
+    return ServerSlot(server, Hold(places, queue, Clock::now()));
+  }
+  ServerQueue& queue = entry->second;
+  if (!queue.waiters.empty() ||
+      !JudgePlace(queue.held, OneAtATime(places, server), Clock::now()).free)
+    return std::nullopt;
+  return ServerSlot(server, Hold(places, queue, Clock::now()));
+}
+
 void ReplyConnection::NoteHeaderLine(std::string_view line) {
   if (StartsWithNoCase(line, "HTTP/")) {
     *this = {};

@@ -86,6 +86,10 @@ struct TakenPlace {
 std::optional<TakenPlace> TakeServerPlace(const std::string& server, std::stop_token stop,
                                           std::function<int()> openConnection = {});
 
+// A place of `server` if one is free now and no one waits for it before:
+// for a thread that cannot wait, since its own transfers may hold the places.
+std::optional<ServerSlot> TryTakeServerPlace(const std::string& server);
+
 // What a reply on a new connection to `server` said about that connection.
 void NoteServerClosesConnections(const std::string& server, bool closes);
 

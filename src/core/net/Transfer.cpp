@@ -28,6 +28,10 @@ constexpr std::size_t kMostHeldBytes = 64 * 1024;
 // Stop requests wake the poll at once; the slice only bounds how late the
 // stall check can run.
 constexpr std::chrono::milliseconds kPollSlice{100};
+// How often a group looks for a place for a connection refused one: places
+// held by its own transfers free up as they are pumped, those of other
+// threads by themselves.
+constexpr std::chrono::milliseconds kPlaceRetrySlice{5};
 
 template <typename Value>
 void SetOption(CURL* easy, CURLoption option, Value value) {
@@ -38,20 +42,42 @@ void SetOption(CURL* easy, CURLoption option, Value value) {
 
 }  // namespace
 
+ReaderGroup::ReaderGroup() : members_(std::make_unique<Members>()) {
+  members_->multi = AcquireThreadMulti();
+}
+
+ReaderGroup::~ReaderGroup() {
+  ReleaseThreadMulti(std::move(members_->multi));
+}
+
+bool ReaderGroup::Members::RetryRefusedPlaces() const {
+  bool any = false;
+  for (PageReader::Transfer* transfer : transfers)
+    any = transfer->RetryPlace() || any;
+  return any;
+}
+
+bool ReaderGroup::Members::AnyAwaitingPlace() const {
+  return std::ranges::any_of(transfers, &PageReader::Transfer::AwaitingPlace);
+}
+
 PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts timeouts,
-                               std::stop_token stop, PageBuffer& body)
+                               std::stop_token stop, PageBuffer& body, ReaderGroup::Members* group)
     : requestAddress_(requestAddress),
       timeouts_(timeouts),
       stop_(std::move(stop)),
       started_(Clock::now()),
       attempts_(stop_),
-      multi_(AcquireThreadMulti()),
+      group_(group),
+      ownMulti_(group ? MultiHandle() : AcquireThreadMulti()),
+      multi_(group ? group->multi.get() : ownMulti_.get()),
       easy_(curl_easy_init()),
       body_(body),
       lastByte_(Clock::now()) {
   if (!multi_ || !easy_)
     throw InternetError(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
   CURL* easy = easy_.get();
+  SetOption(easy, CURLOPT_PRIVATE, static_cast<void*>(this));
   SetOption(easy, CURLOPT_ERRORBUFFER, errorText_);
   SetOption(easy, CURLOPT_URL, requestAddress.c_str());
   SetWireRules(easy, requestAddress);
@@ -70,21 +96,27 @@ PageReader::Transfer::Transfer(const std::string& requestAddress, ReaderTimeouts
   SetOption(easy, CURLOPT_HEADERDATA, this);
   if (const CURLcode rc = attempts_.Attach(easy); rc != CURLE_OK)
     throw InternetError(curl_easy_strerror(rc));
+  if (group_)
+    attempts_.TakePlacesWithoutWaiting();
 
-  const CURLMcode rc = curl_multi_add_handle(multi_.get(), easy);
+  const CURLMcode rc = curl_multi_add_handle(multi_, easy);
   if (rc != CURLM_OK)
     throw InternetError(curl_multi_strerror(rc));
   attached_ = true;
-  wakeOnStop_.emplace(stop_, WakeOnStop{multi_.get()});
+  wakeOnStop_.emplace(stop_, WakeOnStop{multi_});
+  if (group_)
+    group_->transfers.push_back(this);
 }
 
 PageReader::Transfer::~Transfer() {
   // The wake-up must be gone before the multi handle it points at.
   wakeOnStop_.reset();
-  if (attached_) {
-    curl_multi_remove_handle(multi_.get(), easy_.get());
-    ReleaseThreadMulti(std::move(multi_));
-  }
+  if (attached_)
+    curl_multi_remove_handle(multi_, easy_.get());
+  if (group_)
+    std::erase(group_->transfers, this);
+  else
+    ReleaseThreadMulti(std::move(ownMulti_));
 }
 
 void PageReader::Transfer::AwaitReplyStart() {
@@ -136,16 +168,20 @@ void PageReader::Transfer::PumpUntil(Ready ready) {
         return;
     }
     int running = 0;
-    const CURLMcode rc = curl_multi_perform(multi_.get(), &running);
+    const CURLMcode rc = curl_multi_perform(multi_, &running);
     if (rc != CURLM_OK)
       throw InternetError(curl_multi_strerror(rc));
     CollectResult();
     if (finished_ || ready())
       return;
+    // Places the pump freed (replies begun) go to the refused at once.
+    if (group_ && group_->RetryRefusedPlaces())
+      continue;
 
-    // Time spent by the caller between reads is not a stall of the server.
+    // Time spent by the caller between reads is not a stall of the server,
+    // nor is time spent waiting for a place of it.
     const auto quiet = Clock::now() - std::max(lastByte_, waitStart);
-    if (quiet >= timeouts_.stall) {
+    if (quiet >= timeouts_.stall && !awaitingPlace_) {
       throw InternetError(std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
                           ": no data received for " + std::to_string(timeouts_.stall.count()) +
                           " ms");
@@ -157,35 +193,70 @@ void PageReader::Transfer::PumpUntil(Ready ready) {
     auto slice = std::min<Clock::duration>(kPollSlice, timeouts_.stall - quiet);
     if (const auto check = attempts_.NextCheck())
       slice = std::clamp<Clock::duration>(*check - Clock::now(), Clock::duration::zero(), slice);
+    if (group_ && group_->AnyAwaitingPlace())
+      slice = std::min<Clock::duration>(slice, kPlaceRetrySlice);
     const auto sliceMs = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
-    curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(sliceMs), nullptr);
+    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(sliceMs), nullptr);
   }
 }
 
 // Nothing of the reply has arrived yet: taken off and put back, the handle
 // starts over with a new attempt, within what is left of the connect time.
 void PageReader::Transfer::RestartStalledConnect() {
-  curl_multi_remove_handle(multi_.get(), easy_.get());
+  curl_multi_remove_handle(multi_, easy_.get());
   attached_ = false;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      timeouts_.connect - (Clock::now() - started_));
-  SetOption(easy_.get(), CURLOPT_CONNECTTIMEOUT_MS, std::max<long>(1, left.count()));
-  const CURLMcode rc = curl_multi_add_handle(multi_.get(), easy_.get());
-  if (rc != CURLM_OK)
-    throw InternetError(curl_multi_strerror(rc));
-  attached_ = true;
+  Reattach(std::chrono::duration_cast<std::chrono::milliseconds>(timeouts_.connect -
+                                                                 (Clock::now() - started_)));
   attempts_.Restarted();
 }
 
-void PageReader::Transfer::CollectResult() {
-  int queued = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
-    if (message->msg != CURLMSG_DONE)
-      continue;
+// The wait for a place was no part of the connect: it gets its whole time.
+// Pumped for another reader of the group, a failure here is this one's.
+bool PageReader::Transfer::RetryPlace() {
+  if (!awaitingPlace_ || !attempts_.TakeRefusedPlace())
+    return false;
+  awaitingPlace_ = false;
+  started_ = lastByte_ = Clock::now();
+  try {
+    Reattach(timeouts_.connect);
+  } catch (const InternetError&) {
     finished_ = true;
-    result_ = message->data.result;
+    result_ = CURLE_OUT_OF_MEMORY;
     attempts_.Done();
   }
+  return true;
+}
+
+void PageReader::Transfer::Reattach(std::chrono::milliseconds connectTime) {
+  SetOption(easy_.get(), CURLOPT_CONNECTTIMEOUT_MS, std::max<long>(1, connectTime.count()));
+  const CURLMcode rc = curl_multi_add_handle(multi_, easy_.get());
+  if (rc != CURLM_OK)
+    throw InternetError(curl_multi_strerror(rc));
+  attached_ = true;
+}
+
+// In a group, the message may be for any transfer of it.
+void PageReader::Transfer::CollectResult() {
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+    if (message->msg != CURLMSG_DONE)
+      continue;
+    char* owner = nullptr;
+    curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+    reinterpret_cast<Transfer*>(owner)->Done(message->data.result);
+  }
+}
+
+void PageReader::Transfer::Done(CURLcode result) {
+  if (result != CURLE_OK && attempts_.PlaceRefused() && !stop_.stop_requested()) {
+    curl_multi_remove_handle(multi_, easy_.get());
+    attached_ = false;
+    awaitingPlace_ = true;
+    return;
+  }
+  finished_ = true;
+  result_ = result;
+  attempts_.Done();
 }
 
 // The last byte the server announced is in: its connection no longer holds

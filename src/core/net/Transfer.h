@@ -1,8 +1,9 @@
 #pragma once
 // One GET in flight, pumped by its reader's own thread, its body going into
 // the reader's page buffer. Bytes are only pulled from the socket while the
-// reader waits for more, so a page that is not read stays with the server
-// (TCP flow control) instead of piling up here.
+// reader (or, in a group, any reader of the group) waits for more, so a page
+// that is not read stays with the server (TCP flow control) instead of
+// piling up here.
 
 #include <chrono>
 #include <cstddef>
@@ -18,9 +19,22 @@
 
 namespace melo::net {
 
+// The transfers of a group share one multi handle, and with it its
+// connections. Each of them may be pumped by any other.
+struct ReaderGroup::Members {
+  MultiHandle multi;
+  std::vector<PageReader::Transfer*> transfers;
+
+  // Starts again every transfer whose connection was refused a place, if
+  // one is free now; whether any was.
+  bool RetryRefusedPlaces() const;
+  bool AnyAwaitingPlace() const;
+};
+
 struct PageReader::Transfer {
+  // In `group` when not null, else alone on the thread's own multi handle.
   Transfer(const std::string& requestAddress, ReaderTimeouts timeouts, std::stop_token stop,
-           PageBuffer& body);
+           PageBuffer& body, ReaderGroup::Members* group);
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -36,6 +50,13 @@ struct PageReader::Transfer {
   // The final reply's HTTP status, 0 when there is none yet.
   long HttpStatus() const;
 
+  // In a group no connection waits for a server place, since the group's
+  // own transfers may hold them all: one refused is started again when a
+  // place is free.
+  bool AwaitingPlace() const { return awaitingPlace_; }
+  // Whether it started again.
+  bool RetryPlace();
+
  private:
   using Clock = std::chrono::steady_clock;
 
@@ -48,7 +69,10 @@ struct PageReader::Transfer {
   void PumpUntil(Ready ready);
   void PumpOnce(Clock::time_point& quietSince);
   void RestartStalledConnect();
+  // Puts the handle back on the multi handle, with `connectTime` to connect.
+  void Reattach(std::chrono::milliseconds connectTime);
   void CollectResult();
+  void Done(CURLcode result);
   [[noreturn]] void ThrowFailure() const;
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
@@ -65,7 +89,9 @@ struct PageReader::Transfer {
   std::stop_token stop_;
   Clock::time_point started_;
   ConnectAttempts attempts_;  // outlives the handle's removal from multi_
-  MultiHandle multi_;
+  ReaderGroup::Members* group_;
+  MultiHandle ownMulti_;  // when in no group
+  CURLM* multi_;
   EasyHandle easy_;
   bool attached_ = false;
   std::optional<std::stop_callback<WakeOnStop>> wakeOnStop_;
@@ -82,6 +108,7 @@ struct PageReader::Transfer {
   ReplyConnection connection_;
   bool paused_ = false;  // by OnBody, with bytes held back by curl
   bool finished_ = false;
+  bool awaitingPlace_ = false;
   CURLcode result_ = CURLE_OK;
 };
 

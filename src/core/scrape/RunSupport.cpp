@@ -1,43 +1,36 @@
 #include "core/scrape/RunSupport.h"
 
+#include <deque>
 #include <map>
-#include <mutex>
 #include <string_view>
 #include <utility>
 
 #include "core/net/PageReader.h"
 #include "core/net/ServerPlaces.h"
-#include "core/scrape/InOrderPool.h"
 #include "core/scrape/StatusTexts.h"
 
 namespace melo::scrape {
 namespace {
 
 // How the servers of a run's pages take requests: as known when the run
-// first asks about each, then as the run's own pages show.
+// first asks about each, then as the run's own pages show. The run's own
+// thread's.
 class RunPaces {
  public:
   net::ServerPace Of(std::string_view address) {
-    const std::lock_guard lock(mutex_);
     const std::string_view origin = net::OriginOf(address);
     auto known = byOrigin_.find(origin);
     if (known == byOrigin_.end())
       known = byOrigin_.emplace(std::string(origin), net::PaceOf(address)).first;
     return known->second;
   }
-  bool AnyEnded() {
-    const std::lock_guard lock(mutex_);
-    return anyEnded_;
-  }
+  bool AnyEnded() const { return anyEnded_; }
   void Ended(std::string_view address) {
-    const net::ServerPace pace = net::PaceOf(address);
-    const std::lock_guard lock(mutex_);
-    byOrigin_.insert_or_assign(std::string(net::OriginOf(address)), pace);
+    byOrigin_.insert_or_assign(std::string(net::OriginOf(address)), net::PaceOf(address));
     anyEnded_ = true;
   }
 
  private:
-  std::mutex mutex_;
   bool anyEnded_ = false;
   std::map<std::string, net::ServerPace, std::less<>> byOrigin_;
 };
@@ -46,31 +39,47 @@ class RunPaces {
 
 bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std::stop_token stop,
                        const ParsedSongHandler& handle) {
-  // Pages side by side only queue at a server that serves one request at a
-  // time, so there they are read one after another, on the caller's thread.
-  // A server not heard from yet gets the first page alone: its reply tells
-  // which kind it is. What the run knows changes only as its pages end,
-  // which is when the pool asks again.
+  if (jobs <= 1) {
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+      const ParseResult result = ReadSongPage(addresses[i], stop);
+      if (stop.stop_requested())
+        return false;
+      handle(i, addresses[i], result);
+    }
+    return !stop.stop_requested();
+  }
+  // The pages are read side by side on this thread, in one reader group:
+  // while the first of them is read, the requests of the next ones are out
+  // and their replies come in. Pages side by side only queue at a server
+  // that serves one request at a time, so there they are read one after
+  // another. A server not heard from yet gets the first page alone: its
+  // reply tells which kind it is.
   RunPaces paces;
-  const WorkLimit limit = [&](std::size_t next) {
+  const auto mostAtOnce = [&](std::size_t next) -> std::size_t {
     switch (paces.Of(addresses[next])) {
       case net::ServerPace::kOneAtATime:
         return 1;
       case net::ServerPace::kUnknown:
-        return paces.AnyEnded() ? jobs : 1;
+        return paces.AnyEnded() ? static_cast<std::size_t>(jobs) : 1;
       case net::ServerPace::kSideBySide:
         break;
     }
-    return jobs;
+    return static_cast<std::size_t>(jobs);
   };
-  return RunInOrder<ParseResult>(
-      addresses.size(), jobs, std::move(stop),
-      [&](std::size_t i, std::stop_token token) {
-        ParseResult result = ReadSongPage(addresses[i], token);
-        paces.Ended(addresses[i]);
-        return result;
-      },
-      [&](std::size_t i, const ParseResult& result) { handle(i, addresses[i], result); }, limit);
+  net::ReaderGroup group;
+  std::deque<SongPageRead> reads;  // begun, in list order, from the one handed out next
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    while (next < addresses.size() && (reads.empty() || reads.size() < mostAtOnce(next)))
+      reads.emplace_back(addresses[next++], group, stop);
+    const ParseResult result = reads.front().Finish();
+    reads.pop_front();
+    paces.Ended(addresses[i]);
+    if (stop.stop_requested())
+      return false;
+    handle(i, addresses[i], result);
+  }
+  return !stop.stop_requested();
 }
 
 void PublishParse(const ParseResult& result, RunReporter& reporter) {

@@ -114,35 +114,64 @@ ParseResult ExtractSong(std::string_view page, std::string_view media,
   return result;
 }
 
-ParseResult ReadSongPage(const std::string& address, std::stop_token stop) {
-  ParseResult failed;
-  net::PageReader reader(stop);
-  try {
-    reader.Open(address);
-  } catch (const net::TransferStopped&) {
-    failed.exit = ParseExit::kStopped;
-    return failed;
-  } catch (const net::InternetError&) {
-    failed.exit = ParseExit::kOpenFailed;
-    return failed;
-  }
+namespace {
 
+ParseResult Failed(ParseExit exit) {
+  ParseResult failed;
+  failed.exit = exit;
+  return failed;
+}
+
+// How `open` (a step of opening the page) failed, if it did.
+template <typename Open>
+std::optional<ParseExit> OpenFailure(Open open) {
+  try {
+    open();
+  } catch (const net::TransferStopped&) {
+    return ParseExit::kStopped;
+  } catch (const net::InternetError&) {
+    return ParseExit::kOpenFailed;
+  }
+  return std::nullopt;
+}
+
+ParseResult ReadOpenedSongPage(net::PageReader& reader) {
   try {
     // The doctype line is never part of the page text. Only the first line
     // that mentions the media folder is searched for the MP3 address; the
     // rest of the page is never fetched.
     const std::optional<std::string_view> mediaLine = reader.ReadToLineWith(kMediaMarker);
-    if (!mediaLine) {
-      failed.exit = ParseExit::kNoMediaLine;
-      return failed;
-    }
+    if (!mediaLine)
+      return Failed(ParseExit::kNoMediaLine);
     return ExtractSong(reader.Text(), *mediaLine, site::SiteBaseWww());
   } catch (const net::TransferStopped&) {
-    failed.exit = ParseExit::kStopped;
+    return Failed(ParseExit::kStopped);
   } catch (const net::InternetError&) {
-    failed.exit = ParseExit::kReadFailed;
+    return Failed(ParseExit::kReadFailed);
   }
-  return failed;
+}
+
+}  // namespace
+
+ParseResult ReadSongPage(const std::string& address, std::stop_token stop) {
+  net::PageReader reader(stop);
+  if (const std::optional<ParseExit> failed = OpenFailure([&] { reader.Open(address); }))
+    return Failed(*failed);
+  return ReadOpenedSongPage(reader);
+}
+
+SongPageRead::SongPageRead(const std::string& address, net::ReaderGroup& group,
+                           std::stop_token stop)
+    : reader_(group, std::move(stop)) {
+  failed_ = OpenFailure([&] { reader_.Start(address); });
+}
+
+ParseResult SongPageRead::Finish() {
+  if (!failed_)
+    failed_ = OpenFailure([&] { reader_.AwaitReply(); });
+  if (failed_)
+    return Failed(*failed_);
+  return ReadOpenedSongPage(reader_);
 }
 
 void PublishCurrentSong(const ParseResult& result) {

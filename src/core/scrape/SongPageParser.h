@@ -2,10 +2,12 @@
 // Turns one song page into one song: singer, title, singer link and the
 // MP3 address hidden in the page's media line.
 
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 
+#include "core/net/PageReader.h"
 #include "core/scrape/RunReporter.h"
 
 namespace melo::scrape {
@@ -54,6 +56,20 @@ ParseResult ExtractSong(std::string_view pageText, std::string_view mediaLine,
 // Reads the page up to its media line and extracts the song. No side
 // effects: nothing is published and no status is written.
 ParseResult ReadSongPage(const std::string& address, std::stop_token stop = {});
+
+// ReadSongPage in two steps, for pages read side by side on one thread: the
+// request goes out as the read is made, in `group`, and Finish waits for
+// the page (moving the group's other reads on meanwhile) and gives what
+// ReadSongPage would.
+class SongPageRead {
+ public:
+  SongPageRead(const std::string& address, net::ReaderGroup& group, std::stop_token stop);
+  ParseResult Finish();
+
+ private:
+  net::PageReader reader_;
+  std::optional<ParseExit> failed_;  // as the request went out
+};
 
 // Publishes what a parse replaced into CurrentSong: nothing for an open,
 // read or media-line failure; singer and title for a singer path failure;

@@ -101,8 +101,8 @@ TEST(Open, RefusesWhatIsNoWebAddressAndLeavesNothingOpen) {
 
 // The status is told, not acted on: an error page is read like any other, and
 // redirects are followed. Finished reads hand their connection on to the next
-// reader. That readers on several threads at once each get their own page is
-// the runner's chart crawl with eight jobs (RunnerTest).
+// reader. That readers side by side each get their own page, on threads of
+// their own or in a group on one, is the connection tests'.
 TEST(Open, ReadsErrorPagesFollowsRedirectsAndSharesConnections) {
   const RawServer server(ServeNamedPages);
   for (const std::string path : {"/1", "/2"})

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -97,48 +98,97 @@ std::vector<std::future<std::string>> ReadAtOnce(const RawServer& server, int re
   return pages;
 }
 
+// A server that closes each connection and answers one request at a time,
+// and only once as many wait as the places let come: the page named by its
+// path. Drive() lets `requests` through, one by one.
+class OneAnswerAtATime {
+ public:
+  RawServer::Handler Handler() {
+    return [this](int socket, std::stop_token stop) {
+      const std::string request = testing::ReadRequest(socket, stop);
+      if (request.empty())
+        return;
+      {
+        std::unique_lock lock(mutex_);
+        mostUnanswered_ = std::max(mostUnanswered_, ++unanswered_);
+        changed_.notify_all();
+        if (!changed_.wait(lock, stop, [&] { return mayAnswer_; }))
+          return;
+        mayAnswer_ = false;
+        --unanswered_;
+        ++served_;
+        changed_.notify_all();
+      }
+      testing::SendAll(
+          socket, testing::Reply(testing::RequestPath(request), "200 OK", "Connection: close\r\n"));
+    };
+  }
+  void Drive(int requests) {
+    for (;;) {
+      std::unique_lock lock(mutex_);
+      if (served_ == requests)
+        return;
+      const int waiting = std::min(kMaxConnectingPerServer, requests - served_);
+      ASSERT_TRUE(changed_.wait_for(lock, std::chrono::seconds(30),
+                                    [&] { return !mayAnswer_ && unanswered_ >= waiting; }));
+      mayAnswer_ = true;
+      changed_.notify_all();
+      changed_.wait_for(lock, std::chrono::seconds(30), [&] { return !mayAnswer_; });
+    }
+  }
+  int mostUnanswered() const { return mostUnanswered_; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  int unanswered_ = 0;
+  int mostUnanswered_ = 0;
+  int served_ = 0;
+  bool mayAnswer_ = false;
+};
+
 // Readers on as many threads open their connections to one server a few at
-// a time: a new one waits while kMaxConnectingPerServer are unanswered. The
-// server answers one request at a time, each once as many wait as may.
+// a time: a new one waits while kMaxConnectingPerServer are unanswered.
 TEST(Connections, AFewNewOnesToOneServerAtATime) {
   constexpr int kReaders = 2 * kMaxConnectingPerServer;
-  std::mutex mutex;
-  std::condition_variable_any changed;
-  int unanswered = 0;
-  int mostUnanswered = 0;
-  int served = 0;
-  bool mayAnswer = false;
-  const RawServer server([&](int socket, std::stop_token stop) {
-    if (testing::ReadRequest(socket, stop).empty())
-      return;
-    {
-      std::unique_lock lock(mutex);
-      mostUnanswered = std::max(mostUnanswered, ++unanswered);
-      changed.notify_all();
-      if (!changed.wait(lock, stop, [&] { return mayAnswer; }))
-        return;
-      mayAnswer = false;
-      --unanswered;
-      ++served;
-      changed.notify_all();
-    }
-    testing::SendAll(socket, testing::Reply("page", "200 OK", "Connection: close\r\n"));
-  });
+  OneAnswerAtATime answers;
+  const RawServer server(answers.Handler());
   auto pages = ReadAtOnce(server, kReaders);
-  for (;;) {
-    std::unique_lock lock(mutex);
-    if (served == kReaders)
-      break;
-    const int waiting = std::min(kMaxConnectingPerServer, kReaders - served);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30),
-                                 [&] { return !mayAnswer && unanswered >= waiting; }));
-    mayAnswer = true;
-    changed.notify_all();
-    changed.wait_for(lock, std::chrono::seconds(30), [&] { return !mayAnswer; });
-  }
+  answers.Drive(kReaders);
   for (auto& page : pages)
-    EXPECT_EQ(page.get(), "page");
-  EXPECT_EQ(mostUnanswered, kMaxConnectingPerServer);
+    EXPECT_EQ(page.get(), "/");
+  EXPECT_EQ(answers.mostUnanswered(), kMaxConnectingPerServer);
+}
+
+// Readers of one group on one thread keep to the same places, though a
+// place they wait for is held by their own transfers, which only that
+// thread moves on: none of them waits in a way that would stop the others.
+// Each gets its own page, in whatever order the server answers.
+TEST(Connections, AGroupOnOneThreadKeepsToThePlacesAndEachGetsItsPage) {
+  constexpr int kReaders = 2 * kMaxConnectingPerServer;
+  OneAnswerAtATime answers;
+  const RawServer server(answers.Handler());
+  std::stop_source giveUp;  // when the server waits in vain: the readers must not hang the test
+  auto pages = std::async(std::launch::async, [&] {
+    ReaderGroup group;
+    std::deque<PageReader> readers;
+    for (int i = 0; i < kReaders; ++i)
+      readers.emplace_back(group, giveUp.get_token())
+          .Start(server.Address("/" + std::to_string(i)));
+    std::vector<std::string> texts;
+    for (PageReader& reader : readers) {
+      reader.AwaitReply();
+      texts.push_back(reader.ReadToEnd(true));
+    }
+    return texts;
+  });
+  answers.Drive(kReaders);
+  if (HasFailure())
+    giveUp.request_stop();
+  const std::vector<std::string> texts = pages.get();
+  for (int i = 0; i < kReaders; ++i)
+    EXPECT_EQ(texts[static_cast<std::size_t>(i)], "/" + std::to_string(i));
+  EXPECT_EQ(answers.mostUnanswered(), kMaxConnectingPerServer);
 }
 
 // A server that closes every connection gets the next one once a reply is
