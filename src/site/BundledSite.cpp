@@ -81,7 +81,7 @@ struct BundledSite::Server {
       int yes = 1;
       setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    http.set_keep_alive_max_count(kRequestsPerConnection);
+    http.set_keep_alive_max_count(options.oneReplyPerConnection ? 1 : kRequestsPerConnection);
     http.set_keep_alive_timeout(kKeepAliveSeconds);
     // A request's body (the site takes none) is read by a worker: no
     // longer than its head may take to arrive.

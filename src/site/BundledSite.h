@@ -17,6 +17,7 @@ struct BundledSiteOptions {
   std::string latestVersion = "v1.6";  // what the update page announces
   int chartSize = 20;                  // entries of the weekly chart, cycling the catalogue
   bool holdAnswers = false;            // answers wait for ReleaseAnswers() (tests)
+  bool oneReplyPerConnection = false;  // each connection closed after its reply (tests)
   // How long a request may take to arrive whole; a client that sends half
   // of one is closed after it.
   int requestTimeoutMs = 3000;

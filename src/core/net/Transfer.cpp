@@ -172,10 +172,16 @@ void PageReader::Transfer::PumpUntil(Ready ready) {
     if (rc != CURLM_OK)
       throw InternetError(curl_multi_strerror(rc));
     CollectResult();
-    if (finished_ || ready())
+    // Places the pump freed (replies begun or done) go to the refused at
+    // once, and their connections start before this reader goes on with its
+    // page: the server takes them meanwhile.
+    const bool retried = group_ && group_->RetryRefusedPlaces();
+    if (finished_ || ready()) {
+      if (retried)
+        curl_multi_perform(multi_, &running);  // a failure shows at the next pump
       return;
-    // Places the pump freed (replies begun) go to the refused at once.
-    if (group_ && group_->RetryRefusedPlaces())
+    }
+    if (retried)
       continue;
 
     // Time spent by the caller between reads is not a stall of the server,

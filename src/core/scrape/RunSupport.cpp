@@ -1,5 +1,6 @@
 #include "core/scrape/RunSupport.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <string_view>
@@ -51,14 +52,17 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
   // The pages are read side by side on this thread, in one reader group:
   // while the first of them is read, the requests of the next ones are out
   // and their replies come in. Pages side by side only queue at a server
-  // that serves one request at a time, so there they are read one after
-  // another. A server not heard from yet gets the first page alone: its
-  // reply tells which kind it is.
+  // that serves one request at a time, so there the next page's connection
+  // waits for the one in progress (its server place, ServerPlaces.h) and
+  // goes out as soon as that reply is in: the server takes it while this
+  // thread parses the page before. A server not heard from yet gets the
+  // first page alone: its reply tells which kind it is.
+  constexpr std::size_t kOneAtATimeAhead = 2;
   RunPaces paces;
   const auto mostAtOnce = [&](std::size_t next) -> std::size_t {
     switch (paces.Of(addresses[next])) {
       case net::ServerPace::kOneAtATime:
-        return 1;
+        return std::min(kOneAtATimeAhead, static_cast<std::size_t>(jobs));
       case net::ServerPace::kUnknown:
         return paces.AnyEnded() ? static_cast<std::size_t>(jobs) : 1;
       case net::ServerPace::kSideBySide:

@@ -66,8 +66,10 @@ TEST_F(RunnerTest, AddLinkAndFailedCrawlReportInOrder) {
 }
 
 // Eight song pages fetched at once report exactly what one after another
-// does: each parse gets its own song, in page order. "解析完毕" as the last
-// status is the CLI's crawl test's.
+// does: each parse gets its own song, in page order, from a site that keeps
+// its connections and from one that closes each after its reply (served one
+// page after another, the next one's request sent as the one before ends).
+// "解析完毕" as the last status is the CLI's crawl test's.
 TEST_F(RunnerTest, ChartCrawlReportsInPageOrderWhateverTheJobs) {
   const auto sequential = CrawlEvents(ListPageAddress(ListPage::kChart), 1);
   ASSERT_GE(sequential.size(), 4u);
@@ -75,6 +77,14 @@ TEST_F(RunnerTest, ChartCrawlReportsInPageOrderWhateverTheJobs) {
   EXPECT_THAT(sequential, Contains(HasSubstr("song ")).Times(20));
   EXPECT_EQ(sequential.back(), "finished");
   EXPECT_EQ(CrawlEvents(ListPageAddress(ListPage::kChart), 8), sequential);
+
+  const bundled::BundledSite closing({.oneReplyPerConnection = true});
+  site::SetSiteHost(closing.Host());
+  const auto closingSequential = CrawlEvents(ListPageAddress(ListPage::kChart), 1);
+  const auto closingEight = CrawlEvents(ListPageAddress(ListPage::kChart), 8);
+  site::SetSiteHost(site_->Host());
+  EXPECT_THAT(closingSequential, Contains(HasSubstr("song ")).Times(20));
+  EXPECT_EQ(closingEight, closingSequential);
 }
 
 // A stopped run reports nothing more, not even "finished".
