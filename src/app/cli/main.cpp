@@ -6,7 +6,6 @@
 #include <memory>
 #include <span>
 #include <string_view>
-#include <thread>
 
 #include "app/SiteSetup.h"
 #include "app/cli/Commands.h"
@@ -54,15 +53,14 @@ bool ReadsTheSite(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace melo;
   // Loading libcurl, with the twenty libraries it brings, takes longer than
-  // everything else before a command's first request. A command that reads
-  // the site begins it here, beside the reading of its words, rather than
-  // after them; and the converter its messages need once the page is read.
-  std::jthread preparing;
+  // everything else before a command's first request. It is done first, on
+  // this thread, while no other runs: beside another thread of the process,
+  // each of the loader's many mappings has to be flushed from the other
+  // processor too, which costs more than reading the command's words beside
+  // it gains. For the same reason the command runs on this thread.
   if (ReadsTheSite(argc, argv)) {
-    preparing = std::jthread([] {
-      net::PrepareTransfers();
-      text::PrepareConversions();
-    });
+    net::PrepareTransfers();
+    text::PrepareConversions();
   }
   net::SetUserAgent("melodrift");
 
@@ -99,21 +97,19 @@ int main(int argc, char** argv) {
   cli::RegisterDownloadCommand(app, context);
   cli::RegisterListCommand(app, context);
 
-  // Page reads keep their connections open in caches of the thread that made
-  // them. The command runs on a thread of its own, whose end closes them, so
-  // that the bundled site then stops without waiting for them to go idle.
   int exitCode = 0;
-  std::jthread([&] {
-    try {
-      app.parse(argc, argv);
-      exitCode = context.exitCode;
-    } catch (const CLI::ParseError& e) {
-      const int code = ReportUnknownCommand(app, e) ? kUsageExit : app.exit(e);
-      exitCode = code == 0 ? 0 : kUsageExit;
-    } catch (const std::exception& e) {
-      std::cerr << "melodrift: " << melo::text::TerminalSafe(e.what()) << '\n';
-      exitCode = 1;
-    }
-  }).join();
+  try {
+    app.parse(argc, argv);
+    exitCode = context.exitCode;
+  } catch (const CLI::ParseError& e) {
+    const int code = ReportUnknownCommand(app, e) ? kUsageExit : app.exit(e);
+    exitCode = code == 0 ? 0 : kUsageExit;
+  } catch (const std::exception& e) {
+    std::cerr << "melodrift: " << melo::text::TerminalSafe(e.what()) << '\n';
+    exitCode = 1;
+  }
+  // Page reads keep their connections open for the next ones: closed now, so
+  // that the bundled site then stops without waiting for them to go idle.
+  net::CloseThreadConnections();
   return exitCode;
 }

@@ -95,6 +95,10 @@ void ReleaseThreadMulti(MultiHandle multi) {
     idle.push_back(std::move(multi));
 }
 
+void CloseThreadConnections() {
+  IdleMultis().clear();
+}
+
 void SetUserAgent(std::string_view agent) {
   UserAgent& shared = TheUserAgent();
   const std::lock_guard lock(shared.mutex);

@@ -56,6 +56,10 @@ void SetUserAgent(std::string_view agent);
 // Safe from any thread, at any time, any number of times.
 void PrepareTransfers();
 
+// Closes the connections this thread's finished reads keep for the next
+// ones (they are closed anyway when the thread ends).
+void CloseThreadConnections();
+
 class PageReader;
 
 // Readers of one thread whose pages come side by side, over one set of
