@@ -14,8 +14,8 @@ namespace melo::scrape {
 namespace {
 
 // How the servers of a run's pages take requests: as known when the run
-// first asks about each, then as the run's own pages show. The run's own
-// thread's.
+// first asks about each, then as the run's own pages show. Used on the run's
+// thread only.
 class RunPaces {
  public:
   net::ServerPace Of(std::string_view address) {
@@ -36,19 +36,23 @@ class RunPaces {
   std::map<std::string, net::ServerPace, std::less<>> byOrigin_;
 };
 
+bool FetchOneAfterAnother(const std::vector<std::string>& addresses, const std::stop_token& stop,
+                          const ParsedSongHandler& handle) {
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    const ParseResult result = ReadSongPage(addresses[i], stop);
+    if (stop.stop_requested())
+      return false;
+    handle(i, addresses[i], result);
+  }
+  return !stop.stop_requested();
+}
+
 }  // namespace
 
 bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std::stop_token stop,
                        const ParsedSongHandler& handle) {
-  if (jobs <= 1) {
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-      const ParseResult result = ReadSongPage(addresses[i], stop);
-      if (stop.stop_requested())
-        return false;
-      handle(i, addresses[i], result);
-    }
-    return !stop.stop_requested();
-  }
+  if (jobs <= 1)
+    return FetchOneAfterAnother(addresses, stop, handle);
   // The pages are read side by side on this thread, in one reader group:
   // while the first of them is read, the requests of the next ones are out
   // and their replies come in. Pages side by side only queue at a server
