@@ -187,9 +187,11 @@ curl_socket_t ConnectAttempts::OnOpen(void* self, curlsocktype, curl_sockaddr* a
       attempts.slot_ = std::move(slot);
     } else {
       // It stays refused whatever becomes of an attempt at another address
-      // of the server.
+      // of the server; the retry takes a place of the first address refused,
+      // which curl tries first again.
+      if (!attempts.placeRefused_)
+        attempts.refusedServer_ = server;
       attempts.placeRefused_ = true;
-      attempts.refusedServer_ = server;
       return CURL_SOCKET_BAD;
     }
   }
@@ -234,6 +236,7 @@ int ConnectAttempts::OnSocketOptions(void* self, curl_socket_t socket, curlsockt
 int ConnectAttempts::OnConnected(void* self, char*, char*, int, int) {
   auto& attempts = *static_cast<ConnectAttempts*>(self);
   attempts.connected_ = true;
+  attempts.everConnected_ = true;
   return CURL_PREREQFUNC_OK;
 }
 

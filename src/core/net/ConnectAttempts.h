@@ -56,6 +56,8 @@ class ConnectAttempts {
   // (curl fails it), and PlaceRefused says so until TakeRefusedPlace.
   void TakePlacesWithoutWaiting() { waitForPlace_ = false; }
   bool PlaceRefused() const { return placeRefused_; }
+  // Whether any attempt of the transfer got a connection (at any address).
+  bool EverConnected() const { return everConnected_; }
   // Takes a place for the refused attempt if one is free now; the owner then
   // starts the transfer again.
   bool TakeRefusedPlace();
@@ -75,7 +77,7 @@ class ConnectAttempts {
   std::stop_token stop_;
   std::optional<ServerSlot> slot_;                // held while a new connection's transfer lasts
   std::string openedServer_;                      // where the latest socket went
-  std::string refusedServer_;                     // which had no place for it
+  std::string refusedServer_;                     // the first that had no place for it
   curl_socket_t preConnected_ = CURL_SOCKET_BAD;  // opened by the thread that handed the place over
   // The sockets of the attempt under way (two while curl tries both address
   // families), until curl closes them.
@@ -84,6 +86,7 @@ class ConnectAttempts {
   bool connected_ = false;
   bool waitForPlace_ = true;
   bool placeRefused_ = false;
+  bool everConnected_ = false;
   int restarts_ = 0;
   Clock::time_point attemptStart_;
 };

@@ -196,7 +196,12 @@ void PageReader::Transfer::PumpUntil(Ready ready) {
       RestartStalledConnect();
       continue;
     }
-    auto slice = std::min<Clock::duration>(kPollSlice, timeouts_.stall - quiet);
+    // While the transfer waits for a place its stall clock is off, and the
+    // slice must not go by it (past it, it would be negative: no wait at all).
+    Clock::duration slice = kPollSlice;
+    if (!awaitingPlace_)
+      slice = std::min<Clock::duration>(slice, timeouts_.stall - quiet);
+    slice = std::max<Clock::duration>(slice, Clock::duration::zero());
     if (const auto check = attempts_.NextCheck())
       slice = std::clamp<Clock::duration>(*check - Clock::now(), Clock::duration::zero(), slice);
     if (group_ && group_->AnyAwaitingPlace())
@@ -254,7 +259,11 @@ void PageReader::Transfer::CollectResult() {
 }
 
 void PageReader::Transfer::Done(CURLcode result) {
-  if (result != CURLE_OK && attempts_.PlaceRefused() && !stop_.stop_requested()) {
+  // Only an attempt that never got a connection is started again: one that
+  // got one at another address of the server failed on its own, and may
+  // have delivered bytes already.
+  if (result != CURLE_OK && attempts_.PlaceRefused() && !attempts_.EverConnected() &&
+      !stop_.stop_requested()) {
     curl_multi_remove_handle(multi_, easy_.get());
     attached_ = false;
     awaitingPlace_ = true;

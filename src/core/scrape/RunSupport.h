@@ -20,7 +20,9 @@ using ParsedSongHandler =
     std::function<void(std::size_t index, const std::string& address, const ParseResult& result)>;
 
 // Returns false when `stop` fired before every result was handed out; no
-// result is handed out after that.
+// result is handed out after that. `handle` must not read pages itself: the
+// run's own unanswered reads may hold every place of their server, and
+// nothing moves them on while it runs.
 bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std::stop_token stop,
                        const ParsedSongHandler& handle);
 

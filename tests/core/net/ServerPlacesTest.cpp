@@ -7,12 +7,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <deque>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/net/RawServer.h"
@@ -189,6 +192,44 @@ TEST(Connections, AGroupOnOneThreadKeepsToThePlacesAndEachGetsItsPage) {
   for (int i = 0; i < kReaders; ++i)
     EXPECT_EQ(texts[static_cast<std::size_t>(i)], "/" + std::to_string(i));
   EXPECT_EQ(answers.mostUnanswered(), kMaxConnectingPerServer);
+}
+
+// A reader of a group whose server has no place free waits for one past its
+// stall time (the wait is no stall), sleeping, not spinning, and reads its
+// page once a place is free.
+TEST(Connections, AGroupReaderWaitsForAPlaceAsleep) {
+  const RawServer server([](int socket, std::stop_token stop) {
+    if (!testing::ReadRequest(socket, stop).empty())
+      testing::SendAll(socket, testing::Reply("page"));
+  });
+  const std::string address = server.Address();
+  const std::string port =
+      address.substr(address.rfind(':') + 1, address.rfind('/') - address.rfind(':') - 1);
+  std::vector<ServerSlot> held;
+  while (std::optional<ServerSlot> slot = TryTakeServerPlace("127.0.0.1#" + port))
+    held.push_back(std::move(*slot));
+  ASSERT_EQ(held.size(), static_cast<std::size_t>(kMaxConnectingPerServer));
+  const auto threadSeconds = [] {
+    timespec cpu{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+    return static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
+  };
+  auto read = std::async(std::launch::async, [&] {
+    ReaderGroup group;
+    PageReader reader(
+        group, {}, {.connect = std::chrono::seconds(30), .stall = std::chrono::milliseconds(200)});
+    const double cpuBefore = threadSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    reader.Open(address);
+    const std::string page = reader.ReadToEnd(true);
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    return std::pair{page, (threadSeconds() - cpuBefore) / wall.count()};
+  });
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // well past the stall time
+  held.clear();
+  const auto [page, busy] = read.get();
+  EXPECT_EQ(page, "page");
+  EXPECT_LT(busy, 0.3) << "the waiting reader spun";
 }
 
 // A server that closes every connection gets the next one once a reply is
