@@ -215,15 +215,13 @@ std::optional<TakenPlace> TakeServerPlace(const std::string& server, std::stop_t
 std::optional<ServerSlot> TryTakeServerPlace(const std::string& server) {
   Places& places = AllPlaces();
   const std::lock_guard lock(places.mutex);
-  const auto entry = places.servers.find(server);
-  if (entry == places.servers.end()) {
-    ServerQueue& queue = places.servers[server];
-    return ServerSlot(server, Hold(places, queue, Clock::now()));
-  }
+  const auto entry = places.servers.try_emplace(server).first;
   ServerQueue& queue = entry->second;
   if (!queue.waiters.empty() ||
-      !JudgePlace(queue.held, OneAtATime(places, server), Clock::now()).free)
+      !JudgePlace(queue.held, OneAtATime(places, server), Clock::now()).free) {
+    ForgetIfUnused(places, entry);
     return std::nullopt;
+  }
   return ServerSlot(server, Hold(places, queue, Clock::now()));
 }
 
