@@ -61,7 +61,16 @@ TEST(Mp3PlayingMsTest, CountsTheFramesBehindATagAndPassesOverTheRest) {
   EXPECT_NEAR(*bundled, net::testing::kSongLengthMs, 60);
 }
 
-TEST(SongCacheTest, TrimsTheOldestFirstButNeverAFileSomeoneHolds) {
+// The cache folder is the profile's, which all cases of this program share
+// when they run in one process: each case that uses it starts without it.
+class SongCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::remove_all(SongCacheFolder()); }
+};
+template <typename Row>
+class SongCacheParamTest : public SongCacheTest, public ::testing::WithParamInterface<Row> {};
+
+TEST_F(SongCacheTest, TrimsTheOldestFirstButNeverAFileSomeoneHolds) {
   const fs::path folder = SongCacheFolder();
   fs::create_directories(folder);
   const auto now = fs::file_time_type::clock::now();
@@ -100,7 +109,7 @@ struct FetchRow {
   friend void PrintTo(const FetchRow& c, std::ostream* os) { *os << c.name; }
 };
 
-class CachedSongTest : public ::testing::TestWithParam<FetchRow> {};
+class CachedSongTest : public SongCacheParamTest<FetchRow> {};
 
 // Read from the end first, then from the start: the song is fetched whole,
 // each byte written once, and kept as the cache's whole copy.
@@ -142,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
         FetchRow{"ResetWithoutRange", {.ranges = false, .breaks = Serving::Break::kResetHalfWay}}),
     printing::CaseName());
 
-TEST(CachedSongTest, ARangeServerIsAskedFromWhereAReadWaitsBeyondTheRunningTransfer) {
+TEST_F(SongCacheTest, ARangeServerIsAskedFromWhereAReadWaitsBeyondTheRunningTransfer) {
   const std::string longSong = Mp3Body(400);  // 167 kB: far beyond what a transfer brings soon
   SongServer server({.breaks = Serving::Break::kHoldHalfWay}, longSong);
   CachedSong song(server.Address(), QuickRules());
@@ -158,7 +167,7 @@ TEST(CachedSongTest, ARangeServerIsAskedFromWhereAReadWaitsBeyondTheRunningTrans
   EXPECT_EQ(ReadFrom(song, 0), longSong);
 }
 
-TEST(CachedSongTest, PlaysWhenTheCacheFolderCannotBeWritten) {
+TEST_F(SongCacheTest, PlaysWhenTheCacheFolderCannotBeWritten) {
   WriteFile(SongCacheFolder(), "a file where the folder goes");
   SongServer server;
   const std::string expected = net::testing::SongBytes(net::testing::kSongFile, false);
@@ -177,7 +186,7 @@ struct FailureRow {
   friend void PrintTo(const FailureRow& c, std::ostream* os) { *os << c.name; }
 };
 
-class CachedSongFailureTest : public ::testing::TestWithParam<FailureRow> {};
+class CachedSongFailureTest : public SongCacheParamTest<FailureRow> {};
 
 TEST_P(CachedSongFailureTest, SaysWhyAndLeavesNoFile) {
   const FailureRow& row = GetParam();
