@@ -5,7 +5,7 @@
 # or a thread's CPU time.
 #   bench/run.sh            everything
 #   RUNS=5 bench/run.sh     best of 5 runs of each timed command (default 3;
-#                           15 for the rows against nginx and python)
+#                           30 for the rows against nginx and python)
 #   MELO_IDLE_SECONDS=10 bench/run.sh   the idle window measured for 10 s,
 #                           scaled to 60 s (default 60)
 set -euo pipefail

@@ -16,8 +16,12 @@ cd "$(dirname "$0")/../.."
 songs="${SONGS:-200}"
 . bench/lib.sh
 # A crawl here takes 20 to 150 ms, in which one busy moment of the machine
-# weighs more than in a longer run: best of 15 rounds unless told.
-runs="${RUNS:-15}"
+# weighs more than in a longer run. And python's server is itself uneven:
+# its threads take turns on one interpreter lock, and how they happen to
+# meet the two processors moves a crawl's time by a tenth from one run to
+# the next. Best of 30 rounds unless told; with 15, two runs of the same
+# command there still differed by up to a sixth.
+runs="${RUNS:-30}"
 bin="${BUILD_DIR:-build/bench}/src"  # another build of the same targets, for comparison
 work=$(mktemp -d)
 . bench/servers/lib.sh
