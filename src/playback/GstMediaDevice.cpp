@@ -19,6 +19,9 @@ namespace {
 // How often a waiting open looks at the stop token.
 constexpr GstClockTime kBusSlice = 100 * GST_MSECOND;
 constexpr GstClockTime kStateChangeLimit = 5 * GST_SECOND;
+// A pause lands within milliseconds while bytes flow; a stalled stream
+// stands still anyway, and must not hold up the worker's polling longer.
+constexpr GstClockTime kPauseLandLimit = 250 * GST_MSECOND;
 // playbin's "flags": audio only (a cover picture must not ask for a video
 // output), with its own volume element.
 constexpr guint kPlayFlagAudio = 1u << 1;
@@ -166,11 +169,9 @@ class GstMediaDevice final : public MediaDevice {
     }
   }
 
-  void Pause() override {
-    if (playbin_) {
-      gst_element_set_state(playbin_.get(), GST_STATE_PAUSED);
-    }
-  }
+  // Returns once the song stands still (or after the limit): the position
+  // read next is where it paused.
+  void Pause() override { SetStateAndWait(GST_STATE_PAUSED, kPauseLandLimit); }
 
   void SetVolume(double linear) override {
     linearVolume_ = linear;
@@ -373,9 +374,9 @@ class GstMediaDevice final : public MediaDevice {
   // request or by reading on.
   bool CanSeek() const { return playbin_ != nullptr; }
 
-  void SetStateAndWait(GstState state) {
+  void SetStateAndWait(GstState state, GstClockTime limit = kStateChangeLimit) {
     if (playbin_ && gst_element_set_state(playbin_.get(), state) == GST_STATE_CHANGE_ASYNC) {
-      gst_element_get_state(playbin_.get(), nullptr, nullptr, kStateChangeLimit);
+      gst_element_get_state(playbin_.get(), nullptr, nullptr, limit);
     }
   }
 

@@ -123,7 +123,12 @@ MediaMode PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t& lengthMs,
     }
   }
   FollowRequests(device);
-  view_->ShowState(devicePaused_ ? texts::kPaused : texts::kPlaying);
+  // A paused song says so only once the place it stands at is shown: whoever
+  // sees "已暂停" (the window, a screen reader, the desktop's media
+  // controls) finds the times of the same moment.
+  if (!devicePaused_) {
+    view_->ShowState(texts::kPlaying);
+  }
   const auto positionMs = device.PositionMs();
   UpdateLength(device, lengthMs, stop);  // after the position: the end may tell it
   if (positionMs) {
@@ -135,6 +140,9 @@ MediaMode PlaybackWorker::RunCycle(MediaDevice& device, std::int64_t& lengthMs,
     if (slider && !words_.seekDragging) {
       view_->SetSlider(*slider);
     }
+  }
+  if (devicePaused_) {
+    view_->ShowState(texts::kPaused);
   }
   return device.Mode();
 }

@@ -38,11 +38,10 @@ struct ServerRow {
 
 class ServerPlaybackTest : public ::testing::TestWithParam<ServerRow> {
  protected:
-  // The polling goes on through the pause, and the position stays. A cycle
-  // shows its state before it reads the position, and the pipeline pauses in
-  // its own time: what is held is the position two whole cycles read from
-  // the device and agree on (a cycle whose query fails leaves the last
-  // position standing, which is no sign that it stays).
+  // The polling goes on through the pause, and the position stays. What is
+  // held is the position two whole cycles read from the device and agree on
+  // (a cycle whose query fails leaves the last position standing, which is
+  // no sign that it stays).
   static void PauseForTwoSeconds(PlaybackWords& words, const RecordingView& view) {
     const auto shown = [&](const std::string& control, std::string_view value) {
       return WaitUntil([&] { return view.Last(control) == value; });
