@@ -29,7 +29,9 @@ class MediaDevice {
   // Plays from the current position to the end; returns at once. Also
   // resumes after Pause.
   virtual void Play() = 0;
-  // Holds the song where it is, keeping the stream open; returns at once.
+  // Holds the song where it is, keeping the stream open; returns once it
+  // stands still (a quarter of a second at most), so that the position read
+  // next is where it paused.
   virtual void Pause() = 0;
   // A factor on the samples, 0 (silent) to 1 (as the song is).
   virtual void SetVolume(double linear) = 0;
