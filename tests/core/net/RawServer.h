@@ -71,6 +71,7 @@ class RawServer {
   std::string Address(std::string_view path = "/") const {
     return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
   }
+  int port() const { return port_; }
   int connections() const { return connections_.load(); }
 
  private:

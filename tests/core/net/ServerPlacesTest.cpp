@@ -202,11 +202,9 @@ TEST(Connections, AGroupReaderWaitsForAPlaceAsleep) {
     if (!testing::ReadRequest(socket, stop).empty())
       testing::SendAll(socket, testing::Reply("page"));
   });
-  const std::string address = server.Address();
-  const std::string port =
-      address.substr(address.rfind(':') + 1, address.rfind('/') - address.rfind(':') - 1);
   std::vector<ServerSlot> held;
-  while (std::optional<ServerSlot> slot = TryTakeServerPlace("127.0.0.1#" + port))
+  while (std::optional<ServerSlot> slot =
+             TryTakeServerPlace("127.0.0.1#" + std::to_string(server.port())))
     held.push_back(std::move(*slot));
   ASSERT_EQ(held.size(), static_cast<std::size_t>(kMaxConnectingPerServer));
   const auto threadSeconds = [] {
@@ -214,18 +212,23 @@ TEST(Connections, AGroupReaderWaitsForAPlaceAsleep) {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
     return static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
   };
+  std::promise<void> reading;
   auto read = std::async(std::launch::async, [&] {
     ReaderGroup group;
     PageReader reader(
         group, {}, {.connect = std::chrono::seconds(30), .stall = std::chrono::milliseconds(200)});
     const double cpuBefore = threadSeconds();
     const auto start = std::chrono::steady_clock::now();
-    reader.Open(address);
+    reading.set_value();
+    reader.Open(server.Address());
     const std::string page = reader.ReadToEnd(true);
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
     return std::pair{page, (threadSeconds() - cpuBefore) / wall.count()};
   });
-  std::this_thread::sleep_for(std::chrono::seconds(1));  // well past the stall time
+  // The wait itself is the case: well past the reader's stall time, counted
+  // from when it began.
+  reading.get_future().wait();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
   held.clear();
   const auto [page, busy] = read.get();
   EXPECT_EQ(page, "page");
