@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -55,12 +56,14 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
     return FetchOneAfterAnother(addresses, stop, handle);
   // The pages are read side by side on this thread, in one reader group:
   // while the first of them is read, the requests of the next ones are out
-  // and their replies come in. Pages side by side only queue at a server
-  // that serves one request at a time, so there the next page's connection
-  // waits for the one in progress (its server place, ServerPlaces.h) and
-  // goes out as soon as that reply is in: the server takes it while this
-  // thread parses the page before. A server not heard from yet gets the
-  // first page alone: its reply tells which kind it is.
+  // and their replies come in. A server that serves one request at a time
+  // gains nothing from that: a request beside the one it serves only waits,
+  // and the work of keeping it waiting (a connection held back, the next
+  // address tried meanwhile) takes processor time the server itself needs
+  // on a small machine. Its pages are read one after another, as with one
+  // job, whenever no page of another server is under way. A server not
+  // heard from yet gets the first page alone: its reply tells which kind it
+  // is. The group is made once pages go side by side.
   constexpr std::size_t kOneAtATimeAhead = 2;
   RunPaces paces;
   const auto mostAtOnce = [&](std::size_t next) -> std::size_t {
@@ -74,14 +77,21 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
     }
     return static_cast<std::size_t>(jobs);
   };
-  net::ReaderGroup group;
+  std::optional<net::ReaderGroup> group;
   std::deque<SongPageRead> reads;  // begun, in list order, from the one handed out next
   std::size_t next = 0;
   for (std::size_t i = 0; i < addresses.size(); ++i) {
-    while (next < addresses.size() && (reads.empty() || reads.size() < mostAtOnce(next)))
-      reads.emplace_back(addresses[next++], group, stop);
-    const ParseResult result = reads.front().Finish();
-    reads.pop_front();
+    const ParseResult result = [&] {
+      if (reads.empty() && paces.Of(addresses[i]) == net::ServerPace::kOneAtATime)
+        return ReadSongPage(addresses[next++], stop);
+      if (!group)
+        group.emplace();
+      while (next < addresses.size() && (reads.empty() || reads.size() < mostAtOnce(next)))
+        reads.emplace_back(addresses[next++], *group, stop);
+      ParseResult first = reads.front().Finish();
+      reads.pop_front();
+      return first;
+    }();
     paces.Ended(addresses[i]);
     if (stop.stop_requested())
       return false;

@@ -68,7 +68,7 @@ TEST_F(RunnerTest, AddLinkAndFailedCrawlReportInOrder) {
 // Eight song pages fetched at once report exactly what one after another
 // does: each parse gets its own song, in page order, from a site that keeps
 // its connections and from one that closes each after its reply (served one
-// page after another, the next one's request sent as the one before ends).
+// page after another, as with one job).
 // "解析完毕" as the last status is the CLI's crawl test's.
 TEST_F(RunnerTest, ChartCrawlReportsInPageOrderWhateverTheJobs) {
   const auto sequential = CrawlEvents(ListPageAddress(ListPage::kChart), 1);
