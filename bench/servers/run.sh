@@ -8,7 +8,8 @@
 #   resident memory against 1.5 x the page + the program's own base (the
 #   parse of a page of a few bytes);
 # - `crawl chart --jobs 8` of 200 songs against `curl --parallel
-#   --parallel-max 8` on the same pages, and against `--jobs 1`.
+#   --parallel-max 8` on the same pages, and against `--jobs 1`; and the
+#   wall time of crawls against the server's own processor time in them.
 # Expects the bench preset built (bench/run.sh does that); prints one line a
 # measurement: name, value, unit, reference, reference value, goal.
 set -euo pipefail
@@ -60,12 +61,30 @@ big_page_rows() {  # server-name port
     "$(awk -v k="$base" 'BEGIN { print 1.5 * 16 * 1.048576 + k / 1024 }')" 1.0
 }
 
+# A crawl's wall time against the server's own processor time over the same
+# runs (all its threads; /proc counts them in clock ticks, hence the sums):
+# near 1, the server is busy all through the crawl, and no client can be
+# faster there; far above 1, the client or the wire sets the pace.
+server_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }  # pid
+server_time_row() {  # server-name port server-pid jobs
+  local name=$1 port=$2 pid=$3 jobs=$4 wall=0 ticks=0 before t count=$(((runs + 1) / 2))
+  local crawl=("$melodrift" --site "localhost:$port" crawl chart --jobs "$jobs")
+  for _ in $(seq "$count"); do
+    before=$(server_ticks "$pid")
+    t=$(run_time "${crawl[@]}")
+    ticks=$((ticks + $(server_ticks "$pid") - before))
+    wall=$(awk -v w="$wall" -v t="$t" 'BEGIN { print w + t }')
+  done
+  row "crawl --jobs $jobs ($name): $count runs" "$wall" s "the server's processor time" \
+    "$(awk -v k="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN { print k / hz }')" -
+}
+
 # `--jobs 1` is also measured a second time, as if it were another command:
 # how far that ratio strays from 1 is how far the machine lets two equal
 # commands differ in this run, which a server that answers one request at a
 # time leaves `--jobs 8` no room to beat.
-crawl_rows() {  # server-name port
-  local name=$1 port=$2 jobs1 jobs8 curl8 again
+crawl_rows() {  # server-name port server-pid
+  local name=$1 port=$2 pid=$3 jobs1 jobs8 curl8 again
   local one=("$melodrift" --site "localhost:$port" crawl chart --jobs 1)
   local eight=("$melodrift" --site "localhost:$port" crawl chart --jobs 8)
   local curls=(curl -s --parallel --parallel-max 8 -K "$work/pages.curl")
@@ -74,6 +93,8 @@ crawl_rows() {  # server-name port
   row "crawl --jobs 8 ($name)" "$jobs8" s "curl --parallel-max 8" "$curl8" 1.2
   row "crawl --jobs 8 ($name)" "$jobs8" s "crawl --jobs 1" "$jobs1" 1.0
   row "crawl --jobs 1 ($name) again" "$again" s "crawl --jobs 1" "$jobs1" -
+  server_time_row "$name" "$port" "$pid" 1
+  server_time_row "$name" "$port" "$pid" 8
 }
 
 site=$work/site
@@ -82,13 +103,13 @@ make_big_page "$site/big.html"
 printf 'small\n' >"$site/small.html"
 
 start_python "$site"
-crawl_rows "python http.server, backlog 5" "$python_port"
+crawl_rows "python http.server, backlog 5" "$python_port" "$python_pid"
 stop_servers
 
 if have_nginx; then
   start_nginx "$site"
   big_page_rows nginx "$nginx_port"
-  crawl_rows nginx "$nginx_port"
+  crawl_rows nginx "$nginx_port" "$nginx_pid"
   stop_servers
 else
   echo "servers: nginx is not installed (apt install nginx-light): its rows are skipped" >&2
