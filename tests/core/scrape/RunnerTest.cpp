@@ -87,9 +87,13 @@ TEST_F(RunnerTest, ChartCrawlReportsInPageOrderWhateverTheJobs) {
   EXPECT_EQ(closingEight, closingSequential);
 }
 
-// A stopped run reports nothing more, not even "finished".
+// A stopped run reports nothing more, not even "finished": pages side by
+// side, and pages one after another from a site that closes each connection.
 TEST_F(RunnerTest, StopMidCrawlEndsAllReports) {
-  for (int jobs : {1, 8}) {
+  const bundled::BundledSite closing({.oneReplyPerConnection = true});
+  for (const auto& [host, jobs] :
+       {std::pair{site_->Host(), 1}, {site_->Host(), 8}, {closing.Host(), 8}}) {
+    site::SetSiteHost(host);
     std::stop_source stop;
     RecordingReporter reporter;
     int songs = 0;
@@ -101,9 +105,10 @@ TEST_F(RunnerTest, StopMidCrawlEndsAllReports) {
                  stop.get_token());
     const auto events = reporter.Events();
     ASSERT_FALSE(events.empty());
-    EXPECT_THAT(events.back(), HasSubstr("song ")) << "jobs " << jobs;
+    EXPECT_THAT(events.back(), HasSubstr("song ")) << host << " jobs " << jobs;
     EXPECT_THAT(events, Contains(StartsWith("song ")).Times(2));
   }
+  site::SetSiteHost(site_->Host());
 }
 
 // The mode is asked once, when the page is in (the window's search tests
