@@ -82,8 +82,10 @@ bool FetchSongsInOrder(const std::vector<std::string>& addresses, int jobs, std:
   std::size_t next = 0;
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     const ParseResult result = [&] {
-      if (reads.empty() && paces.Of(addresses[i]) == net::ServerPace::kOneAtATime)
-        return ReadSongPage(addresses[next++], stop);
+      if (reads.empty() && paces.Of(addresses[i]) == net::ServerPace::kOneAtATime) {
+        next = i + 1;  // nothing is begun beyond this page
+        return ReadSongPage(addresses[i], stop);
+      }
       if (!group)
         group.emplace();
       while (next < addresses.size() && (reads.empty() || reads.size() < mostAtOnce(next)))

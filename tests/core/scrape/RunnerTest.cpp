@@ -88,7 +88,8 @@ TEST_F(RunnerTest, ChartCrawlReportsInPageOrderWhateverTheJobs) {
 }
 
 // A stopped run reports nothing more, not even "finished": pages side by
-// side, and pages one after another from a site that closes each connection.
+// side, and from a site that closes each connection (read one after another
+// once its replies show it answers at once; side by side on a slow machine).
 TEST_F(RunnerTest, StopMidCrawlEndsAllReports) {
   const bundled::BundledSite closing({.oneReplyPerConnection = true});
   for (const auto& [host, jobs] :
